@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QProcessEnvironment>
+#include <QSslCertificate>
+#include <QUrl>
+
+namespace quorin {
+
+// Where this build talks to: the backend, the telemetry collector, the release service and the
+// product website. Build settings give the defaults; environment variables of the same names
+// override them at run time, and QUORIN_CA_FILE adds a certificate authority that every network
+// manager of the process trusts. Read once, in this one place.
+class Endpoints
+{
+public:
+    struct Defaults
+    {
+        QString apiBaseUrl;
+        QString telemetryUrl;
+        QString releaseUrl;
+        QString websiteUrl;
+    };
+
+    // The process-wide values: build defaults overridden by the process environment.
+    [[nodiscard]] static const Endpoints &instance();
+
+    // Resolves the values from the given environment; refused overrides are reported as one
+    // warning each and leave the default in force.
+    [[nodiscard]] static Endpoints resolve(const QProcessEnvironment &environment,
+                                           const Defaults &defaults);
+    [[nodiscard]] static Defaults buildDefaults();
+
+    // Adds the extra authority to the default SSL configuration. Call before any network
+    // manager exists: managers copy the default configuration into each request.
+    void installCertificateAuthority() const;
+
+    [[nodiscard]] QUrl apiBaseUrl() const { return m_apiBaseUrl; }
+    [[nodiscard]] QUrl telemetryUrl() const { return m_telemetryUrl; }
+    [[nodiscard]] QUrl releaseUrl() const { return m_releaseUrl; }
+    [[nodiscard]] QUrl websiteUrl() const { return m_websiteUrl; }
+    [[nodiscard]] QString certificateAuthorityFile() const { return m_caFile; }
+    [[nodiscard]] QList<QSslCertificate> extraCertificateAuthorities() const { return m_extraAuthorities; }
+
+private:
+    QUrl m_apiBaseUrl;
+    QUrl m_telemetryUrl;
+    QUrl m_releaseUrl;
+    QUrl m_websiteUrl;
+    QString m_caFile;
+    QList<QSslCertificate> m_extraAuthorities;
+};
+
+} // namespace quorin

@@ -1,0 +1,39 @@
+# Test registration. Every test runs through testsupport/run-isolated, which gives it its own
+# temporary HOME and XDG folders and the headless Qt settings, so no test sees another's files.
+
+set(QUORIN_RUN_ISOLATED "${PROJECT_SOURCE_DIR}/testsupport/run-isolated")
+
+# quorin_add_test(<name> SOURCES ... [LIBS ...] [WRAPPER <command> ...] [ENVIRONMENT VAR=value ...])
+# Registers a Qt Test executable. WRAPPER runs between the isolation and the test (for example
+# the private keychain daemon); ENVIRONMENT adds variables for this test only.
+function(quorin_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;WRAPPER;ENVIRONMENT;RESOURCES" ${ARGN})
+    qt_add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::Test quorin_testsupport ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+    quorin_register_test(${name} $<TARGET_FILE:${name}> WRAPPER ${ARG_WRAPPER} ENVIRONMENT ${ARG_ENVIRONMENT})
+endfunction()
+
+# quorin_add_qml_test(<name> SOURCES <setup.cpp> QML_DIR <folder> [LIBS ...])
+# Registers a Qt Quick Test executable; <setup.cpp> holds QUICK_TEST_MAIN(_WITH_SETUP) and the
+# tst_*.qml files are read from QML_DIR.
+function(quorin_add_qml_test name)
+    cmake_parse_arguments(ARG "" "QML_DIR" "SOURCES;LIBS;WRAPPER;ENVIRONMENT" ${ARGN})
+    qt_add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::QuickTest Qt6::Quick quorin_testsupport ${ARG_LIBS})
+    target_compile_definitions(${name} PRIVATE QUICK_TEST_SOURCE_DIR="${ARG_QML_DIR}")
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+    quorin_register_test(${name} $<TARGET_FILE:${name}> WRAPPER ${ARG_WRAPPER} ENVIRONMENT ${ARG_ENVIRONMENT})
+endfunction()
+
+# quorin_register_test(<name> <command> ...) registers any command (a script, a program built
+# elsewhere) with the same isolation.
+function(quorin_register_test name)
+    cmake_parse_arguments(ARG "" "" "WRAPPER;ENVIRONMENT" ${ARGN})
+    add_test(NAME ${name}
+             COMMAND "${QUORIN_RUN_ISOLATED}" ${ARG_WRAPPER} ${ARG_UNPARSED_ARGUMENTS})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    if(ARG_ENVIRONMENT)
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
+endfunction()

@@ -1,0 +1,11 @@
+import QtQuick
+import QtQuick.Controls
+
+ApplicationWindow {
+    id: window
+
+    width: 1280
+    height: 800
+    visible: true
+    title: "Quorin Desktop"
+}

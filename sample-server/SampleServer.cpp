@@ -1,0 +1,143 @@
+#include "sample-server/SampleServer.h"
+
+#include "testsupport/JwtMaker.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QTextStream>
+
+namespace {
+
+constexpr auto ApiPrefix = "/api/v1/";
+
+QString apiPath(const char *relative)
+{
+    return QLatin1String(ApiPrefix) + QLatin1String(relative);
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString bearerToken(const quorin::test::FixtureServer::Request &request)
+{
+    const QByteArray authorization = request.header("Authorization");
+    if (!authorization.startsWith("Bearer "))
+        return {};
+    return QString::fromUtf8(authorization.mid(7)).trimmed();
+}
+
+QString randomToken()
+{
+    QByteArray bytes(24, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    return QString::fromLatin1(bytes.toHex());
+}
+
+} // namespace
+
+SampleServer::SampleServer(const Options &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+{
+    m_server.setKeepLog(false);
+    connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
+}
+
+bool SampleServer::start()
+{
+    if (!QFileInfo::exists(QDir(m_options.dataFolder).filePath(QStringLiteral("account.json")))) {
+        m_error = QStringLiteral("no account.json in %1").arg(m_options.dataFolder);
+        return false;
+    }
+    addRoutes();
+    if (!m_server.listen(m_options.port)) {
+        m_error = QStringLiteral("cannot listen on port %1").arg(m_options.port);
+        return false;
+    }
+    return true;
+}
+
+QJsonObject SampleServer::readData(const QString &fileName) const
+{
+    QFile file(QDir(m_options.dataFolder).filePath(fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+void SampleServer::addRoutes()
+{
+    m_server.serveDirectory(QStringLiteral("/media/"), m_options.mediaFolder);
+    m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
+    m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
+    m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+}
+
+QJsonObject SampleServer::issueTokens(const QString &userId)
+{
+    const qint64 expiry = QDateTime::currentSecsSinceEpoch() + m_options.accessTokenLifetimeSeconds;
+    const QString accessToken = QString::fromLatin1(quorin::test::JwtMaker::make(
+        {{QStringLiteral("sub"), userId}, {QStringLiteral("exp"), expiry}, {QStringLiteral("jti"), randomToken()}}));
+    const QString refreshToken = randomToken();
+    m_accessTokens.insert(accessToken, userId);
+    m_refreshTokens.insert(refreshToken, userId);
+    return {{QStringLiteral("accessToken"), accessToken}, {QStringLiteral("refreshToken"), refreshToken}};
+}
+
+SampleServer::Response SampleServer::login(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QJsonObject account = readData(QStringLiteral("account.json"));
+    const bool matches = body.value(QStringLiteral("mobileNumber")).toString() == account.value(QStringLiteral("mobileNumber")).toString()
+                         && body.value(QStringLiteral("password")).toString() == account.value(QStringLiteral("password")).toString();
+    if (!matches)
+        return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
+    return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
+}
+
+SampleServer::Response SampleServer::refresh(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QString presented = bearerToken(request);
+    const auto known = m_refreshTokens.constFind(presented);
+    if (presented.isEmpty() || known == m_refreshTokens.constEnd())
+        return Response::json(R"({"error":"invalid-refresh-token","message":"Your session has expired."})", 401);
+    const QString userId = known.value();
+    m_refreshTokens.remove(presented); // refresh tokens rotate: each one works once
+    return Response::json(compact(issueTokens(userId)));
+}
+
+QString SampleServer::userForAccessToken(const Request &request) const
+{
+    const QString token = bearerToken(request);
+    const QString userId = m_accessTokens.value(token);
+    if (userId.isEmpty())
+        return {};
+    const QByteArray claims = QByteArray::fromBase64(token.section(QLatin1Char('.'), 1, 1).toLatin1(),
+                                                     QByteArray::Base64UrlEncoding);
+    const qint64 expiry = QJsonDocument::fromJson(claims).object().value(QStringLiteral("exp")).toInteger();
+    return expiry > QDateTime::currentSecsSinceEpoch() ? userId : QString();
+}
+
+SampleServer::Response SampleServer::currentUser(const Request &request) const
+{
+    if (userForAccessToken(request).isEmpty())
+        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method != "GET")
+        return Response(405);
+    return Response::json(compact(readData(QStringLiteral("me.json"))));
+}
+
+void SampleServer::logRequest(const Request &request) const
+{
+    QTextStream(stdout) << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' ' << request.method << ' '
+                        << request.path << Qt::endl;
+}

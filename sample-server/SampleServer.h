@@ -1,0 +1,49 @@
+#pragma once
+
+#include "testsupport/FixtureServer.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+
+// The stand-in for the learning platform that the demo and manual testing run against: the REST
+// API with one sample account, and a media origin serving the generated fixtures. Its answers
+// come from the JSON files of the data folder.
+class SampleServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        quint16 port = 8443;
+        QString dataFolder;
+        QString mediaFolder;
+        qint64 accessTokenLifetimeSeconds = 900;
+    };
+
+    explicit SampleServer(const Options &options, QObject *parent = nullptr);
+
+    [[nodiscard]] bool start();
+    [[nodiscard]] QString errorString() const { return m_error; }
+    [[nodiscard]] QUrl baseUrl() const { return m_server.url(); }
+
+private:
+    using Request = quorin::test::FixtureServer::Request;
+    using Response = quorin::test::FixtureServer::Response;
+
+    [[nodiscard]] QJsonObject readData(const QString &fileName) const;
+    void addRoutes();
+    Response login(const Request &request);
+    Response refresh(const Request &request);
+    Response currentUser(const Request &request) const;
+    [[nodiscard]] QJsonObject issueTokens(const QString &userId);
+    [[nodiscard]] QString userForAccessToken(const Request &request) const;
+    void logRequest(const Request &request) const;
+
+    Options m_options;
+    quorin::test::FixtureServer m_server;
+    QHash<QString, QString> m_refreshTokens; // refresh token -> user id
+    QHash<QString, QString> m_accessTokens;  // access token -> user id
+    QString m_error;
+};
