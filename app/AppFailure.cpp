@@ -52,16 +52,17 @@ QString codeFor(int status, int error)
 
 bool isRetryable(int status, int error)
 {
-    return status == 0 || status == 408 || status == 429 || status >= 500 || error == QNetworkReply::TimeoutError
-           || error == QNetworkReply::TemporaryNetworkFailureError || error == QNetworkReply::NetworkSessionFailedError;
+    return status == 0 || status == 408 || status == 429 || status >= 500 ||
+           error == QNetworkReply::TimeoutError || error == QNetworkReply::TemporaryNetworkFailureError ||
+           error == QNetworkReply::NetworkSessionFailedError;
 }
 
 bool isCodeCharacter(QChar character)
 {
     if (character.unicode() < 0x80) {
         const char ascii = char(character.unicode());
-        return (ascii >= 'a' && ascii <= 'z') || (ascii >= 'A' && ascii <= 'Z') || (ascii >= '0' && ascii <= '9')
-               || ascii == '-' || ascii == '.' || ascii == '_';
+        return (ascii >= 'a' && ascii <= 'z') || (ascii >= 'A' && ascii <= 'Z') ||
+               (ascii >= '0' && ascii <= '9') || ascii == '-' || ascii == '.' || ascii == '_';
     }
     // Judged per UTF-16 unit: a surrogate is neither letter nor number, so characters outside the
     // Basic Multilingual Plane never make a code.
@@ -96,7 +97,8 @@ QStringList collectMessages(const QJsonValue &value)
             messages.append(collectMessages(element));
     } else if (value.isObject()) {
         const QJsonObject object = value.toObject();
-        for (const QLatin1String key : {QLatin1String("message"), QLatin1String("details"), QLatin1String("error")}) {
+        for (const QLatin1String key :
+             {QLatin1String("message"), QLatin1String("details"), QLatin1String("error")}) {
             if (object.contains(key))
                 messages.append(collectMessages(object.value(key)));
         }
@@ -141,8 +143,8 @@ AppFailure AppFailure::local(const QString &code, const QString &userMessage, co
     return failure;
 }
 
-AppFailure AppFailure::fromResponse(int httpStatus, QNetworkReply::NetworkError networkError, const QByteArray &body,
-                                    const QString &fallbackMessage)
+AppFailure AppFailure::fromResponse(int httpStatus, QNetworkReply::NetworkError networkError,
+                                    const QByteArray &body, const QString &fallbackMessage)
 {
     const int error = int(networkError);
     AppFailure failure;
@@ -167,7 +169,8 @@ AppFailure AppFailure::fromResponse(int httpStatus, QNetworkReply::NetworkError 
 
     if (messages.isEmpty()) {
         const QString fallback = fallbackMessage.trimmed();
-        failure.userMessage = fallback.isEmpty() ? QObject::tr("The request could not be completed.") : fallback;
+        failure.userMessage =
+            fallback.isEmpty() ? QObject::tr("The request could not be completed.") : fallback;
     } else {
         failure.userMessage = messages.takeFirst();
         if (!messages.isEmpty())

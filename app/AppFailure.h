@@ -38,8 +38,8 @@ public:
 
     // A failure the client detected itself. The texts are taken as given: callers pass an
     // already translated message.
-    [[nodiscard]] static AppFailure local(const QString &code, const QString &userMessage, const QString &category,
-                                          bool retryable);
+    [[nodiscard]] static AppFailure local(const QString &code, const QString &userMessage,
+                                          const QString &category, bool retryable);
 
     // Classifies the outcome of one HTTP request and reads the backend's error body, if any.
     [[nodiscard]] static AppFailure fromResponse(int httpStatus, QNetworkReply::NetworkError networkError,

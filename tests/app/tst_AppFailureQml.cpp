@@ -21,8 +21,9 @@ public:
 
     Q_INVOKABLE void fail()
     {
-        m_failure = AppFailure::fromResponse(503, QNetworkReply::ServiceUnavailableError,
-                                             R"({"error":"maintenance","message":"Back in five minutes"})", {});
+        m_failure =
+            AppFailure::fromResponse(503, QNetworkReply::ServiceUnavailableError,
+                                     R"({"error":"maintenance","message":"Back in five minutes"})", {});
         Q_EMIT failureChanged();
         Q_EMIT failed(m_failure);
     }
