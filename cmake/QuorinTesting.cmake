@@ -37,3 +37,12 @@ function(quorin_register_test name)
         set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
     endif()
 endfunction()
+
+# quorin_add_keychain_test(<name> SOURCES ... [LIBS ...] [ENVIRONMENT ...]) registers a Qt Test
+# executable that runs against a private Secret Service (testsupport/with-secret-service): once
+# with QUORIN_SECRET_SERVICE_PHASE=before-restart, then, after the keyring daemon restarted, once
+# with QUORIN_SECRET_SERVICE_PHASE=after-restart.
+set(QUORIN_SECRET_SERVICE_WRAPPER "${PROJECT_SOURCE_DIR}/testsupport/with-secret-service")
+function(quorin_add_keychain_test name)
+    quorin_add_test(${name} ${ARGN} WRAPPER "${QUORIN_SECRET_SERVICE_WRAPPER}")
+endfunction()
