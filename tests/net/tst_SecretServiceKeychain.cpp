@@ -1,7 +1,8 @@
 #include "net/CredentialStore.h"
+#include "testsupport/ChildProcess.h"
 
 #include <QCoreApplication>
-#include <QProcess>
+#include <QDir>
 #include <QTest>
 
 // The real Secret Service adapter against a private gnome-keyring-daemon. The wrapper runs this
@@ -63,17 +64,11 @@ private Q_SLOTS:
 
     void unreachableBusIsAFailureNotAnAbsence()
     {
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(ChildVariable, QStringLiteral("unreachable-bus"));
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=%1/no-bus-here").arg(QDir::tempPath()));
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForFinished(60000));
-        const QByteArray output = child.readAll();
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+        const auto child = quorin::test::ChildProcess::runSelf(
+            {{ChildVariable, QStringLiteral("unreachable-bus")},
+             {QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+              QStringLiteral("unix:path=%1/no-bus-here").arg(QDir::tempPath())}});
+        QVERIFY2(child.succeeded, child.output.constData());
     }
 };
 
