@@ -2,6 +2,7 @@
 
 #include "net/KeychainCredentialStore.h"
 
+#include <QDebug>
 #include <QSettings>
 
 namespace {

@@ -7,8 +7,8 @@ namespace {
 
 const QString Service = QStringLiteral("quorin-desktop");
 
-// Items are matched by these two attributes only, so a value written by one store is found by
-// every other store of the same user.
+// An item is identified by the service and the account; libsecret also stores the schema name
+// and matches it on lookup, so items of other programs with the same attributes are never read.
 const SecretSchema *credentialSchema()
 {
     static const SecretSchema schema = [] {
