@@ -296,122 +296,118 @@ private Q_SLOTS:
 
     void mediaEntries_data()
     {
-        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QStringList>("entries");
 
-        const QString keyLine = QStringLiteral("#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\"");
+        const QString init = segmentUrl(QStringLiteral("init.mp4"));
         QTest::newRow("media sequence derives the IVs")
-            << QStringList{QStringLiteral("#EXT-X-MEDIA-SEQUENCE:100"),
-                           QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("a.ts"),
-                           QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("b.ts"),
-                           QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("c.ts")}
+            << QByteArray("#EXT-X-MEDIA-SEQUENCE:100\n"
+                          "#EXTINF:1,\na.ts\n"
+                          "#EXTINF:1,\nb.ts\n"
+                          "#EXTINF:1,\nc.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 100, 0, 1000),
                            segment(QStringLiteral("b.ts"), 101, 1000, 1000),
                            segment(QStringLiteral("c.ts"), 102, 2000, 1000)};
         QTest::newRow("explicit IV with upper-case 0X")
-            << QStringList{QStringLiteral("#EXT-X-MEDIA-SEQUENCE:3"),
-                           keyLine + QStringLiteral(",IV=0X") + ExplicitIv.toUpper(),
-                           QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("a.ts"),
-                           QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("b.ts")}
+            << QByteArray(
+                   "#EXT-X-MEDIA-SEQUENCE:3\n"
+                   "#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\",IV=0X00112233445566778899AABBCCDDEEFF\n"
+                   "#EXTINF:2,\na.ts\n"
+                   "#EXTINF:2,\nb.ts\n")
             << QStringList{keyEntry(KeyUrl), encryptedSegment(QStringLiteral("a.ts"), 3, 0, 2000, ExplicitIv),
                            encryptedSegment(QStringLiteral("b.ts"), 4, 2000, 2000, ExplicitIv)};
         QTest::newRow("IV that decodes to nothing counts as absent")
-            << QStringList{keyLine + QStringLiteral(",IV=0xZZ"), QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("a.ts")}
+            << QByteArray("#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\",IV=0xZZ\n"
+                          "#EXTINF:2,\na.ts\n")
             << QStringList{keyEntry(KeyUrl),
                            encryptedSegment(QStringLiteral("a.ts"), 0, 0, 2000, sequenceIv(0))};
         QTest::newRow("a later key line without IV drops the explicit one")
-            << QStringList{keyLine + QStringLiteral(",IV=0x") + ExplicitIv,
-                           QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("a.ts"),
-                           keyLine,
-                           QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("b.ts")}
+            << QByteArray(
+                   "#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\",IV=0x00112233445566778899aabbccddeeff\n"
+                   "#EXTINF:2,\na.ts\n"
+                   "#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\"\n"
+                   "#EXTINF:2,\nb.ts\n")
             << QStringList{keyEntry(KeyUrl), encryptedSegment(QStringLiteral("a.ts"), 0, 0, 2000, ExplicitIv),
                            keyEntry(KeyUrl),
                            encryptedSegment(QStringLiteral("b.ts"), 1, 2000, 2000, sequenceIv(1))};
         QTest::newRow("METHOD=NONE clears the key")
-            << QStringList{keyLine + QStringLiteral(",IV=0x") + ExplicitIv,
-                           QStringLiteral("#EXT-X-KEY:METHOD=NONE"), QStringLiteral("#EXTINF:2,"),
-                           QStringLiteral("a.ts")}
+            << QByteArray(
+                   "#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\",IV=0x00112233445566778899aabbccddeeff\n"
+                   "#EXT-X-KEY:METHOD=NONE\n"
+                   "#EXTINF:2,\na.ts\n")
             << QStringList{keyEntry(KeyUrl), segment(QStringLiteral("a.ts"), 0, 0, 2000)};
         QTest::newRow("duration with a title, and a URI without EXTINF")
-            << QStringList{QStringLiteral("#EXTINF:6.006,Intro"), QStringLiteral("a.ts"),
-                           QStringLiteral("b.ts"), QStringLiteral("#EXTINF: 4 ,"), QStringLiteral("c.ts")}
+            << QByteArray("#EXTINF:6.006,Intro\na.ts\n"
+                          "b.ts\n"
+                          "#EXTINF: 4 ,\nc.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 6006),
                            segment(QStringLiteral("b.ts"), 1, 6006, 0),
                            segment(QStringLiteral("c.ts"), 2, 6006, 4000)};
         QTest::newRow("durations written other ways")
-            << QStringList{QStringLiteral("#EXTINF:+2.5e0,"),      QStringLiteral("a.ts"),
-                           QStringLiteral("#EXTINF:0.0005,"),      QStringLiteral("b.ts"),
-                           QStringLiteral("#EXTINF:000.0014999,"), QStringLiteral("c.ts")}
+            << QByteArray("#EXTINF:+2.5e0,\na.ts\n"
+                          "#EXTINF:0.0005,\nb.ts\n"
+                          "#EXTINF:000.0014999,\nc.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 2500),
                            segment(QStringLiteral("b.ts"), 1, 2500, 1),
                            segment(QStringLiteral("c.ts"), 2, 2501, 1)};
         QTest::newRow("a day is the longest segment")
-            << QStringList{QStringLiteral("#EXTINF:86400,"), QStringLiteral("a.ts")}
+            << QByteArray("#EXTINF:86400,\na.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 86400000)};
         QTest::newRow("media sequence resets where it stands")
-            << QStringList{QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("a.ts"),
-                           QStringLiteral("#EXT-X-MEDIA-SEQUENCE:50"),
-                           QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("b.ts"),
-                           QStringLiteral("#EXT-X-MEDIA-SEQUENCE:many"),
-                           QStringLiteral("c.ts")}
+            << QByteArray("#EXTINF:1,\na.ts\n"
+                          "#EXT-X-MEDIA-SEQUENCE:50\n"
+                          "#EXTINF:1,\nb.ts\n"
+                          "#EXT-X-MEDIA-SEQUENCE:many\n"
+                          "c.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 1000),
                            segment(QStringLiteral("b.ts"), 50, 1000, 1000),
                            segment(QStringLiteral("c.ts"), 0, 2000, 0)};
         QTest::newRow("byte range applies to the next segment only")
-            << QStringList{QStringLiteral("#EXT-X-BYTERANGE:1000@0"), QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("a.ts"), QStringLiteral("#EXTINF:1,"), QStringLiteral("b.ts")}
+            << QByteArray("#EXT-X-BYTERANGE:1000@0\n"
+                          "#EXTINF:1,\na.ts\n"
+                          "#EXTINF:1,\nb.ts\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 1000, QStringLiteral("1000@0")),
                            segment(QStringLiteral("b.ts"), 1, 1000, 1000)};
         QTest::newRow("map takes its own range and leaves the pending one")
-            << QStringList{QStringLiteral("#EXT-X-MEDIA-SEQUENCE:5"),
-                           QStringLiteral("#EXT-X-BYTERANGE:1000@720"),
-                           QStringLiteral("#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\""),
-                           QStringLiteral("#EXTINF:2,"), QStringLiteral("media.mp4")}
-            << QStringList{QStringLiteral("Init %1 #5 -1+0 [720@0]   iv=%2")
-                               .arg(segmentUrl(QStringLiteral("init.mp4")), sequenceIv(5)),
+            << QByteArray("#EXT-X-MEDIA-SEQUENCE:5\n"
+                          "#EXT-X-BYTERANGE:1000@720\n"
+                          "#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\n"
+                          "#EXTINF:2,\nmedia.mp4\n")
+            << QStringList{QStringLiteral("Init %1 #5 -1+0 [720@0]   iv=%2").arg(init, sequenceIv(5)),
                            segment(QStringLiteral("media.mp4"), 5, 0, 2000, QStringLiteral("1000@720"))};
         QTest::newRow("map under a key carries the key")
-            << QStringList{keyLine, QStringLiteral("#EXT-X-MAP:URI=\"init.mp4\""),
-                           QStringLiteral("#EXTINF:2,"), QStringLiteral("a.m4s")}
-            << QStringList{keyEntry(KeyUrl),
-                           QStringLiteral("Init %1 #0 -1+0 [] %2 %3 iv=%4")
-                               .arg(segmentUrl(QStringLiteral("init.mp4")), Aes128, KeyUrl, sequenceIv(0)),
-                           encryptedSegment(QStringLiteral("a.m4s"), 0, 0, 2000, sequenceIv(0))};
+            << QByteArray("#EXT-X-KEY:METHOD=AES-128,URI=\"../k/key.bin\"\n"
+                          "#EXT-X-MAP:URI=\"init.mp4\"\n"
+                          "#EXTINF:2,\na.m4s\n")
+            << QStringList{
+                   keyEntry(KeyUrl),
+                   QStringLiteral("Init %1 #0 -1+0 [] %2 %3 iv=%4").arg(init, Aes128, KeyUrl, sequenceIv(0)),
+                   encryptedSegment(QStringLiteral("a.m4s"), 0, 0, 2000, sequenceIv(0))};
         QTest::newRow("relative, rooted and absolute URIs")
-            << QStringList{QStringLiteral("seg.ts"), QStringLiteral("/abs/x.ts"),
-                           QStringLiteral("https://other.example/y.ts?t=1"),
-                           QStringLiteral("#EXT-X-KEY:METHOD=AES-128,URI=\"https://keys.example/k\"")}
+            << QByteArray("seg.ts\n"
+                          "/abs/x.ts\n"
+                          "https://other.example/y.ts?t=1\n"
+                          "#EXT-X-KEY:METHOD=AES-128,URI=\"https://keys.example/k\"\n")
             << QStringList{
                    segment(QStringLiteral("seg.ts"), 0, 0, 0),
                    QStringLiteral("Segment https://cdn.example/abs/x.ts #1 0+0 []   iv=") + sequenceIv(1),
                    QStringLiteral("Segment https://other.example/y.ts?t=1 #2 0+0 []   iv=") + sequenceIv(2),
                    keyEntry(QStringLiteral("https://keys.example/k"))};
         QTest::newRow("other tags and comments are skipped")
-            << QStringList{QStringLiteral("#EXT-X-TARGETDURATION:6"),
-                           QStringLiteral("# comment"),
-                           QStringLiteral("#EXT-X-I-FRAME-STREAM-INF:URI=\"i.m3u8\""),
-                           QStringLiteral("#EXTINF:1,"),
-                           QStringLiteral("a.ts"),
-                           QStringLiteral("#EXT-X-ENDLIST")}
+            << QByteArray("#EXT-X-TARGETDURATION:6\n"
+                          "# comment\n"
+                          "#EXT-X-I-FRAME-STREAM-INF:URI=\"i.m3u8\"\n"
+                          "#EXTINF:1,\na.ts\n"
+                          "#EXT-X-ENDLIST\n")
             << QStringList{segment(QStringLiteral("a.ts"), 0, 0, 1000)};
     }
 
     void mediaEntries()
     {
-        QFETCH(QStringList, lines);
+        QFETCH(QByteArray, body);
         QFETCH(QStringList, entries);
 
-        const HlsManifest::Result result = HlsManifest::parse(playlist(lines), Base);
+        const HlsManifest::Result result = HlsManifest::parse("#EXTM3U\n" + body, Base);
 
         QVERIFY2(result.valid, qPrintable(result.error));
         QVERIFY(!result.master);
