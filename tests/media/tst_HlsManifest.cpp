@@ -8,6 +8,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTest>
+#include <array>
+#include <thread>
+#include <vector>
 
 using quorin::test::Aes128Cbc;
 using quorin::test::MediaFixtures;
@@ -446,6 +449,34 @@ private Q_SLOTS:
             QCOMPARE(crlf.variants.at(i).url, plain.variants.at(i).url);
             QCOMPARE(crlf.variants.at(i).label, plain.variants.at(i).label);
         }
+    }
+
+    void parsesOnSeveralThreadsAtOnce()
+    {
+        QByteArray data = "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:40\n";
+        for (int index = 0; index < 50; ++index) {
+            data +=
+                QStringLiteral("#EXT-X-KEY:METHOD=AES-128,URI=\"k%1.bin\",IV=0x%2\n#EXTINF:2.5,\ns%1.ts\n")
+                    .arg(index % 3)
+                    .arg(index, 32, 16, QLatin1Char('0'))
+                    .toLatin1();
+        }
+        const QStringList expected = describe(HlsManifest::parse(data, Base).resources);
+
+        std::array<QStringList, 4> seen;
+        std::vector<std::thread> threads;
+        for (QStringList &last : seen) {
+            threads.emplace_back([&data, &last] {
+                for (int round = 0; round < 50; ++round)
+                    last = describe(HlsManifest::parse(data, Base).resources);
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+
+        QCOMPARE(expected.size(), 100);
+        for (const QStringList &last : seen)
+            QCOMPARE(last, expected);
     }
 
     void generatedMasterPlaylist()
