@@ -31,6 +31,8 @@ struct Mask
 {
     QRegularExpression pattern;
     QString replacement;
+    // A cheap test that every match needs; most values fail it, and the expression is skipped.
+    bool (*mayMatch)(const QString &text);
 };
 
 struct LoggerState
@@ -91,28 +93,43 @@ bool isWellFormedName(const QString &name)
     return nameRule().match(name).hasMatch();
 }
 
-Mask makeMask(const char *pattern, const char *replacement, bool caseInsensitive)
+Mask makeMask(const char *pattern, const char *replacement, bool caseInsensitive,
+              bool (*mayMatch)(const QString &))
 {
     QRegularExpression expression(QString::fromLatin1(pattern),
                                   caseInsensitive ? QRegularExpression::CaseInsensitiveOption
                                                   : QRegularExpression::NoPatternOption);
     expression.optimize();
-    return {expression, QString::fromLatin1(replacement)};
+    return {expression, QString::fromLatin1(replacement), mayMatch};
+}
+
+bool hasScheme(const QString &text)
+{
+    return text.contains(QLatin1String("://"));
+}
+
+bool hasSlash(const QString &text)
+{
+    return text.contains(QLatin1Char('/'));
 }
 
 const std::array<Mask, 8> &masks()
 {
     static const std::array<Mask, 8> list = {
-        makeMask(R"(https?://[^\s"]+)", "[redacted-url]", true),
-        makeMask(R"(\b(courses|contents|resources|lectures|sections)/[^/\s?]+)", R"(\1/[redacted-id])", true),
+        makeMask(R"(https?://[^\s"]+)", "[redacted-url]", true, hasScheme),
+        makeMask(R"(\b(courses|contents|resources|lectures|sections)/[^/\s?]+)", R"(\1/[redacted-id])", true,
+                 hasSlash),
         makeMask(R"(([?&](?:token|session|signature|key|auth|credential)=[^&#\s]*))", "[redacted-param]",
-                 true),
-        makeMask(R"((https?://[^?\s]+)\?[^\s"]+)", R"(\1?[redacted])", true),
+                 true, [](const QString &text) { return text.contains(QLatin1Char('=')); }),
+        makeMask(R"((https?://[^?\s]+)\?[^\s"]+)", R"(\1?[redacted])", true, hasScheme),
         makeMask(R"(\b(?:Bearer\s+)?[A-Za-z0-9_-]{24,}(?:\.[A-Za-z0-9_-]+){0,2}\b)", "[redacted-secret]",
-                 true),
-        makeMask(R"((?<!\d)(?!\d{4}-\d{2}-\d{2}T)\+?\d[\d ()-]{7,}\d(?!\d))", "[redacted-phone]", false),
-        makeMask(R"(\b[A-Z0-9._%+-]+@[A-Z0-9.-]+\.[A-Z]{2,}\b)", "[redacted-email]", true),
-        makeMask(R"((?:[A-Za-z]:\\|/)(?:[^\s"'<>|]+[/\\])+[^\s"'<>|]*)", "[redacted-path]", false),
+                 true, [](const QString &text) { return text.size() >= 24; }),
+        makeMask(R"((?<!\d)(?!\d{4}-\d{2}-\d{2}T)\+?\d[\d ()-]{7,}\d(?!\d))", "[redacted-phone]", false,
+                 [](const QString &text) { return text.size() >= 9; }),
+        makeMask(R"(\b[A-Z0-9._%+-]+@[A-Z0-9.-]+\.[A-Z]{2,}\b)", "[redacted-email]", true,
+                 [](const QString &text) { return text.contains(QLatin1Char('@')); }),
+        makeMask(R"((?:[A-Za-z]:\\|/)(?:[^\s"'<>|]+[/\\])+[^\s"'<>|]*)", "[redacted-path]", false,
+                 [](const QString &text) { return hasSlash(text) || text.contains(QLatin1Char('\\')); }),
     };
     return list;
 }
@@ -273,8 +290,10 @@ QString DiagnosticLogger::redact(const QString &value, const QString &key)
     if (isSensitiveKey(lowerKey))
         return QStringLiteral("[redacted]");
     QString masked = value;
-    for (const Mask &mask : masks())
-        masked.replace(mask.pattern, mask.replacement);
+    for (const Mask &mask : masks()) {
+        if (mask.mayMatch(masked))
+            masked.replace(mask.pattern, mask.replacement);
+    }
     if (masked.size() > kMaximumValueLength) {
         masked.truncate(kMaximumValueLength);
         masked += QLatin1String("[truncated]");
