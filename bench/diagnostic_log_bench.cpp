@@ -84,7 +84,9 @@ Figures runProducers(int producers, int recordsEach, const std::function<void()>
         threads.emplace_back([&, producer] {
             auto &samples = latencies[size_t(producer)];
             samples.reserve(size_t(recordsEach));
-            auto next = Clock::now();
+            // Paced producers start out of step, as independent threads would; in lock-step they
+            // would all hand over at the same instant and contend for the hand-over every time.
+            auto next = Clock::now() + interval * producer / producers;
             for (int record = 0; record < recordsEach; ++record) {
                 if (interval.count() > 0) {
                     next += interval;
