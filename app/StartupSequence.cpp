@@ -1,5 +1,6 @@
 #include "app/StartupSequence.h"
 
+#include "app/AppFailure.h"
 #include "app/ControllerRegistration.h"
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
@@ -151,6 +152,8 @@ void followAnimationSpeed(SettingsController &settings)
 
 int runApplication(int &argc, char **argv, const QUrl &rootDocument, const StartupHook &afterStartup)
 {
+    // Failure records travel in variants and queued signals from the first moment on.
+    AppFailure::registerMetaType();
     QGuiApplication application(argc, argv);
     if (QCoreApplication::arguments().contains(kVerifyOption))
         return SvgAssetVerifier::verify(kAssetFolder);

@@ -109,7 +109,8 @@ private Q_SLOTS:
         QCOMPARE(run.reports.value(QStringLiteral("application")), QStringLiteral("desktop"));
         QCOMPARE(run.reports.value(QStringLiteral("display_name")), QStringLiteral("Quorin Desktop"));
         QCOMPARE(run.reports.value(QStringLiteral("version")), QStringLiteral("1.0.8"));
-        QCOMPARE(run.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("false"));
+        // A sandbox with nothing stored is a fresh installation.
+        QCOMPARE(run.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("true"));
         const QStringList importPaths =
             run.reports.value(QStringLiteral("import_paths")).split(QLatin1Char(','));
         QVERIFY(importPaths.contains(QStringLiteral("qrc:/")));
@@ -138,6 +139,24 @@ private Q_SLOTS:
         bool numeric = false;
         QVERIFY(rootCreated.value(QStringLiteral("duration_ms")).toLongLong(&numeric) >= 0 && numeric);
         QCOMPARE(indexOfEvent(records, QStringLiteral("root_creation_failed")), -1);
+    }
+
+    void secondRunIsNoFreshInstallation()
+    {
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        const ProbeRun first = runProbe(sandbox);
+        QCOMPARE(first.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("true"));
+        const ProbeRun second = runProbe(sandbox);
+        QVERIFY(second.finished);
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("false"));
+        // The identity is settled before telemetry and the "startup" record.
+        QVERIFY(
+            inOrder(first.records, {QStringLiteral("diagnostics_started"),
+                                    QStringLiteral("device_identity_resolved"), QStringLiteral("startup")}) ||
+            inOrder(first.records, {QStringLiteral("diagnostics_started"),
+                                    QStringLiteral("device_identity_fallback"), QStringLiteral("startup")}));
     }
 
     void settingsChangesReachTheRunningApplication_data()
