@@ -18,9 +18,9 @@ TelemetryBuffer::TelemetryBuffer(Clock clock)
 {
 }
 
-qint64 TelemetryBuffer::sizeOf(const QJsonObject &event)
+QByteArray TelemetryBuffer::compactText(const QJsonObject &event)
 {
-    return QJsonDocument(event).toJson(QJsonDocument::Compact).size();
+    return QJsonDocument(event).toJson(QJsonDocument::Compact);
 }
 
 bool TelemetryBuffer::isUsage(const QJsonObject &event)
@@ -30,9 +30,13 @@ bool TelemetryBuffer::isUsage(const QJsonObject &event)
 
 void TelemetryBuffer::append(const QJsonObject &event)
 {
-    const qint64 size = sizeOf(event);
-    m_events.append({event, size});
-    m_bytes += size;
+    // Pruning runs on every add; parsing each date once keeps it a comparison of numbers.
+    const QDateTime occurredAt =
+        QDateTime::fromString(event.value(kOccurredAt).toString(), Qt::ISODateWithMs);
+    Entry entry{event, compactText(event),
+                occurredAt.isValid() ? std::optional(occurredAt.toMSecsSinceEpoch()) : std::nullopt};
+    m_bytes += entry.text.size();
+    m_events.append(std::move(entry));
 }
 
 template<typename Predicate>
@@ -42,7 +46,7 @@ qsizetype TelemetryBuffer::removeWhere(Predicate predicate)
     qsizetype kept = 0;
     for (qsizetype i = 0; i < m_events.size(); ++i) {
         if (predicate(m_events.at(i), i)) {
-            m_bytes -= m_events.at(i).size;
+            m_bytes -= m_events.at(i).text.size();
             continue;
         }
         if (kept != i)
@@ -63,12 +67,9 @@ void TelemetryBuffer::add(const QJsonObject &event)
 
 void TelemetryBuffer::pruneExpired()
 {
-    const QDateTime cutOff = m_clock().addDays(-kMaxAgeDays);
-    removeWhere([&](const Entry &entry, qsizetype) {
-        const QDateTime occurredAt =
-            QDateTime::fromString(entry.event.value(kOccurredAt).toString(), Qt::ISODateWithMs);
-        return !occurredAt.isValid() || occurredAt < cutOff;
-    });
+    const qint64 cutOffMs = m_clock().addDays(-kMaxAgeDays).toMSecsSinceEpoch();
+    removeWhere(
+        [&](const Entry &entry, qsizetype) { return !entry.occurredAtMs || *entry.occurredAtMs < cutOffMs; });
 }
 
 void TelemetryBuffer::enforceLimits()
@@ -88,7 +89,7 @@ void TelemetryBuffer::enforceLimits()
                 continue;
             evicted[i] = true;
             --remaining;
-            remainingBytes -= m_events.at(i).size;
+            remainingBytes -= m_events.at(i).text.size();
         }
     };
     evictWhere([](const Entry &entry) { return isUsage(entry.event); });
@@ -122,7 +123,7 @@ void TelemetryBuffer::removeFirst(qint64 count)
 {
     const qint64 removed = std::clamp<qint64>(count, 0, m_events.size());
     for (qsizetype i = 0; i < removed; ++i)
-        m_bytes -= m_events.at(i).size;
+        m_bytes -= m_events.at(i).text.size();
     m_events.remove(0, removed);
 }
 
@@ -140,4 +141,19 @@ void TelemetryBuffer::purgeUsage()
 QJsonArray TelemetryBuffer::json() const
 {
     return batch(m_events.size());
+}
+
+QByteArray TelemetryBuffer::compactJson() const
+{
+    // The compact form of an array is its elements' compact texts, comma-separated, in brackets.
+    QByteArray text;
+    text.reserve(m_bytes + m_events.size() + 2);
+    text.append('[');
+    for (qsizetype i = 0; i < m_events.size(); ++i) {
+        if (i > 0)
+            text.append(',');
+        text.append(m_events.at(i).text);
+    }
+    text.append(']');
+    return text;
 }

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <functional>
+#include <optional>
 
 // The telemetry events waiting to be sent, oldest first, kept within fixed bounds: at most
 // 1000 events, at most 1 MiB of compact JSON, none older than 7 days. When a bound is passed,
@@ -34,6 +35,9 @@ public:
     qsizetype removeIds(const QSet<QString> &ids);
     void purgeUsage();
     [[nodiscard]] QJsonArray json() const;
+    // The compact JSON text of json(), joined from each event's text as it was serialised on
+    // entry: the whole queue is written on every change, and re-serialising it costs frames.
+    [[nodiscard]] QByteArray compactJson() const;
 
     [[nodiscard]] qsizetype count() const { return m_events.size(); }
     [[nodiscard]] bool isEmpty() const { return m_events.isEmpty(); }
@@ -41,16 +45,18 @@ public:
     [[nodiscard]] QJsonObject at(qsizetype index) const { return m_events.at(index).event; }
 
     // The size an event counts for: its compact JSON text in UTF-8 bytes.
-    [[nodiscard]] static qint64 sizeOf(const QJsonObject &event);
+    [[nodiscard]] static qint64 sizeOf(const QJsonObject &event) { return compactText(event).size(); }
     [[nodiscard]] static bool isUsage(const QJsonObject &event);
 
 private:
     struct Entry
     {
         QJsonObject event;
-        qint64 size = 0; // serialised once, when the event enters
+        QByteArray text;                    // compact JSON, serialised once, when the event enters
+        std::optional<qint64> occurredAtMs; // parsed once; none when unreadable
     };
 
+    [[nodiscard]] static QByteArray compactText(const QJsonObject &event);
     void append(const QJsonObject &event);
     // Drops the entries the predicate (entry, position) selects, keeping the order of the rest.
     template<typename Predicate>

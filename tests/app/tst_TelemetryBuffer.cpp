@@ -57,8 +57,13 @@ TelemetryBuffer fixedClockBuffer()
 
 } // namespace
 
-// Checked after every operation: the running byte count is never allowed to drift.
-#define VERIFY_BYTES(buffer) QCOMPARE((buffer).bytes(), serialisedSize((buffer).json()))
+// Checked after every operation: the running byte count and the queue text never drift from
+// what serialising the events gives.
+#define VERIFY_BYTES(buffer)                                                                                 \
+    do {                                                                                                     \
+        QCOMPARE((buffer).bytes(), serialisedSize((buffer).json()));                                         \
+        QCOMPARE((buffer).compactJson(), QJsonDocument((buffer).json()).toJson(QJsonDocument::Compact));     \
+    } while (false)
 
 class tst_TelemetryBuffer : public QObject
 {
