@@ -140,12 +140,13 @@ void TelemetryClient::installForwarder()
     DiagnosticLogger::setRemoteSink([client](const QString &category, const QString &level,
                                              const QString &event, const QVariantMap &fields,
                                              bool detailedOnly) {
-        if (!client)
-            return;
         // Posted through the application object, which lives on the client's (GUI) thread and
         // outlives it: the client itself may be destroyed while another thread is in here.
+        QCoreApplication *application = QCoreApplication::instance();
+        if (!client || !application)
+            return;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            application,
             [client, category, level, event, fields, detailedOnly] {
                 if (client)
                     client->accept(category, level, event, fields, detailedOnly);

@@ -1,3 +1,4 @@
+#include "testsupport/Aes128Cbc.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/MediaFixtures.h"
 
@@ -7,35 +8,9 @@
 #include <QTest>
 #include <QVideoSink>
 
-#include <openssl/evp.h>
-
-#include <memory>
-
+using quorin::test::Aes128Cbc;
 using quorin::test::FixtureServer;
 using quorin::test::MediaFixtures;
-
-namespace {
-
-QByteArray decryptAes128Cbc(const QByteArray &cipherText, const QByteArray &key, const QByteArray &iv)
-{
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    QByteArray plain(cipherText.size() + 16, Qt::Uninitialized);
-    int written = 0;
-    int finalWritten = 0;
-    const auto *keyBytes = reinterpret_cast<const unsigned char *>(key.constData());
-    const auto *ivBytes = reinterpret_cast<const unsigned char *>(iv.constData());
-    if (EVP_DecryptInit_ex(context.get(), EVP_aes_128_cbc(), nullptr, keyBytes, ivBytes) != 1
-        || EVP_DecryptUpdate(context.get(), reinterpret_cast<unsigned char *>(plain.data()), &written,
-                             reinterpret_cast<const unsigned char *>(cipherText.constData()), int(cipherText.size()))
-               != 1
-        || EVP_DecryptFinal_ex(context.get(), reinterpret_cast<unsigned char *>(plain.data()) + written, &finalWritten)
-               != 1)
-        return {};
-    plain.truncate(written + finalWritten);
-    return plain;
-}
-
-} // namespace
 
 class tst_MediaFixtures : public QObject
 {
@@ -49,7 +24,7 @@ private Q_SLOTS:
         const QByteArray iv = MediaFixtures::hexBytes(QStringLiteral("aes"), QStringLiteral("ivHex"));
         const QByteArray segment = MediaFixtures::readFile(QStringLiteral("aes/segment000.ts"));
 
-        const QByteArray plain = decryptAes128Cbc(segment, key, iv);
+        const QByteArray plain = Aes128Cbc::decrypt(segment, key, iv);
         QVERIFY(!plain.isEmpty());
         QCOMPARE(plain.size() % 188, 0);
         for (qsizetype offset = 0; offset < plain.size(); offset += 188)
@@ -63,7 +38,7 @@ private Q_SLOTS:
         QByteArray iv(16, '\0');
         iv[15] = char(entry.value(QStringLiteral("mediaSequence")).toInt());
 
-        const QByteArray plain = decryptAes128Cbc(MediaFixtures::readFile(QStringLiteral("aes-sequence/segment000.ts")), key, iv);
+        const QByteArray plain = Aes128Cbc::decrypt(MediaFixtures::readFile(QStringLiteral("aes-sequence/segment000.ts")), key, iv);
         QCOMPARE(plain, MediaFixtures::readFile(QStringLiteral("clear/segment000.ts")));
     }
 

@@ -1,0 +1,6 @@
+#include "net/InstallationIdentity.h"
+
+bool InstallationIdentity::isFirstInstallation()
+{
+    return false;
+}

@@ -1,0 +1,7 @@
+#include "net/UserIdentityController.h"
+
+UserIdentityController *UserIdentityController::instance()
+{
+    static UserIdentityController controller;
+    return &controller;
+}

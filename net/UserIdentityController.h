@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The signed-in user's identity. Until the identity work lands nobody is known: the id stays
+// empty and the change signal never fires.
+class UserIdentityController : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString userId READ userId NOTIFY identityChanged)
+
+public:
+    [[nodiscard]] static UserIdentityController *instance();
+
+    [[nodiscard]] QString userId() const { return m_userId; }
+
+Q_SIGNALS:
+    void identityChanged();
+
+private:
+    UserIdentityController() = default;
+
+    QString m_userId;
+};

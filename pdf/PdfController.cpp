@@ -1,0 +1,9 @@
+#include "pdf/PdfController.h"
+
+PdfController *PdfController::instance()
+{
+    static PdfController controller;
+    return &controller;
+}
+
+void PdfController::releaseAll() {}

@@ -1,0 +1,6 @@
+import QtQuick
+
+Item {
+    width: 10
+    height: 10
+}

@@ -1,0 +1,234 @@
+#include "app/Endpoints.h"
+#include "testsupport/LogLineParser.h"
+#include "testsupport/ProcessSandbox.h"
+
+#include <QMap>
+#include <QProcess>
+#include <QTest>
+
+using quorin::test::LogLineParser;
+using quorin::test::ProcessSandbox;
+
+namespace {
+
+const QString kQuorinFamily = QStringLiteral("IBM Plex Sans Arabic");
+
+struct ProbeRun
+{
+    bool finished = false;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    int exitCode = -1;
+    QMap<QString, QString> reports;
+    QList<LogLineParser::Record> records;
+};
+
+QString startupDocument(const char *name)
+{
+    return QStringLiteral(QUORIN_STARTUP_QML_DIR "/") + QLatin1String(name);
+}
+
+ProbeRun runProbe(const ProcessSandbox &sandbox, const QString &root = {}, const QString &change = {},
+                  const QStringList &arguments = {})
+{
+    QProcessEnvironment environment = sandbox.environment();
+    environment.insert(QStringLiteral("QUORIN_PROBE_ROOT"), root);
+    environment.insert(QStringLiteral("QUORIN_PROBE_CHANGE"), change);
+    QProcess probe;
+    probe.setProcessEnvironment(environment);
+    probe.start(QStringLiteral(QUORIN_STARTUP_PROBE), arguments);
+
+    ProbeRun run;
+    run.finished = probe.waitForFinished(120000);
+    run.exitStatus = probe.exitStatus();
+    run.exitCode = probe.exitCode();
+    const QStringList lines = QString::fromLocal8Bit(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            run.reports.insert(line.left(equals), line.mid(equals + 1));
+    }
+    run.records = LogLineParser::parseFile(sandbox.dataHome() +
+                                           QStringLiteral("/quorin/desktop/diagnostics/quorin.log"));
+    return run;
+}
+
+int indexOfEvent(const QList<LogLineParser::Record> &records, const QString &event, int from = 0)
+{
+    for (int index = from; index < records.size(); ++index) {
+        if (records.at(index).event() == event)
+            return index;
+    }
+    return -1;
+}
+
+// The events appear in this order, with any other records between them.
+bool inOrder(const QList<LogLineParser::Record> &records, const QStringList &events)
+{
+    int next = 0;
+    for (const QString &event : events) {
+        const int found = indexOfEvent(records, event, next);
+        if (found < 0)
+            return false;
+        next = found + 1;
+    }
+    return true;
+}
+
+QStringList eventNames(const QList<LogLineParser::Record> &records)
+{
+    QStringList names;
+    for (const auto &record : records)
+        names.append(record.event());
+    return names;
+}
+
+} // namespace
+
+class tst_StartupSequence : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void normalRunQuitsCleanly()
+    {
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        const ProbeRun run = runProbe(sandbox);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+
+        QCOMPARE(run.reports.value(QStringLiteral("root_is_window")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("title")), QStringLiteral("Quorin Desktop"));
+        QCOMPARE(run.reports.value(QStringLiteral("window_icon_set")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("font_registered")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("application_font")), kQuorinFamily);
+        QCOMPARE(run.reports.value(QStringLiteral("organization")), QStringLiteral("quorin"));
+        QCOMPARE(run.reports.value(QStringLiteral("organization_domain")),
+                 quorin::Endpoints::instance().websiteUrl().host());
+        QCOMPARE(run.reports.value(QStringLiteral("application")), QStringLiteral("desktop"));
+        QCOMPARE(run.reports.value(QStringLiteral("display_name")), QStringLiteral("Quorin Desktop"));
+        QCOMPARE(run.reports.value(QStringLiteral("version")), QStringLiteral("1.0.8"));
+        QCOMPARE(run.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("false"));
+        const QStringList importPaths =
+            run.reports.value(QStringLiteral("import_paths")).split(QLatin1Char(','));
+        QVERIFY(importPaths.contains(QStringLiteral("qrc:/")));
+        QVERIFY(importPaths.contains(QStringLiteral("qrc:/qt/qml")));
+        QVERIFY(run.reports.contains(QStringLiteral("identity_user")));
+        QCOMPARE(run.reports.value(QStringLiteral("progress_user")),
+                 run.reports.value(QStringLiteral("identity_user")));
+        QCOMPARE(run.reports.value(QStringLiteral("ui_language")), QStringLiteral("en"));
+        QCOMPARE(run.reports.value(QStringLiteral("reduced_motion")), QStringLiteral("false"));
+        QCOMPARE(run.reports.value(QStringLiteral("controllers_shared")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("startup_checks")), QStringLiteral("1"));
+
+        const auto &records = run.records;
+        QVERIFY2(inOrder(records, {QStringLiteral("diagnostics_started"), QStringLiteral("startup"),
+                                   QStringLiteral("root_created"), QStringLiteral("shutdown")}),
+                 qPrintable(eventNames(records).join(QLatin1Char(' '))));
+        QCOMPARE(records.last().event(), QStringLiteral("diagnostics_stopping"));
+        const auto startup = records.at(indexOfEvent(records, QStringLiteral("startup")));
+        QCOMPARE(startup.value(QStringLiteral("category")), QStringLiteral("app"));
+        QCOMPARE(startup.value(QStringLiteral("qt_version")), QString::fromLatin1(qVersion()));
+        QCOMPARE(startup.value(QStringLiteral("platform")), QStringLiteral("offscreen"));
+        const auto rootCreated = records.at(indexOfEvent(records, QStringLiteral("root_created")));
+        QCOMPARE(rootCreated.value(QStringLiteral("category")), QStringLiteral("qml"));
+        QCOMPARE(rootCreated.value(QStringLiteral("level")), QStringLiteral("info"));
+        QCOMPARE(rootCreated.value(QStringLiteral("root_count")), QStringLiteral("1"));
+        bool numeric = false;
+        QVERIFY(rootCreated.value(QStringLiteral("duration_ms")).toLongLong(&numeric) >= 0 && numeric);
+        QCOMPARE(indexOfEvent(records, QStringLiteral("root_creation_failed")), -1);
+    }
+
+    void settingsChangesReachTheRunningApplication_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("language") << QString() << QStringLiteral("language")
+                                  << QStringLiteral("ui_language_after") << QStringLiteral("ar");
+        QTest::newRow("speed 0 with a window")
+            << QString() << QStringLiteral("animation") << QStringLiteral("reduced_motion_at_zero")
+            << QStringLiteral("true");
+        QTest::newRow("speed 0.5 with a window")
+            << QString() << QStringLiteral("animation") << QStringLiteral("reduced_motion_at_half")
+            << QStringLiteral("false");
+        QTest::newRow("speed 0 with an item root")
+            << startupDocument("ItemRoot.qml") << QStringLiteral("animation")
+            << QStringLiteral("reduced_motion_at_zero") << QStringLiteral("true");
+        QTest::newRow("speed 0.5 with an item root")
+            << startupDocument("ItemRoot.qml") << QStringLiteral("animation")
+            << QStringLiteral("reduced_motion_at_half") << QStringLiteral("false");
+    }
+
+    void settingsChangesReachTheRunningApplication()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, change);
+        QFETCH(QString, report);
+        QFETCH(QString, expected);
+
+        ProcessSandbox sandbox;
+        const ProbeRun run = runProbe(sandbox, root, change);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.reports.value(report), expected);
+        QCOMPARE(run.reports.value(QStringLiteral("root_is_window")),
+                 root.isEmpty() ? QStringLiteral("true") : QStringLiteral("false"));
+        if (!root.isEmpty()) {
+            QCOMPARE(run.reports.value(QStringLiteral("title")), QString());
+            QCOMPARE(run.reports.value(QStringLiteral("reduced_motion")), QStringLiteral("false"));
+        }
+    }
+
+    void brokenRootDocumentEndsTheProcess()
+    {
+        ProcessSandbox sandbox;
+        const ProbeRun run = runProbe(sandbox, startupDocument("BrokenRoot.qml"));
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 255);
+        QVERIFY(!run.reports.contains(QStringLiteral("startup_checks")));
+
+        const auto &records = run.records;
+        QVERIFY2(inOrder(records, {QStringLiteral("root_created"), QStringLiteral("root_creation_failed"),
+                                   QStringLiteral("shutdown")}),
+                 qPrintable(eventNames(records).join(QLatin1Char(' '))));
+        const auto rootCreated = records.at(indexOfEvent(records, QStringLiteral("root_created")));
+        QCOMPARE(rootCreated.value(QStringLiteral("level")), QStringLiteral("critical"));
+        QCOMPARE(rootCreated.value(QStringLiteral("root_count")), QStringLiteral("0"));
+        const auto failures = LogLineParser::withEvent(records, QStringLiteral("root_creation_failed"));
+        QCOMPARE(failures.size(), 1);
+        QCOMPARE(failures.first().value(QStringLiteral("level")), QStringLiteral("critical"));
+        QCOMPARE(records.last().event(), QStringLiteral("diagnostics_stopping"));
+    }
+
+    void verificationOption_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("verifies");
+        QTest::newRow("among other arguments")
+            << QStringList{QStringLiteral("--another-option"), QStringLiteral("--verify-svg-assets")} << true;
+        QTest::newRow("other letter case") << QStringList{QStringLiteral("--Verify-Svg-Assets")} << false;
+    }
+
+    void verificationOption()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, verifies);
+
+        ProcessSandbox sandbox;
+        const ProbeRun run = runProbe(sandbox, {}, {}, arguments);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.reports.isEmpty(), verifies);
+        if (verifies)
+            QCOMPARE(sandbox.files(), QStringList());
+        else
+            QCOMPARE(LogLineParser::withEvent(run.records, QStringLiteral("startup")).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_StartupSequence)
+#include "tst_StartupSequence.moc"

@@ -1,0 +1,7 @@
+#include "update/ChangelogController.h"
+
+ChangelogController *ChangelogController::instance()
+{
+    static ChangelogController controller;
+    return &controller;
+}

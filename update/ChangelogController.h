@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QObject>
+
+// Shows what is new in this version. Until the changelog work lands it holds nothing.
+class ChangelogController : public QObject
+{
+    Q_OBJECT
+
+public:
+    [[nodiscard]] static ChangelogController *instance();
+
+private:
+    ChangelogController() = default;
+};
