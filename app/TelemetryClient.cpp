@@ -112,7 +112,7 @@ void TelemetryClient::start()
     restore();
     installForwarder();
     m_settingsConnection = connect(SettingsController::instance(), &SettingsController::usageTelemetryChanged,
-                                   this, &TelemetryClient::usageTelemetryChanged);
+                                   this, &TelemetryClient::followUsageConsent);
     if (!hasUsableEndpoint()) {
         setState(Disabled);
         return;
@@ -155,7 +155,7 @@ void TelemetryClient::installForwarder()
     });
 }
 
-void TelemetryClient::usageTelemetryChanged()
+void TelemetryClient::followUsageConsent()
 {
     if (SettingsController::instance()->usageTelemetryEnabled())
         return;

@@ -42,7 +42,7 @@ public:
     static constexpr int kMaxBackOffMs = 300000;
     static constexpr int kPostTimeoutMs = 30000;
 
-    TelemetryClient(const QUrl &endpoint, QObject *parent = nullptr);
+    explicit TelemetryClient(const QUrl &endpoint, QObject *parent = nullptr);
     ~TelemetryClient() override;
 
     void setDelaySeam(DelaySeam seam);
@@ -68,7 +68,7 @@ private:
     void persist() const;
     void restore();
     void installForwarder();
-    void usageTelemetryChanged();
+    void followUsageConsent();
     void finishPost(QNetworkReply *reply, const QSet<QString> &sentIds);
     void setState(TransportState state);
     void wait(Delay delay, int requestedMs);
