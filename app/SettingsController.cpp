@@ -190,7 +190,7 @@ bool SettingsController::notificationsEnabled() const
 
 void SettingsController::setNotificationsEnabled(bool enabled)
 {
-    // Always announced: the integrations pane re-reads its switch on every store.
+    // Announced even when unchanged, so a switch that the user flicked always shows the stored value.
     m_store->setValue(kNotificationsKey, enabled);
     Q_EMIT notificationsChanged();
 }
