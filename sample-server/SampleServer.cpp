@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTextStream>
@@ -76,6 +77,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+    m_server.setHandler(QStringLiteral("/v1/logs"), [](const Request &request) { return collectLogs(request); });
 }
 
 QJsonObject SampleServer::issueTokens(const QString &userId)
@@ -134,6 +136,37 @@ SampleServer::Response SampleServer::currentUser(const Request &request) const
     if (request.method != "GET")
         return Response(405);
     return Response::json(compact(readData(QStringLiteral("me.json"))));
+}
+
+std::optional<qsizetype> SampleServer::logRecordCount(const QByteArray &body)
+{
+    // Exactly one resource with exactly one scope, as the client sends them.
+    const auto onlyObject = [](const QJsonValue &value) -> std::optional<QJsonObject> {
+        const QJsonArray array = value.toArray();
+        if (!value.isArray() || array.size() != 1 || !array.first().isObject())
+            return std::nullopt;
+        return array.first().toObject();
+    };
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const auto resource = onlyObject(document.object().value(QStringLiteral("resourceLogs")));
+    if (!document.isObject() || !resource)
+        return std::nullopt;
+    const auto scope = onlyObject(resource->value(QStringLiteral("scopeLogs")));
+    if (!scope || !scope->value(QStringLiteral("logRecords")).isArray())
+        return std::nullopt;
+    return scope->value(QStringLiteral("logRecords")).toArray().size();
+}
+
+SampleServer::Response SampleServer::collectLogs(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const std::optional<qsizetype> records = logRecordCount(request.body);
+    if (!records)
+        return Response::json(
+            R"({"error":"bad-shape","message":"Expected resourceLogs/scopeLogs/logRecords"})", 400);
+    QTextStream(stdout) << "telemetry: " << *records << " log records" << Qt::endl;
+    return Response::json("{}");
 }
 
 void SampleServer::logRequest(const Request &request) const

@@ -5,10 +5,11 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <optional>
 
 // The stand-in for the learning platform that the demo and manual testing run against: the REST
-// API with one sample account, and a media origin serving the generated fixtures. Its answers
-// come from the JSON files of the data folder.
+// API with one sample account, a media origin serving the generated fixtures, and the
+// telemetry collector. Its answers come from the JSON files of the data folder.
 class SampleServer : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,9 @@ private:
     Response login(const Request &request);
     Response refresh(const Request &request);
     Response currentUser(const Request &request) const;
+    // The telemetry collector: counts the log records of an OpenTelemetry logs body.
+    static Response collectLogs(const Request &request);
+    [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
     [[nodiscard]] QJsonObject issueTokens(const QString &userId);
     [[nodiscard]] QString userForAccessToken(const Request &request) const;
     void logRequest(const Request &request) const;
