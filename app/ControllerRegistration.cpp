@@ -3,6 +3,7 @@
 #include "app/SettingsController.h"
 #include "app/UiPerformanceTracker.h"
 #include "learning/LearningProgressController.h"
+#include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
 #include "pdf/PdfController.h"
 #include "update/ChangelogController.h"
@@ -35,6 +36,7 @@ void registerProcessWide(const char *name)
 
 void registerControllers()
 {
+    qmlRegisterSingletonType<NetworkManager>(kModule, 1, 0, "NetworkManager", &NetworkManager::create);
     registerProcessWide<SettingsController>("SettingsController");
     registerProcessWide<PdfController>("PdfController");
     registerProcessWide<UserIdentityController>("UserIdentity");

@@ -1,0 +1,593 @@
+#include "net/NetworkManager.h"
+
+#include "app/DiagnosticLogger.h"
+#include "app/Endpoints.h"
+#include "net/CredentialStore.h"
+#include "net/InstallationIdentity.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJSEngine>
+#include <QJsonValue>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+
+const QString kAccessTokenKey = QStringLiteral("accessToken");
+const QString kRefreshTokenKey = QStringLiteral("refreshToken");
+const QString kRefreshPath = QStringLiteral("auth/refresh");
+const QString kLoginPath = QStringLiteral("auth/login");
+constexpr qint64 kExpiryMarginSeconds = 60;
+
+// Paths that never get the proactive token check; compared exactly, query included.
+bool isPublicPath(const QString &path)
+{
+    static const std::array<QString, 8> paths = {
+        QStringLiteral("auth/login"),          QStringLiteral("auth/refresh"),
+        QStringLiteral("auth/signup"),         QStringLiteral("auth/send-otp"),
+        QStringLiteral("auth/verify"),         QStringLiteral("auth/forgot-password"),
+        QStringLiteral("auth/reset-password"), QStringLiteral("institutions"),
+    };
+    return std::find(paths.cbegin(), paths.cend(), path) != paths.cend();
+}
+
+// The settings store that earlier versions kept the tokens in.
+std::unique_ptr<QSettings> legacyTokenSettings()
+{
+    return std::make_unique<QSettings>(QStringLiteral("quorin"), QStringLiteral("desktop"));
+}
+
+QByteArray acceptLanguage()
+{
+    return QLocale().bcp47Name().toUtf8();
+}
+
+// The middle part of a JSON Web Token. Missing padding is accepted and characters outside the
+// URL-safe alphabet are skipped.
+QJsonDocument tokenClaims(const QByteArray &encodedClaims)
+{
+    return QJsonDocument::fromJson(QByteArray::fromBase64(encodedClaims, QByteArray::Base64UrlEncoding));
+}
+
+// A whole number of seconds from a JSON number or numeric text; anything else is 0.
+qint64 expirySeconds(const QJsonValue &claim)
+{
+    double seconds = 0;
+    if (claim.isDouble()) {
+        seconds = claim.toDouble();
+    } else if (claim.isString()) {
+        bool numeric = false;
+        seconds = claim.toString().trimmed().toDouble(&numeric);
+        if (!numeric)
+            return 0;
+    }
+    // Out-of-range values would overflow the conversion; they are unusable either way.
+    constexpr double limit = 9.0e18;
+    return (seconds > -limit && seconds < limit) ? qint64(seconds) : 0;
+}
+
+// The text of a claim that can name the user, or empty when the claim cannot.
+QString userIdClaim(const QJsonValue &claim)
+{
+    if (claim.isString())
+        return claim.toString().trimmed();
+    if (claim.isDouble())
+        return QString::number(claim.toInteger());
+    return {};
+}
+
+// A token value counts only as a non-empty string: storing anything else would leave the
+// client "signed in" without a usable token, refreshing on every call.
+QString tokenValue(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+QString sessionExpiredText()
+{
+    return NetworkManager::tr("Your session has expired. Please sign in again.");
+}
+
+void writeToken(CredentialStore &store, const QString &key, const QString &value, const char *warning)
+{
+    if (!store.write(key, value))
+        qWarning().noquote() << warning << store.errorString();
+}
+
+} // namespace
+
+struct NetworkManager::ReplyOutcome
+{
+    int status = 0;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QByteArray body;
+    QString errorText;
+
+    [[nodiscard]] bool succeeded() const
+    {
+        return error == QNetworkReply::NoError && status >= 200 && status <= 299;
+    }
+};
+
+NetworkManager::Configuration NetworkManager::Configuration::production()
+{
+    Configuration configuration;
+    configuration.baseUrl = quorin::Endpoints::instance().apiBaseUrl().toString();
+    configuration.currentSecsSinceEpoch = [] { return QDateTime::currentSecsSinceEpoch(); };
+    return configuration;
+}
+
+NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
+    : QObject(parent)
+    , m_installationId(InstallationIdentity::id())
+    , m_networkAccess(new QNetworkAccessManager(this))
+    , m_credentialStore(configuration.credentialStore ? std::move(configuration.credentialStore)
+                                                      : CredentialStore::createNative())
+    , m_baseUrl(configuration.baseUrl)
+    , m_backgroundRefreshTimer(new QTimer(this))
+    , m_currentSecsSinceEpoch(std::move(configuration.currentSecsSinceEpoch))
+    , m_backgroundRefreshIntervalMs(configuration.backgroundRefreshIntervalMs)
+    , m_transferTimeoutMs(configuration.transferTimeoutMs)
+{
+    if (!m_currentSecsSinceEpoch)
+        m_currentSecsSinceEpoch = [] { return QDateTime::currentSecsSinceEpoch(); };
+    m_backgroundRefreshTimer->setObjectName(QStringLiteral("backgroundRefreshTimer"));
+    qRegisterMetaType<MediaAuthSnapshot>("MediaAuthSnapshot");
+    connect(m_backgroundRefreshTimer, &QTimer::timeout, this, &NetworkManager::performBackgroundRefresh);
+    loadTokens();
+    if (!m_accessToken.isEmpty())
+        startBackgroundRefresh();
+}
+
+NetworkManager::~NetworkManager()
+{
+    // Callers still waiting are dropped unserved: their receivers may be gone by process exit.
+    m_refreshWaiters.clear();
+}
+
+NetworkManager *NetworkManager::instance()
+{
+    static NetworkManager manager(Configuration::production());
+    static const bool closesBeforeApplicationExit = [] {
+        qAddPostRoutine(&NetworkManager::closeConnections);
+        return true;
+    }();
+    Q_UNUSED(closesBeforeApplicationExit);
+    return &manager;
+}
+
+// The process-wide manager outlives the application object, but the network layer's worker
+// thread and the encrypted connections it caches must be gone while the application still
+// exists: closed later, they reach for a TLS backend that has already been torn down.
+void NetworkManager::closeConnections()
+{
+    instance()->m_networkAccess->clearConnectionCache();
+}
+
+NetworkManager *NetworkManager::create(QQmlEngine *, QJSEngine *)
+{
+    NetworkManager *manager = instance();
+    QJSEngine::setObjectOwnership(manager, QJSEngine::CppOwnership);
+    return manager;
+}
+
+// REST pipeline
+
+void NetworkManager::sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
+                                         RequestCallback callback)
+{
+    if (isPublicPath(path) || !isTokenExpiringSoon()) {
+        executeRequestDetailed(method, path, body, callback, false);
+        return;
+    }
+    refreshTokens([this, method, path, body, callback](const AuthRefreshResult &result) {
+        if (result.success) {
+            executeRequestDetailed(method, path, body, callback, false);
+            return;
+        }
+        if (!callback)
+            return;
+        Q_EMIT requestFailed(path, result.failure.failure);
+        callback(QJsonDocument(), result.failure);
+    });
+}
+
+void NetworkManager::applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const
+{
+    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Accept-Language", acceptLanguage());
+    if (withAuthorization && !m_accessToken.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_accessToken.toUtf8());
+}
+
+bool NetworkManager::isTokenExpiringSoon() const
+{
+    if (m_accessToken.isEmpty())
+        return true;
+    const QList<QByteArray> parts = m_accessToken.toUtf8().split('.');
+    if (parts.size() != 3)
+        return true;
+    const QJsonDocument claims = tokenClaims(parts.at(1));
+    if (!claims.isObject())
+        return true;
+    const qint64 expiry = expirySeconds(claims.object().value(QStringLiteral("exp")));
+    return expiry - m_currentSecsSinceEpoch() < kExpiryMarginSeconds;
+}
+
+QNetworkRequest NetworkManager::jsonRequest(const QString &path) const
+{
+    QNetworkRequest request(QUrl(m_baseUrl + path, QUrl::TolerantMode));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setTransferTimeout(m_transferTimeoutMs);
+    return request;
+}
+
+void NetworkManager::executeRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
+                                            const RequestCallback &callback, bool isRetry)
+{
+    QNetworkRequest request = jsonRequest(path);
+    applyRequestHeaders(request, true);
+    const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    QElapsedTimer started;
+    started.start();
+    QNetworkReply *reply = nullptr;
+    switch (method) {
+    case HttpMethod::Get:
+        reply = m_networkAccess->get(request);
+        break;
+    case HttpMethod::Post:
+        reply = m_networkAccess->post(request, payload);
+        break;
+    case HttpMethod::Put:
+        reply = m_networkAccess->put(request, payload);
+        break;
+    case HttpMethod::Patch:
+        reply = m_networkAccess->sendCustomRequest(request, QByteArrayLiteral("PATCH"), payload);
+        break;
+    case HttpMethod::Delete:
+        reply = m_networkAccess->deleteResource(request);
+        break;
+    }
+    connect(reply, &QNetworkReply::finished, this,
+            [=, this] { handleRequestReply(reply, method, path, body, callback, isRetry, started); });
+}
+
+void NetworkManager::handleRequestReply(QNetworkReply *reply, HttpMethod method, const QString &path,
+                                        const QJsonObject &body, const RequestCallback &callback,
+                                        bool isRetry, const QElapsedTimer &started)
+{
+    reply->deleteLater();
+    const ReplyOutcome outcome = readReply(reply);
+    DiagnosticLogger::log(QStringLiteral("api"),
+                          outcome.error == QNetworkReply::NoError ? QStringLiteral("info")
+                                                                  : QStringLiteral("warning"),
+                          QStringLiteral("request_complete"),
+                          {{QStringLiteral("endpoint"), path},
+                           {QStringLiteral("status"), outcome.status},
+                           {QStringLiteral("response_bytes"), qint64(outcome.body.size())},
+                           {QStringLiteral("latency_ms"), started.elapsed()},
+                           {QStringLiteral("retry"), isRetry},
+                           {QStringLiteral("network_error"), int(outcome.error)}});
+
+    if (outcome.succeeded()) {
+        if (callback)
+            callback(QJsonDocument::fromJson(outcome.body), NetworkFailure());
+        return;
+    }
+    // Public paths included: a signed-out caller then gets the session-expired failure.
+    if ((outcome.status == 401 || outcome.status == 403) && !isRetry && path != kRefreshPath) {
+        refreshTokens([this, method, path, body, callback](const AuthRefreshResult &result) {
+            if (result.success)
+                executeRequestDetailed(method, path, body, callback, true);
+            else if (callback)
+                callback(QJsonDocument(), result.failure);
+        });
+        return;
+    }
+    const NetworkFailure failure =
+        makeNetworkFailure(outcome.status, outcome.error, outcome.body, outcome.errorText);
+    Q_EMIT requestFailed(path, failure.failure);
+    if (callback)
+        callback(QJsonDocument(), failure);
+}
+
+NetworkManager::ReplyOutcome NetworkManager::readReply(QNetworkReply *reply)
+{
+    ReplyOutcome outcome;
+    outcome.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    outcome.error = reply->error();
+    outcome.body = reply->readAll();
+    outcome.errorText = reply->errorString();
+    // The network layer ends a reply that outlives its transfer time-out by cancelling it. Nothing
+    // else cancels a reply whose handler still runs (sign-out disconnects the refresh before it
+    // aborts it), so a cancelled reply here is a time-out, and an answer cut short has no status.
+    if (outcome.error == QNetworkReply::OperationCanceledError ||
+        outcome.error == QNetworkReply::TimeoutError) {
+        outcome.status = 0;
+        outcome.error = QNetworkReply::TimeoutError;
+        outcome.errorText = tr("The server did not answer in time.");
+    }
+    return outcome;
+}
+
+NetworkFailure NetworkManager::makeNetworkFailure(int httpStatus, int networkError, const QByteArray &body,
+                                                  const QString &fallbackMessage)
+{
+    NetworkFailure failure;
+    failure.failure = AppFailure::fromResponse(httpStatus, QNetworkReply::NetworkError(networkError), body,
+                                               fallbackMessage);
+    failure.httpStatus = httpStatus;
+    failure.networkError = networkError;
+    failure.message = failure.failure.userMessage;
+    failure.retryable = failure.failure.retryable;
+    failure.authentication = failure.failure.category == QLatin1String("authentication");
+    return failure;
+}
+
+// Token store and single-flight refresh
+
+void NetworkManager::loadTokens()
+{
+    const std::unique_ptr<QSettings> settings = legacyTokenSettings();
+    CredentialStore::loadAndMigrate(*m_credentialStore, *settings, m_accessToken, m_refreshToken);
+}
+
+void NetworkManager::saveTokens(const QString &access, const QString &refresh)
+{
+    m_accessToken = access;
+    m_refreshToken = refresh;
+    ++m_authGeneration;
+    m_sessionExpiredNotified = false;
+    writeToken(*m_credentialStore, kAccessTokenKey, access, "Failed to save access token securely:");
+    writeToken(*m_credentialStore, kRefreshTokenKey, refresh, "Failed to save refresh token securely:");
+    Q_EMIT mediaAuthenticationChanged(mediaAuthenticationSnapshot());
+    Q_EMIT isAuthenticatedChanged();
+}
+
+void NetworkManager::clearTokens()
+{
+    m_accessToken.clear();
+    m_refreshToken.clear();
+    ++m_authGeneration;
+    (void)m_credentialStore->remove(kAccessTokenKey);
+    (void)m_credentialStore->remove(kRefreshTokenKey);
+    const std::unique_ptr<QSettings> settings = legacyTokenSettings();
+    settings->remove(kAccessTokenKey);
+    settings->remove(kRefreshTokenKey);
+    Q_EMIT mediaAuthenticationChanged(mediaAuthenticationSnapshot());
+    Q_EMIT isAuthenticatedChanged();
+}
+
+void NetworkManager::refreshTokens(RefreshCallback callback)
+{
+    if (callback)
+        m_refreshWaiters.append(std::move(callback));
+    if (m_refreshInFlight)
+        return;
+    m_refreshInFlight = true;
+    const QString refreshToken = m_refreshToken;
+    if (refreshToken.isEmpty()) {
+        completeTokenRefresh(sessionExpiredResult());
+        return;
+    }
+    QNetworkRequest request = jsonRequest(kRefreshPath);
+    applyRequestHeaders(request, false);
+    request.setRawHeader("Authorization", "Bearer " + refreshToken.toUtf8());
+    QElapsedTimer started;
+    started.start();
+    QNetworkReply *reply = m_networkAccess->post(request, QByteArray());
+    m_refreshReply = reply;
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, started] { handleRefreshReply(reply, started); });
+}
+
+void NetworkManager::handleRefreshReply(QNetworkReply *reply, const QElapsedTimer &started)
+{
+    reply->deleteLater();
+    m_refreshReply.clear();
+    const ReplyOutcome outcome = readReply(reply);
+    DiagnosticLogger::log(QStringLiteral("api"),
+                          outcome.error == QNetworkReply::NoError ? QStringLiteral("info")
+                                                                  : QStringLiteral("warning"),
+                          QStringLiteral("token_refresh"),
+                          {{QStringLiteral("status"), outcome.status},
+                           {QStringLiteral("duration_ms"), started.elapsed()},
+                           {QStringLiteral("network_error"), int(outcome.error)}});
+
+    const QJsonObject answer = outcome.error == QNetworkReply::NoError
+                                   ? QJsonDocument::fromJson(outcome.body).object()
+                                   : QJsonObject();
+    const QString access = tokenValue(answer, kAccessTokenKey);
+    if (access.isEmpty()) {
+        completeTokenRefresh(refreshFailure(outcome));
+        return;
+    }
+    const QString rotated = tokenValue(answer, kRefreshTokenKey);
+    saveTokens(access, rotated.isEmpty() ? m_refreshToken : rotated);
+    qDebug("Tokens successfully refreshed!");
+    startBackgroundRefresh();
+    completeTokenRefresh({true, false, NetworkFailure()});
+}
+
+AuthRefreshResult NetworkManager::sessionExpiredResult()
+{
+    return {false, true,
+            makeNetworkFailure(401, QNetworkReply::AuthenticationRequiredError, QByteArray(),
+                               sessionExpiredText())};
+}
+
+AuthRefreshResult NetworkManager::refreshFailure(const ReplyOutcome &outcome)
+{
+    const bool expired = outcome.status == 400 || outcome.status == 401 || outcome.status == 403;
+    const QString text =
+        expired ? sessionExpiredText() : tr("The server is temporarily unavailable. Please try again.");
+    NetworkFailure failure;
+    failure.httpStatus = outcome.status;
+    failure.networkError = outcome.error;
+    failure.retryable = !expired;
+    failure.authentication = expired;
+    failure.message = text;
+    failure.failure = AppFailure::fromResponse(outcome.status, outcome.error, outcome.body, text);
+    // A refused refresh always reads as the end of the session, whatever the body says.
+    if (expired)
+        failure.failure.userMessage = text;
+    return {false, expired, failure};
+}
+
+void NetworkManager::completeTokenRefresh(const AuthRefreshResult &result)
+{
+    if (result.sessionExpired) {
+        clearTokens();
+        m_backgroundRefreshTimer->stop();
+        Q_EMIT protectedTransfersInvalidated();
+    }
+    m_refreshInFlight = false;
+    serveRefreshWaiters(result);
+    if (result.sessionExpired)
+        notifySessionExpired();
+}
+
+void NetworkManager::serveRefreshWaiters(const AuthRefreshResult &result)
+{
+    // Taken out first: a waiter that asks for another refresh queues for a new one.
+    const QList<RefreshCallback> waiters = std::exchange(m_refreshWaiters, {});
+    for (const RefreshCallback &waiter : waiters)
+        waiter(result);
+}
+
+// Sign-out ends the refresh in flight: its late reply must not sign the user back in, nor
+// overwrite the tokens of a sign-in made meanwhile.
+void NetworkManager::abandonRefreshInFlight()
+{
+    if (!m_refreshInFlight)
+        return;
+    if (QNetworkReply *reply = m_refreshReply.data()) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+    m_refreshReply.clear();
+    m_refreshInFlight = false;
+    serveRefreshWaiters(sessionExpiredResult());
+}
+
+void NetworkManager::notifySessionExpired()
+{
+    if (m_sessionExpiredNotified)
+        return;
+    m_sessionExpiredNotified = true;
+    Q_EMIT sessionExpired();
+}
+
+void NetworkManager::startBackgroundRefresh()
+{
+    m_backgroundRefreshTimer->start(m_backgroundRefreshIntervalMs);
+}
+
+void NetworkManager::performBackgroundRefresh()
+{
+    qDebug("Executing 14-minute background token refresh...");
+    refreshTokens({});
+}
+
+// Sign-in and sign-out
+
+void NetworkManager::login(const QString &mobileNumber, const QString &password,
+                           [[maybe_unused]] const QString &deviceId)
+{
+    if (mobileNumber != m_loginMobileNumber) {
+        m_loginMobileNumber = mobileNumber;
+        Q_EMIT loginMobileNumberChanged();
+    }
+    QNetworkRequest request = jsonRequest(kLoginPath);
+    applyRequestHeaders(request, false);
+    const QJsonObject body{{QStringLiteral("mobileNumber"), mobileNumber},
+                           {QStringLiteral("password"), password},
+                           {QStringLiteral("deviceId"), m_installationId},
+                           {QStringLiteral("deviceType"), QStringLiteral("DESKTOP")}};
+    QNetworkReply *reply =
+        m_networkAccess->post(request, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { handleLoginReply(reply); });
+}
+
+void NetworkManager::handleLoginReply(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    const ReplyOutcome outcome = readReply(reply);
+    if (outcome.error == QNetworkReply::NoError) {
+        const QJsonObject tokens = QJsonDocument::fromJson(outcome.body).object();
+        const QString access = tokenValue(tokens, kAccessTokenKey);
+        const QString refresh = tokenValue(tokens, kRefreshTokenKey);
+        if (access.isEmpty() || refresh.isEmpty()) {
+            announceLoginFailure(AppFailure::local(QStringLiteral("LOGIN_RESPONSE_INVALID"),
+                                                   tr("Invalid response from server."),
+                                                   QStringLiteral("server"), true));
+            return;
+        }
+        saveTokens(access, refresh);
+        startBackgroundRefresh();
+        Q_EMIT loginSuccess();
+        return;
+    }
+    DiagnosticLogger::log(QStringLiteral("api"), QStringLiteral("warning"), QStringLiteral("login_failed"),
+                          {{QStringLiteral("status"), outcome.status},
+                           {QStringLiteral("response_bytes"), qint64(outcome.body.size())},
+                           {QStringLiteral("network_error"), int(outcome.error)}});
+    AppFailure failure = AppFailure::fromResponse(outcome.status, outcome.error, outcome.body,
+                                                  tr("Sign in could not be completed."));
+    if (outcome.status == 409 && outcome.body.trimmed().isEmpty())
+        failure.userMessage = tr("This account is already active on another device.");
+    announceLoginFailure(failure);
+}
+
+void NetworkManager::announceLoginFailure(const AppFailure &failure)
+{
+    Q_EMIT loginFailed(failure);
+    Q_EMIT requestFailed(kLoginPath, failure);
+    Q_EMIT loginError(failure.userMessage);
+}
+
+void NetworkManager::logout()
+{
+    clearTokens();
+    m_loginMobileNumber.clear();
+    Q_EMIT loginMobileNumberChanged();
+    m_backgroundRefreshTimer->stop();
+    Q_EMIT protectedTransfersInvalidated();
+    abandonRefreshInFlight();
+    notifySessionExpired();
+}
+
+QString NetworkManager::authenticatedUserId() const
+{
+    const QList<QByteArray> parts = m_accessToken.toUtf8().split('.');
+    if (parts.size() < 2)
+        return {};
+    const QJsonObject claims = tokenClaims(parts.at(1)).object();
+    for (const char *name : {"sub", "userId", "id"}) {
+        const QString id = userIdClaim(claims.value(QLatin1String(name)));
+        if (!id.isEmpty())
+            return id;
+    }
+    return {};
+}
+
+MediaAuthSnapshot NetworkManager::mediaAuthenticationSnapshot() const
+{
+    MediaAuthSnapshot snapshot;
+    snapshot.acceptLanguage = acceptLanguage();
+    snapshot.generation = m_authGeneration;
+    if (!m_accessToken.isEmpty())
+        snapshot.authorization = "Bearer " + m_accessToken.toUtf8();
+    return snapshot;
+}
