@@ -99,6 +99,14 @@ NetworkManager::RequestCallback NetworkManagerHarness::recordInto(CallbackRecord
     };
 }
 
+NetworkManager::RequestCallback NetworkManagerHarness::recordInto(CallbackRecord &record, QStringList &events)
+{
+    return [&record, &events](const QJsonDocument &document, const NetworkFailure &failure) {
+        events.append(QStringLiteral("callback"));
+        recordInto(record)(document, failure);
+    };
+}
+
 void NetworkManagerHarness::recordSignals(NetworkManager &manager, QStringList &events)
 {
     const auto note = [&events](const char *name) {

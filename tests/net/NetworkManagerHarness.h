@@ -68,6 +68,9 @@ public:
     [[nodiscard]] QList<FixtureServer::Request> requestsTo(const QString &relativePath) const;
 
     [[nodiscard]] static NetworkManager::RequestCallback recordInto(CallbackRecord &record);
+    // Also appends "callback" to events when it runs, to place it among the signals.
+    [[nodiscard]] static NetworkManager::RequestCallback recordInto(CallbackRecord &record,
+                                                                    QStringList &events);
     // Appends the name of each of the manager's announcement signals to events as it comes;
     // mediaAuthenticationChanged is written with its authorization, "media:<value>".
     static void recordSignals(NetworkManager &manager, QStringList &events);

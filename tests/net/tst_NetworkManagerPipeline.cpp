@@ -83,11 +83,7 @@ private Q_SLOTS:
         QSignalSpy expired(manager.get(), &NetworkManager::sessionExpired);
 
         NetworkManagerHarness::CallbackRecord result;
-        manager->sendRequestDetailed(Method::Get, kMe, {},
-                                     [&](const QJsonDocument &document, const NetworkFailure &failure) {
-                                         events.append(QStringLiteral("callback"));
-                                         NetworkManagerHarness::recordInto(result)(document, failure);
-                                     });
+        manager->sendRequestDetailed(Method::Get, kMe, {}, NetworkManagerHarness::recordInto(result, events));
 
         // Both came inside the call.
         QCOMPARE(result.calls, 1);
@@ -271,11 +267,7 @@ private Q_SLOTS:
         NetworkManagerHarness::recordSignals(*manager, events);
 
         NetworkManagerHarness::CallbackRecord result;
-        manager->sendRequestDetailed(Method::Get, kMe, {},
-                                     [&](const QJsonDocument &document, const NetworkFailure &failure) {
-                                         events.append(QStringLiteral("callback"));
-                                         NetworkManagerHarness::recordInto(result)(document, failure);
-                                     });
+        manager->sendRequestDetailed(Method::Get, kMe, {}, NetworkManagerHarness::recordInto(result, events));
         QTRY_COMPARE(result.calls, 1);
 
         QCOMPARE(result.failure.httpStatus, 401);
@@ -314,14 +306,9 @@ private Q_SLOTS:
                 });
 
         NetworkManagerHarness::CallbackRecord result;
-        NetworkManager::RequestCallback callback;
-        if (withCallback) {
-            callback = [&](const QJsonDocument &document, const NetworkFailure &failure) {
-                events.append(QStringLiteral("callback"));
-                NetworkManagerHarness::recordInto(result)(document, failure);
-            };
-        }
-        manager->sendRequestDetailed(Method::Get, kMe, {}, callback);
+        manager->sendRequestDetailed(Method::Get, kMe, {},
+                                     withCallback ? NetworkManagerHarness::recordInto(result, events)
+                                                  : NetworkManager::RequestCallback());
         QTRY_COMPARE(announced.size(), 1);
         QCOMPARE(announced.first().userMessage, QStringLiteral("Down"));
         QCOMPARE(announced.first().code, QStringLiteral("HTTP_500"));
