@@ -54,7 +54,8 @@ public:
         QString baseUrl;
         // Null means CredentialStore::createNative().
         std::unique_ptr<CredentialStore> credentialStore;
-        // Seconds since the Unix epoch, for the access token's expiry check.
+        // Seconds since the Unix epoch, for the access token's expiry check; empty means the
+        // system clock.
         std::function<qint64()> currentSecsSinceEpoch;
         int backgroundRefreshIntervalMs = 840000;
         // Bounds every REST request, the refresh and the sign-in, so that a backend that never
