@@ -1,5 +1,7 @@
 #include "app/SettingsController.h"
 
+#include "app/PreferencesStore.h"
+
 #include "app/DiagnosticLogger.h"
 
 #include <QColor>
@@ -42,7 +44,7 @@ float animationDefaultFor(int processors)
 SettingsController *SettingsController::instance()
 {
     static SettingsController controller(
-        std::make_unique<QSettings>(QStringLiteral("quorin"), QStringLiteral("desktop")), ProcessorCount());
+        quorin::PreferencesStore::open(), ProcessorCount());
     return &controller;
 }
 

@@ -1,6 +1,7 @@
 #include "net/InstallationIdentity.h"
 
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 #include "net/CredentialStore.h"
 
 #include <QCryptographicHash>
@@ -16,8 +17,6 @@
 
 namespace {
 
-const QString Organization = QStringLiteral("quorin");
-const QString Application = QStringLiteral("desktop");
 const QString IdentitySetting = QStringLiteral("installationUuid");
 const QString BindingSetting = QStringLiteral("installationHardwareBinding");
 const QString VaultMigratedSetting = QStringLiteral("installationIdentityVaultMigrated");
@@ -125,11 +124,11 @@ void copyToVault(const QString &identity, const QString &binding)
         const auto store = CredentialStore::createNative();
         persisted = writeToVault(*store, identity, binding);
     }
-    QSettings settings(Organization, Application);
-    settings.setValue(VaultMigratedSetting, persisted);
+    const auto settings = quorin::PreferencesStore::open();
+    settings->setValue(VaultMigratedSetting, persisted);
     if (!binding.isEmpty())
-        settings.setValue(BindingSetting, binding);
-    settings.sync();
+        settings->setValue(BindingSetting, binding);
+    settings->sync();
 
     DiagnosticLogger::log(LogCategory, persisted ? QStringLiteral("info") : QStringLiteral("warning"),
                           persisted ? QStringLiteral("device_identity_migrated")
@@ -167,19 +166,19 @@ InstallationIdentityResolution resolveAndStore(QSettings &settings)
 
 QString InstallationIdentity::id()
 {
-    QSettings settings(Organization, Application);
-    const QString settingsId = canonicalUuid(settings.value(IdentitySetting).toString());
+    const auto settings = quorin::PreferencesStore::open();
+    const QString settingsId = canonicalUuid(settings->value(IdentitySetting).toString());
     if (settingsId.isEmpty())
-        return resolveAndStore(settings).identity;
+        return resolveAndStore(*settings).identity;
 
     const QString binding = hardwareBindingFor(platformAnchor());
-    const bool migrated = settings.value(VaultMigratedSetting, false).toBool();
+    const bool migrated = settings->value(VaultMigratedSetting, false).toBool();
     InstallationIdentityResolution mirror;
     mirror.identity = settingsId;
     mirror.source = QStringLiteral("settings-mirror");
     mirror.migration =
         migrated ? QStringLiteral("vault-migration-complete") : QStringLiteral("vault-migration-scheduled");
-    mirror.hardwareBindingMatch = !binding.isEmpty() && binding == settings.value(BindingSetting).toString();
+    mirror.hardwareBindingMatch = !binding.isEmpty() && binding == settings->value(BindingSetting).toString();
     mirror.vaultPersisted = migrated;
     logResolution(mirror);
 
@@ -190,10 +189,10 @@ QString InstallationIdentity::id()
 
 bool InstallationIdentity::isFirstInstallation()
 {
-    QSettings settings(Organization, Application);
-    if (!canonicalUuid(settings.value(IdentitySetting).toString()).isEmpty())
+    const auto settings = quorin::PreferencesStore::open();
+    if (!canonicalUuid(settings->value(IdentitySetting).toString()).isEmpty())
         return false;
-    const QString migration = resolveAndStore(settings).migration;
+    const QString migration = resolveAndStore(*settings).migration;
     return migration == QLatin1String("hardware-derived") || migration == QLatin1String("fresh-random");
 }
 

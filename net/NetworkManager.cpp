@@ -1,6 +1,7 @@
 #include "net/NetworkManager.h"
 
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 #include "app/Endpoints.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
@@ -43,7 +44,7 @@ bool isPublicPath(const QString &path)
 // The settings store that earlier versions kept the tokens in.
 std::unique_ptr<QSettings> legacyTokenSettings()
 {
-    return std::make_unique<QSettings>(QStringLiteral("quorin"), QStringLiteral("desktop"));
+    return quorin::PreferencesStore::open();
 }
 
 QByteArray acceptLanguage()

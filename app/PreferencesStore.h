@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QSettings>
+#include <memory>
+
+namespace quorin {
+
+// The settings store of organisation "quorin", application "desktop": the preferences and the
+// keys every subsystem keeps for itself. Opened by these names, never through the application's
+// defaults, which are keyed by the organisation domain and are a separate store on some
+// platforms. A store object belongs to the thread that opened it.
+class PreferencesStore
+{
+public:
+    [[nodiscard]] static std::unique_ptr<QSettings> open();
+};
+
+} // namespace quorin
