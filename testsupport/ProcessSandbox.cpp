@@ -43,6 +43,11 @@ QString ProcessSandbox::dataHome() const
     return m_root.filePath(QStringLiteral("data"));
 }
 
+QString ProcessSandbox::configHome() const
+{
+    return m_root.filePath(QStringLiteral("config"));
+}
+
 QStringList ProcessSandbox::files() const
 {
     QStringList found;

@@ -17,6 +17,7 @@ public:
     // The test's own environment with HOME and the XDG folders pointing into the sandbox.
     [[nodiscard]] QProcessEnvironment environment() const;
     [[nodiscard]] QString dataHome() const;
+    [[nodiscard]] QString configHome() const;
     // Every file under the sandbox, relative to its root, sorted.
     [[nodiscard]] QStringList files() const;
 

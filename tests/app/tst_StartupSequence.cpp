@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 
 using quorin::test::LogLineParser;
@@ -25,6 +26,16 @@ struct ProbeRun
 QString startupDocument(const char *name)
 {
     return QStringLiteral(QUORIN_STARTUP_QML_DIR "/") + QLatin1String(name);
+}
+
+// The first run picks its animation speed from the machine's processor count (slow machines
+// start with reduced motion). Store the full speed, as a returning user's preferences hold it,
+// so what a run reports does not depend on the machine the test runs on.
+void storeFullAnimationSpeed(const ProcessSandbox &sandbox)
+{
+    QSettings preferences(sandbox.configHome() + QStringLiteral("/quorin/desktop.conf"), QSettings::IniFormat);
+    if (!preferences.contains(QStringLiteral("animationSpeedMultiplier")))
+        preferences.setValue(QStringLiteral("animationSpeedMultiplier"), 1.0);
 }
 
 ProbeRun runProbe(const ProcessSandbox &sandbox, const QString &root = {}, const QString &change = {},
@@ -93,6 +104,7 @@ private Q_SLOTS:
     {
         ProcessSandbox sandbox;
         QVERIFY(sandbox.isValid());
+        storeFullAnimationSpeed(sandbox);
         const ProbeRun run = runProbe(sandbox);
         QVERIFY(run.finished);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
@@ -189,6 +201,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
 
         ProcessSandbox sandbox;
+        storeFullAnimationSpeed(sandbox);
         const ProbeRun run = runProbe(sandbox, root, change);
         QVERIFY(run.finished);
         QCOMPARE(run.exitCode, 0);

@@ -370,9 +370,9 @@ private Q_SLOTS:
                 seen.append(manager->mediaAuthenticationSnapshot().authorization);
             });
         });
-        QTRY_COMPARE(seen.size(), 1);
-        QCOMPARE(seen.first(), "Bearer " + first);
+        // Both refreshes may finish between two polls on a busy machine: wait for both.
         QTRY_COMPARE(seen.size(), 2);
+        QCOMPARE(seen.first(), "Bearer " + first);
         QCOMPARE(seen.last(), "Bearer " + second);
         const QList<FixtureServer::Request> refreshes = m_harness.requestsTo(QStringLiteral("auth/refresh"));
         QCOMPARE(refreshes.size(), 2);
