@@ -33,7 +33,8 @@ QString startupDocument(const char *name)
 // so what a run reports does not depend on the machine the test runs on.
 void storeFullAnimationSpeed(const ProcessSandbox &sandbox)
 {
-    QSettings preferences(sandbox.configHome() + QStringLiteral("/quorin/desktop.conf"), QSettings::IniFormat);
+    QSettings preferences(sandbox.configHome() + QStringLiteral("/quorin/desktop.conf"),
+                          QSettings::IniFormat);
     if (!preferences.contains(QStringLiteral("animationSpeedMultiplier")))
         preferences.setValue(QStringLiteral("animationSpeedMultiplier"), 1.0);
 }
