@@ -8,7 +8,8 @@ namespace {
 
 bool isAbsoluteHttps(const QUrl &url)
 {
-    return url.isValid() && !url.isRelative() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+    return url.isValid() && !url.isRelative() && url.scheme() == QLatin1String("https") &&
+           !url.host().isEmpty();
 }
 
 QUrl withTrailingSlash(QUrl url)

@@ -27,8 +27,7 @@ public:
 
     // Resolves the values from the given environment; refused overrides are reported as one
     // warning each and leave the default in force.
-    [[nodiscard]] static Endpoints resolve(const QProcessEnvironment &environment,
-                                           const Defaults &defaults);
+    [[nodiscard]] static Endpoints resolve(const QProcessEnvironment &environment, const Defaults &defaults);
     [[nodiscard]] static Defaults buildDefaults();
 
     // Adds the extra authority to the default SSL configuration. Call before any network

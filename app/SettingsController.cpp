@@ -1,8 +1,7 @@
 #include "app/SettingsController.h"
 
-#include "app/PreferencesStore.h"
-
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -43,8 +42,7 @@ float animationDefaultFor(int processors)
 
 SettingsController *SettingsController::instance()
 {
-    static SettingsController controller(
-        quorin::PreferencesStore::open(), ProcessorCount());
+    static SettingsController controller(quorin::PreferencesStore::open(), ProcessorCount());
     return &controller;
 }
 

@@ -1,8 +1,8 @@
 #include "net/NetworkManager.h"
 
 #include "app/DiagnosticLogger.h"
-#include "app/PreferencesStore.h"
 #include "app/Endpoints.h"
+#include "app/PreferencesStore.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
 

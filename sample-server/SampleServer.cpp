@@ -77,14 +77,17 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
-    m_server.setHandler(QStringLiteral("/v1/logs"), [](const Request &request) { return collectLogs(request); });
+    m_server.setHandler(QStringLiteral("/v1/logs"),
+                        [](const Request &request) { return collectLogs(request); });
 }
 
 QJsonObject SampleServer::issueTokens(const QString &userId)
 {
     const qint64 expiry = QDateTime::currentSecsSinceEpoch() + m_options.accessTokenLifetimeSeconds;
-    const QString accessToken = QString::fromLatin1(quorin::test::JwtMaker::make(
-        {{QStringLiteral("sub"), userId}, {QStringLiteral("exp"), expiry}, {QStringLiteral("jti"), randomToken()}}));
+    const QString accessToken =
+        QString::fromLatin1(quorin::test::JwtMaker::make({{QStringLiteral("sub"), userId},
+                                                          {QStringLiteral("exp"), expiry},
+                                                          {QStringLiteral("jti"), randomToken()}}));
     const QString refreshToken = randomToken();
     m_accessTokens.insert(accessToken, userId);
     m_refreshTokens.insert(refreshToken, userId);
@@ -97,8 +100,10 @@ SampleServer::Response SampleServer::login(const Request &request)
         return Response(405);
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
     const QJsonObject account = readData(QStringLiteral("account.json"));
-    const bool matches = body.value(QStringLiteral("mobileNumber")).toString() == account.value(QStringLiteral("mobileNumber")).toString()
-                         && body.value(QStringLiteral("password")).toString() == account.value(QStringLiteral("password")).toString();
+    const bool matches = body.value(QStringLiteral("mobileNumber")).toString() ==
+                             account.value(QStringLiteral("mobileNumber")).toString() &&
+                         body.value(QStringLiteral("password")).toString() ==
+                             account.value(QStringLiteral("password")).toString();
     if (!matches)
         return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
     return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
@@ -111,7 +116,8 @@ SampleServer::Response SampleServer::refresh(const Request &request)
     const QString presented = bearerToken(request);
     const auto known = m_refreshTokens.constFind(presented);
     if (presented.isEmpty() || known == m_refreshTokens.constEnd())
-        return Response::json(R"({"error":"invalid-refresh-token","message":"Your session has expired."})", 401);
+        return Response::json(R"({"error":"invalid-refresh-token","message":"Your session has expired."})",
+                              401);
     const QString userId = known.value();
     m_refreshTokens.remove(presented); // refresh tokens rotate: each one works once
     return Response::json(compact(issueTokens(userId)));
@@ -171,6 +177,6 @@ SampleServer::Response SampleServer::collectLogs(const Request &request)
 
 void SampleServer::logRequest(const Request &request) const
 {
-    QTextStream(stdout) << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' ' << request.method << ' '
-                        << request.path << Qt::endl;
+    QTextStream(stdout) << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' ' << request.method
+                        << ' ' << request.path << Qt::endl;
 }

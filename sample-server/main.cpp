@@ -1,5 +1,4 @@
 #include "sample-server/SampleServer.h"
-
 #include "testsupport/FixturePaths.h"
 
 #include <QCommandLineParser>
@@ -14,7 +13,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port on localhost (default 8443)."),
                                   QStringLiteral("port"), QStringLiteral("8443"));
-    const QCommandLineOption data(QStringLiteral("data"), QStringLiteral("Folder of the sample JSON answers."),
+    const QCommandLineOption data(QStringLiteral("data"),
+                                  QStringLiteral("Folder of the sample JSON answers."),
                                   QStringLiteral("folder"), QStringLiteral(QUORIN_SAMPLE_DATA_DIR));
     const QCommandLineOption media(QStringLiteral("media"), QStringLiteral("Folder served below /media/."),
                                    QStringLiteral("folder"), quorin::test::FixturePaths::mediaFolder());
@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     QTextStream(stdout) << "quorin-sample-server: listening on " << server.baseUrl().toString()
-                        << " (certificate authority " << quorin::test::FixturePaths::certificateAuthorityFile() << ")"
-                        << Qt::endl;
+                        << " (certificate authority "
+                        << quorin::test::FixturePaths::certificateAuthorityFile() << ")" << Qt::endl;
     return QCoreApplication::exec();
 }

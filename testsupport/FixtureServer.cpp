@@ -12,7 +12,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <optional>
 
 namespace quorin::test {
@@ -23,26 +22,46 @@ constexpr int ThrottleTickMs = 20;
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 409: return "Conflict";
-    case 410: return "Gone";
-    case 416: return "Range Not Satisfiable";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 416:
+        return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -106,7 +125,8 @@ std::optional<ByteRange> parseRange(const QByteArray &header, qint64 size, bool 
         return range;
     }
     range.first = match.capturedView(1).toLongLong();
-    range.last = match.capturedView(2).isEmpty() ? size - 1 : qMin(match.capturedView(2).toLongLong(), size - 1);
+    range.last =
+        match.capturedView(2).isEmpty() ? size - 1 : qMin(match.capturedView(2).toLongLong(), size - 1);
     if (range.first >= size || range.last < range.first)
         return std::nullopt;
     return range;
@@ -206,10 +226,10 @@ private:
 
     void sendHead()
     {
-        m_closeAfter = m_response.omitContentLength
-                       || m_request.header("Connection").compare("close", Qt::CaseInsensitive) == 0;
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' '
-                          + reasonPhrase(m_response.status) + "\r\n";
+        m_closeAfter = m_response.omitContentLength ||
+                       m_request.header("Connection").compare("close", Qt::CaseInsensitive) == 0;
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' +
+                          reasonPhrase(m_response.status) + "\r\n";
         for (const auto &[name, value] : std::as_const(m_response.headers))
             head += name + ": " + value + "\r\n";
         if (!m_response.omitContentLength && !containsHeader(m_response.headers, "Content-Length"))
@@ -269,8 +289,8 @@ private:
     void onDisconnected()
     {
         m_throttle.stop();
-        if (m_state == State::Held || m_state == State::Waiting || m_state == State::Sending
-            || m_state == State::Hung)
+        if (m_state == State::Held || m_state == State::Waiting || m_state == State::Sending ||
+            m_state == State::Hung)
             m_server->noteRequestFinished(m_request);
         m_state = State::Closing;
         deleteLater();
@@ -556,8 +576,9 @@ FixtureServer::Response FixtureServer::applyRange(const Request &request, Respon
     }
     response.status = 206;
     response.body = response.body.mid(range->first, range->last - range->first + 1);
-    response.withHeader("Content-Range", "bytes " + QByteArray::number(range->first) + '-'
-                                             + QByteArray::number(range->last) + '/' + QByteArray::number(size));
+    response.withHeader("Content-Range", "bytes " + QByteArray::number(range->first) + '-' +
+                                             QByteArray::number(range->last) + '/' +
+                                             QByteArray::number(size));
     return response;
 }
 

@@ -11,7 +11,6 @@
 #include <QSslConfiguration>
 #include <QUrl>
 #include <QUrlQuery>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,11 +57,11 @@ public:
         int status = 200;
         Headers headers;
         QByteArray body;
-        int delayMs = 0;               // wait before the status line goes out
-        bool held = false;             // wait until release(path) is called
-        bool hang = false;             // never answer; the connection stays open
+        int delayMs = 0;                // wait before the status line goes out
+        bool held = false;              // wait until release(path) is called
+        bool hang = false;              // never answer; the connection stays open
         qint64 dropAfterBodyBytes = -1; // close the connection after this many body bytes
-        qint64 bytesPerSecond = 0;     // throttle the body; 0 sends at once
+        qint64 bytesPerSecond = 0;      // throttle the body; 0 sends at once
         bool omitContentLength = false; // the body ends when the connection closes
 
         Response() = default;
@@ -101,7 +100,10 @@ public:
     // Serves the files of a folder below a path prefix ("/media/"); the options' timing and
     // cut-off fields apply to every file.
     void serveDirectory(const QString &pathPrefix, const QString &folder, const Response &options);
-    void serveDirectory(const QString &pathPrefix, const QString &folder) { serveDirectory(pathPrefix, folder, Response()); }
+    void serveDirectory(const QString &pathPrefix, const QString &folder)
+    {
+        serveDirectory(pathPrefix, folder, Response());
+    }
     // Answers ranged GETs of 200 bodies with 206 and Content-Range; off answers 200 in full.
     void setRangeSupport(bool enabled) { m_rangeSupport = enabled; }
 

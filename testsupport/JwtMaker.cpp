@@ -12,9 +12,10 @@ QByteArray JwtMaker::base64Url(const QByteArray &bytes)
 
 QByteArray JwtMaker::make(const QJsonObject &claims)
 {
-    const QJsonObject header{{QStringLiteral("alg"), QStringLiteral("none")}, {QStringLiteral("typ"), QStringLiteral("JWT")}};
-    return base64Url(QJsonDocument(header).toJson(QJsonDocument::Compact)) + '.'
-           + base64Url(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + '.' + base64Url("unsigned");
+    const QJsonObject header{{QStringLiteral("alg"), QStringLiteral("none")},
+                             {QStringLiteral("typ"), QStringLiteral("JWT")}};
+    return base64Url(QJsonDocument(header).toJson(QJsonDocument::Compact)) + '.' +
+           base64Url(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + '.' + base64Url("unsigned");
 }
 
 QByteArray JwtMaker::expiringIn(qint64 seconds, const QString &subject)

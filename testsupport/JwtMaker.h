@@ -12,7 +12,8 @@ class JwtMaker
 public:
     [[nodiscard]] static QByteArray make(const QJsonObject &claims);
     // A token for the subject that expires the given number of seconds from now.
-    [[nodiscard]] static QByteArray expiringIn(qint64 seconds, const QString &subject = QStringLiteral("user-1"));
+    [[nodiscard]] static QByteArray expiringIn(qint64 seconds,
+                                               const QString &subject = QStringLiteral("user-1"));
     [[nodiscard]] static QByteArray base64Url(const QByteArray &bytes);
 };
 

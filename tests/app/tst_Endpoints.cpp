@@ -1,5 +1,4 @@
 #include "app/Endpoints.h"
-
 #include "testsupport/FixtureServer.h"
 
 #include <QSslConfiguration>
@@ -15,7 +14,8 @@ class tst_Endpoints : public QObject
 private:
     static Endpoints::Defaults defaults()
     {
-        return {QStringLiteral("https://api.build.example/api/v1/"), QStringLiteral("https://telemetry.build.example/"),
+        return {QStringLiteral("https://api.build.example/api/v1/"),
+                QStringLiteral("https://telemetry.build.example/"),
                 QStringLiteral("https://releases.build.example/"), QStringLiteral("https://build.example/")};
     }
 
@@ -23,10 +23,13 @@ private Q_SLOTS:
     void environmentOverridesWin()
     {
         QProcessEnvironment environment;
-        environment.insert(QStringLiteral("QUORIN_API_BASE_URL"), QStringLiteral("https://localhost:8443/api/v1/"));
+        environment.insert(QStringLiteral("QUORIN_API_BASE_URL"),
+                           QStringLiteral("https://localhost:8443/api/v1/"));
         environment.insert(QStringLiteral("QUORIN_TELEMETRY_URL"), QStringLiteral("https://localhost:8443/"));
-        environment.insert(QStringLiteral("QUORIN_RELEASE_URL"), QStringLiteral("https://localhost:8443/releases/"));
-        environment.insert(QStringLiteral("QUORIN_WEBSITE_URL"), QStringLiteral("https://localhost:8443/site/"));
+        environment.insert(QStringLiteral("QUORIN_RELEASE_URL"),
+                           QStringLiteral("https://localhost:8443/releases/"));
+        environment.insert(QStringLiteral("QUORIN_WEBSITE_URL"),
+                           QStringLiteral("https://localhost:8443/site/"));
 
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
         QCOMPARE(endpoints.apiBaseUrl(), QUrl(QStringLiteral("https://localhost:8443/api/v1/")));
@@ -57,7 +60,9 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("QUORIN_API_BASE_URL"), value);
-        QTest::ignoreMessage(QtWarningMsg, "QUORIN_API_BASE_URL is not an absolute https URL; the build default stays in force");
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "QUORIN_API_BASE_URL is not an absolute https URL; the build default stays in force");
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
         QCOMPARE(endpoints.apiBaseUrl(), QUrl(defaults().apiBaseUrl));
     }
@@ -65,7 +70,8 @@ private Q_SLOTS:
     void apiBaseGainsItsTrailingSlash()
     {
         QProcessEnvironment environment;
-        environment.insert(QStringLiteral("QUORIN_API_BASE_URL"), QStringLiteral("https://localhost:8443/api/v1"));
+        environment.insert(QStringLiteral("QUORIN_API_BASE_URL"),
+                           QStringLiteral("https://localhost:8443/api/v1"));
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
         QCOMPARE(endpoints.apiBaseUrl().resolved(QUrl(QStringLiteral("auth/login"))),
                  QUrl(QStringLiteral("https://localhost:8443/api/v1/auth/login")));
@@ -76,7 +82,8 @@ private Q_SLOTS:
         QTemporaryDir folder;
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("QUORIN_CA_FILE"), folder.filePath(QStringLiteral("missing.pem")));
-        QTest::ignoreMessage(QtWarningMsg, "QUORIN_CA_FILE cannot be read; no extra certificate authority is trusted");
+        QTest::ignoreMessage(QtWarningMsg,
+                             "QUORIN_CA_FILE cannot be read; no extra certificate authority is trusted");
         const QList<QSslCertificate> before = QSslConfiguration::defaultConfiguration().caCertificates();
 
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
@@ -88,9 +95,11 @@ private Q_SLOTS:
     void extraAuthorityJoinsTheDefaultConfiguration()
     {
         QProcessEnvironment environment;
-        environment.insert(QStringLiteral("QUORIN_CA_FILE"), quorin::test::FixtureServer::certificateAuthorityFile());
+        environment.insert(QStringLiteral("QUORIN_CA_FILE"),
+                           quorin::test::FixtureServer::certificateAuthorityFile());
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
-        QCOMPARE(endpoints.extraCertificateAuthorities(), quorin::test::FixtureServer::certificateAuthority());
+        QCOMPARE(endpoints.extraCertificateAuthorities(),
+                 quorin::test::FixtureServer::certificateAuthority());
 
         endpoints.installCertificateAuthority();
         const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();

@@ -31,8 +31,8 @@ private:
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!finished.wait(10000))
             return {QNetworkReply::TimeoutError, 0, {}, {}};
-        return {reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                reply->rawHeader("Content-Range")};
+        return {reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                reply->readAll(), reply->rawHeader("Content-Range")};
     }
 
     QNetworkAccessManager m_network;
@@ -83,16 +83,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("contentRange");
 
-        QTest::newRow("closed range") << QByteArray("bytes=2-5") << true << 206 << QByteArray("2345")
-                                      << QByteArray("bytes 2-5/10");
+        QTest::newRow("closed range")
+            << QByteArray("bytes=2-5") << true << 206 << QByteArray("2345") << QByteArray("bytes 2-5/10");
         QTest::newRow("open end") << QByteArray("bytes=7-") << true << 206 << QByteArray("789")
                                   << QByteArray("bytes 7-9/10");
         QTest::newRow("suffix") << QByteArray("bytes=-2") << true << 206 << QByteArray("89")
                                 << QByteArray("bytes 8-9/10");
-        QTest::newRow("past the end") << QByteArray("bytes=20-") << true << 416 << QByteArray()
-                                      << QByteArray("bytes */10");
-        QTest::newRow("ranges switched off") << QByteArray("bytes=2-5") << false << 200
-                                             << QByteArray("0123456789") << QByteArray();
+        QTest::newRow("past the end")
+            << QByteArray("bytes=20-") << true << 416 << QByteArray() << QByteArray("bytes */10");
+        QTest::newRow("ranges switched off")
+            << QByteArray("bytes=2-5") << false << 200 << QByteArray("0123456789") << QByteArray();
     }
 
     void servesRanges()
@@ -128,7 +128,8 @@ private Q_SLOTS:
     {
         FixtureServer server;
         QVERIFY(server.listen());
-        get(server.url(QStringLiteral("/api/v1/courses/7?include=sections")), {{"Authorization", "Bearer abc"}});
+        get(server.url(QStringLiteral("/api/v1/courses/7?include=sections")),
+            {{"Authorization", "Bearer abc"}});
 
         const auto logged = server.requests(QStringLiteral("/api/v1/courses/7"));
         QCOMPARE(logged.size(), 1);
@@ -146,7 +147,8 @@ private Q_SLOTS:
         QVERIFY(second.listen());
         QVERIFY(first.port() != second.port());
         second.setResponse(QStringLiteral("/b"), FixtureServer::Response(200, "moved here"));
-        first.setResponse(QStringLiteral("/a"), FixtureServer::Response::redirect(second.url(QStringLiteral("/b")).toEncoded()));
+        first.setResponse(QStringLiteral("/a"),
+                          FixtureServer::Response::redirect(second.url(QStringLiteral("/b")).toEncoded()));
 
         const Result result = get(first.url(QStringLiteral("/a")));
         QCOMPARE(result.body, QByteArray("moved here"));
@@ -191,8 +193,9 @@ private Q_SLOTS:
             request.setSslConfiguration(FixtureServer::clientConfiguration());
             replies.emplace_back(m_network.get(request));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(replies.begin(), replies.end(), [](const auto &r) { return r->isFinished(); }),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(replies.begin(), replies.end(), [](const auto &r) { return r->isFinished(); }),
+            10000);
         QCOMPARE(server.maxRequestsInFlight(), 3);
     }
 

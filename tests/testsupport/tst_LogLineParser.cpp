@@ -26,7 +26,8 @@ private Q_SLOTS:
     void undoesEscapes()
     {
         QFETCH(QString, written);
-        const auto record = LogLineParser::parse(QStringLiteral("schema_version=1 event=\"x\" field=") + written);
+        const auto record =
+            LogLineParser::parse(QStringLiteral("schema_version=1 event=\"x\" field=") + written);
         QVERIFY(record.valid);
         QTEST(record.value(QStringLiteral("field")), "value");
     }

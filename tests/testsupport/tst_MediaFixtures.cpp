@@ -19,7 +19,8 @@ class tst_MediaFixtures : public QObject
 private Q_SLOTS:
     void aesSegmentDecryptsToTransportStream()
     {
-        const QByteArray key = MediaFixtures::readFile(MediaFixtures::entry(QStringLiteral("aes")).value(QStringLiteral("keyFile")).toString());
+        const QByteArray key = MediaFixtures::readFile(
+            MediaFixtures::entry(QStringLiteral("aes")).value(QStringLiteral("keyFile")).toString());
         QCOMPARE(key, MediaFixtures::hexBytes(QStringLiteral("aes"), QStringLiteral("keyHex")));
         const QByteArray iv = MediaFixtures::hexBytes(QStringLiteral("aes"), QStringLiteral("ivHex"));
         const QByteArray segment = MediaFixtures::readFile(QStringLiteral("aes/segment000.ts"));
@@ -34,11 +35,13 @@ private Q_SLOTS:
     void sequenceRenditionDecryptsUnderItsSequenceNumber()
     {
         const QJsonObject entry = MediaFixtures::entry(QStringLiteral("aesSequence"));
-        const QByteArray key = MediaFixtures::hexBytes(QStringLiteral("aesSequence"), QStringLiteral("keyHex"));
+        const QByteArray key =
+            MediaFixtures::hexBytes(QStringLiteral("aesSequence"), QStringLiteral("keyHex"));
         QByteArray iv(16, '\0');
         iv[15] = char(entry.value(QStringLiteral("mediaSequence")).toInt());
 
-        const QByteArray plain = Aes128Cbc::decrypt(MediaFixtures::readFile(QStringLiteral("aes-sequence/segment000.ts")), key, iv);
+        const QByteArray plain = Aes128Cbc::decrypt(
+            MediaFixtures::readFile(QStringLiteral("aes-sequence/segment000.ts")), key, iv);
         QCOMPARE(plain, MediaFixtures::readFile(QStringLiteral("clear/segment000.ts")));
     }
 

@@ -25,7 +25,8 @@ bool writePdf(const QString &path, const QString &title, int pages)
         if (page > 1)
             writer.newPage();
         painter.drawText(QRect(40, 40, 500, 80), Qt::AlignLeft, title);
-        painter.drawText(QRect(40, 140, 500, 80), Qt::AlignLeft, QStringLiteral("Page %1 of %2").arg(page).arg(pages));
+        painter.drawText(QRect(40, 140, 500, 80), Qt::AlignLeft,
+                         QStringLiteral("Page %1 of %2").arg(page).arg(pages));
         painter.drawRect(QRect(40, 240, 300, 200));
     }
     return painter.end();
@@ -42,8 +43,8 @@ int main(int argc, char *argv[])
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     if (!folder.mkpath(QStringLiteral(".")))
         return 1;
-    if (!writePdf(folder.filePath(QStringLiteral("lecture.pdf")), QStringLiteral("Lecture notes"), 3)
-        || !writePdf(folder.filePath(QStringLiteral("handout.pdf")), QStringLiteral("Handout"), 1))
+    if (!writePdf(folder.filePath(QStringLiteral("lecture.pdf")), QStringLiteral("Lecture notes"), 3) ||
+        !writePdf(folder.filePath(QStringLiteral("handout.pdf")), QStringLiteral("Handout"), 1))
         return 1;
     QFile notPdf(folder.filePath(QStringLiteral("not-a-pdf.pdf")));
     if (!notPdf.open(QIODevice::WriteOnly) || notPdf.write("<html>not a pdf</html>\n") < 0)
