@@ -3,7 +3,7 @@
 // it sees as "key=value" lines on standard output, applies the change QUORIN_PROBE_CHANGE names,
 // and quits after the first turn of the event loop, unless the root document failed.
 #include "app/SettingsController.h"
-#include "app/StartupSequence.h"
+#include "app/startup/StartupSequence.h"
 #include "app/UiPerformanceTracker.h"
 #include "learning/LearningProgressController.h"
 #include "net/UserIdentityController.h"

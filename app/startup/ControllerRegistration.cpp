@@ -1,4 +1,4 @@
-#include "app/ControllerRegistration.h"
+#include "app/startup/ControllerRegistration.h"
 
 #include "app/SettingsController.h"
 #include "app/UiPerformanceTracker.h"

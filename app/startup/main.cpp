@@ -1,4 +1,4 @@
-#include "app/StartupSequence.h"
+#include "app/startup/StartupSequence.h"
 
 int main(int argc, char *argv[])
 {

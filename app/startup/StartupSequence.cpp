@@ -1,7 +1,7 @@
-#include "app/StartupSequence.h"
+#include "app/startup/StartupSequence.h"
 
 #include "app/AppFailure.h"
-#include "app/ControllerRegistration.h"
+#include "app/startup/ControllerRegistration.h"
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/EventLoopStallMonitor.h"
