@@ -1,7 +1,6 @@
 #include "app/startup/StartupSequence.h"
 
 #include "app/AppFailure.h"
-#include "app/startup/ControllerRegistration.h"
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/EventLoopStallMonitor.h"
@@ -9,6 +8,7 @@
 #include "app/SvgAssetVerifier.h"
 #include "app/TelemetryClient.h"
 #include "app/UiPerformanceTracker.h"
+#include "app/startup/ControllerRegistration.h"
 #include "learning/LearningProgressController.h"
 #include "net/InstallationIdentity.h"
 #include "net/UserIdentityController.h"

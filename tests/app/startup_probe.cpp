@@ -3,8 +3,8 @@
 // it sees as "key=value" lines on standard output, applies the change QUORIN_PROBE_CHANGE names,
 // and quits after the first turn of the event loop, unless the root document failed.
 #include "app/SettingsController.h"
-#include "app/startup/StartupSequence.h"
 #include "app/UiPerformanceTracker.h"
+#include "app/startup/StartupSequence.h"
 #include "learning/LearningProgressController.h"
 #include "net/UserIdentityController.h"
 #include "update/UpdateController.h"

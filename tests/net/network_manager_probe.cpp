@@ -3,8 +3,8 @@
 // destroys the engine. The manager is destroyed at process exit, after the application object,
 // as in the client. Prints "qml_sees_instance=<bool>" and "answered=<id>"; exits 0 when the
 // request succeeded, 1 otherwise.
-#include "app/startup/ControllerRegistration.h"
 #include "app/Endpoints.h"
+#include "app/startup/ControllerRegistration.h"
 #include "net/NetworkManager.h"
 #include "testsupport/InMemoryKeychain.h"
 #include "testsupport/JwtMaker.h"
