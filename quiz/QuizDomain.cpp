@@ -11,9 +11,6 @@
 #include <QUrl>
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -358,14 +355,12 @@ bool QuizDomain::saveSession(const QString &path, const QJsonObject &session, QS
     // that file's mode: narrow it before the first byte reaches the disk.
     file.setPermissions(OwnerOnlyFile);
 
-    // QSaveFile::commit() on Qt 6.4 renames the temporary file even when a write was cut short
-    // or flushing its buffer failed, and ignores a failed sync: all three are checked here first,
-    // so a short file never replaces a good one.
+    // QSaveFile::commit() on Qt 6.4 renames the temporary file even when a write was cut short or
+    // flushing its buffer failed: both are checked here first, so a short file never replaces a
+    // good one. The commit syncs the file before the rename.
     const QByteArray bytes = QJsonDocument(session).toJson(QJsonDocument::Compact);
     if (file.write(bytes) != bytes.size() || !file.flush())
         return abandon(file, error, file.errorString());
-    if (::fsync(file.handle()) != 0)
-        return abandon(file, error, QString::fromStdString(std::system_category().message(errno)));
     if (!file.commit())
         return fail(error, file.errorString());
     QFile::setPermissions(path, OwnerOnlyFile);
