@@ -2,20 +2,22 @@
 // parse of the same bytes alone, and saving an attempt's session file, which happens on the GUI
 // thread after every accepted edit, against a bare write, sync and rename of the same bytes in the
 // same folder. Prints figures; never fails.
+#include "bench/BenchTiming.h"
 #include "quiz/QuizDomain.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
-#include <algorithm>
 #include <fcntl.h>
-#include <functional>
 #include <unistd.h>
 #include <vector>
+
+using quorin::bench::elapsedMs;
+using quorin::bench::median;
+using quorin::bench::medianMs;
 
 namespace {
 
@@ -124,25 +126,6 @@ bool rawSave(const QString &path, const QByteArray &bytes)
     return written && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0;
 }
 
-double median(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-// Median milliseconds of one call over the given number of rounds.
-double medianMs(int rounds, const std::function<void()> &work)
-{
-    std::vector<double> samples;
-    QElapsedTimer timer;
-    for (int round = 0; round < rounds; ++round) {
-        timer.start();
-        work();
-        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    return median(std::move(samples));
-}
-
 QString figure(double milliseconds)
 {
     return QString::number(milliseconds, 'f', 3) + QStringLiteral(" ms");
@@ -185,19 +168,14 @@ void reportSave(QTextStream &out, const QString &folder)
     int failures = 0;
     std::vector<double> saveSamples;
     std::vector<double> rawSamples;
-    QElapsedTimer timer;
     for (int round = 0; round < 400; ++round) {
-        timer.start();
-        failures += QuizDomain::saveSession(path, saved) ? 0 : 1;
-        saveSamples.push_back(double(timer.nsecsElapsed()) / 1e6);
-        timer.start();
-        failures += rawSave(rawPath, bytes) ? 0 : 1;
-        rawSamples.push_back(double(timer.nsecsElapsed()) / 1e6);
+        saveSamples.push_back(elapsedMs([&] { failures += QuizDomain::saveSession(path, saved) ? 0 : 1; }));
+        rawSamples.push_back(elapsedMs([&] { failures += rawSave(rawPath, bytes) ? 0 : 1; }));
     }
     const double saveMs = median(saveSamples);
     const double rawMs = median(rawSamples);
-    out << "saveSession, 300 answers: " << bytes.size() << " bytes in " << QFileInfo(path).absolutePath()
-        << ", failures " << failures << "\n"
+    out << "saveSession, 300 answers: " << bytes.size() << " bytes below " << folder << ", failures "
+        << failures << "\n"
         << "  write, fsync and rename " << figure(rawMs) << "\n"
         << "  saveSession             " << figure(saveMs) << "\n"
         << "  saveSession / floor " << QString::number(saveMs / rawMs, 'f', 2) << "x (target: within 1.5x)\n";
