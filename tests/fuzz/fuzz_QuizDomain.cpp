@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cstddef>
 #include <cstdint>
@@ -154,6 +155,12 @@ void checkText(const QString &text)
     require(plain == text.trimmed());
     if (QuizDomain::isSecureLink(text))
         require(!text.isEmpty());
+
+    static const QRegularExpression sessionFile(
+        QStringLiteral("^/data/quiz-sessions/[0-9a-f]{64}/[0-9a-f]{64}/[0-9a-f]{64}\\.json$"));
+    require(
+        sessionFile.match(QuizDomain::sessionPath(QStringLiteral("/data"), text, text.left(8), text.mid(8)))
+            .hasMatch());
 
     static const QDateTime now = QDateTime::fromString(QStringLiteral("2025-01-01T00:00:00Z"), Qt::ISODate);
     const QDateTime deadline = QDateTime::fromString(text, Qt::ISODate);

@@ -218,23 +218,32 @@ void tst_QuizSessionFile::keepsThePathStable()
 
 void tst_QuizSessionFile::savesAndLoads_data()
 {
+    QTest::addColumn<bool>("userFolderExists");
     QTest::addColumn<bool>("earlierWideFile");
 
-    QTest::newRow("fresh folders") << false;
-    QTest::newRow("over a 0644 file in a 0755 folder") << true;
+    QTest::newRow("nothing there yet") << false << false;
+    QTest::newRow("the user's folder there") << true << false;
+    QTest::newRow("over a 0644 file in a 0755 folder") << true << true;
 }
 
 void tst_QuizSessionFile::savesAndLoads()
 {
+    QFETCH(bool, userFolderExists);
     QFETCH(bool, earlierWideFile);
 
     const QString path = QuizDomain::sessionPath(m_folder->path(), QStringLiteral("u-1001"),
                                                  QStringLiteral("qz-201"), QStringLiteral("att-9"));
     const QString quizFolder = QFileInfo(path).absolutePath();
     const QString userFolder = QFileInfo(quizFolder).absolutePath();
-    // The user's folder exists with a mode of its own that the save must not touch.
-    QVERIFY(QDir().mkpath(userFolder));
-    QVERIFY(setMode(userFolder, 0750));
+    // Folders the save makes above the quiz's take the umask's mode; an existing one keeps its own.
+    const mode_t umaskBits = ::umask(0);
+    ::umask(umaskBits);
+    QString userFolderMode = QStringLiteral("%1").arg(int(0777 & ~umaskBits), 4, 8, QLatin1Char('0'));
+    if (userFolderExists) {
+        QVERIFY(QDir().mkpath(userFolder));
+        QVERIFY(setMode(userFolder, 0750));
+        userFolderMode = QStringLiteral("0750");
+    }
     if (earlierWideFile) {
         QVERIFY(QDir().mkpath(quizFolder));
         QVERIFY(setMode(quizFolder, 0755));
@@ -252,7 +261,7 @@ void tst_QuizSessionFile::savesAndLoads()
     QVERIFY(!content.contains('\n'));
     QCOMPARE(modeOf(quizFolder), QStringLiteral("0700"));
     QCOMPARE(modeOf(path), QStringLiteral("0600"));
-    QCOMPARE(modeOf(userFolder), QStringLiteral("0750"));
+    QCOMPARE(modeOf(userFolder), userFolderMode);
     // The replaced file leaves nothing beside the new one.
     QCOMPARE(QDir(quizFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QFileInfo(path).fileName()});
