@@ -165,7 +165,7 @@ private:
         return matching;
     }
 
-    // The publish records of one key, as they stand in the file.
+    // The one record of an event about one key, as it stands in the file.
     void verifyResourceRecord(const QString &event, const QString &key, const QString &level,
                               const QString &stage = QString()) const
     {
@@ -852,30 +852,24 @@ private Q_SLOTS:
 
     void recordsCarryTheirLevelAndFlags_data()
     {
-        QTest::addColumn<QString>("event");
+        // The row name is the event.
         QTest::addColumn<QString>("level");
         QTest::addColumn<bool>("detailedOnly");
         QTest::addColumn<QStringList>("fields");
 
-        QTest::newRow("publish_complete") << "publish_complete"
-                                          << "info" << true << QStringList{"duration_ms", "resource_fp"};
-        QTest::newRow("publish_reused") << "publish_reused"
-                                        << "info" << true << QStringList{"duration_ms", "resource_fp"};
-        QTest::newRow("publish_failed")
-            << "publish_failed"
-            << "warning" << false << QStringList{"duration_ms", "resource_fp", "stage"};
+        const QStringList publishFields{"duration_ms", "resource_fp"};
+        QTest::newRow("publish_complete") << "info" << true << publishFields;
+        QTest::newRow("publish_reused") << "info" << true << publishFields;
+        QTest::newRow("publish_failed") << "warning" << false << publishFields + QStringList{"stage"};
         QTest::newRow("cleanup_complete")
-            << "cleanup_complete"
             << "info" << true << QStringList{"deleted", "duration_ms", "free_bytes", "temporary_bytes"};
-        QTest::newRow("commit_complete") << "commit_complete"
-                                         << "info" << false << QStringList{"duration_ms", "resources"};
-        QTest::newRow("commit_failed") << "commit_failed"
-                                       << "warning" << false << QStringList{"resource_fp"};
+        QTest::newRow("commit_complete") << "info" << false << QStringList{"duration_ms", "resources"};
+        QTest::newRow("commit_failed") << "warning" << false << QStringList{"resource_fp"};
     }
 
     void recordsCarryTheirLevelAndFlags()
     {
-        QFETCH(QString, event);
+        const QString event = QString::fromLatin1(QTest::currentDataTag());
         QFETCH(QString, level);
         QFETCH(bool, detailedOnly);
         QFETCH(QStringList, fields);
@@ -945,14 +939,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QString>("firstUse");
-        QTest::newRow("quits its event loop") << "event-loop"
-                                              << "main-thread";
-        QTest::newRow("returns without an event loop") << "no-event-loop"
-                                                       << "main-thread";
-        QTest::newRow("first used on a worker thread, quits") << "event-loop"
-                                                              << "worker-thread";
-        QTest::newRow("first used on a worker thread, returns") << "no-event-loop"
-                                                                << "worker-thread";
+        const QString eventLoop = QStringLiteral("event-loop");
+        const QString noEventLoop = QStringLiteral("no-event-loop");
+        const QString mainThread = QStringLiteral("main-thread");
+        const QString workerThread = QStringLiteral("worker-thread");
+        QTest::newRow("quits its event loop") << eventLoop << mainThread;
+        QTest::newRow("returns without an event loop") << noEventLoop << mainThread;
+        QTest::newRow("first used on a worker thread, quits") << eventLoop << workerThread;
+        QTest::newRow("first used on a worker thread, returns") << noEventLoop << workerThread;
     }
 
     void processExitsCleanly()
