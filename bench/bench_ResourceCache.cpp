@@ -2,11 +2,11 @@
 // in the folder, against one listing of that folder with sizes and modification times: the least
 // any clean-up that lists the folder can cost. The proxy thread and the prefetch pool publish
 // every segment under the cache's one mutex. Target: a publish within 3 times one listing.
+#include "bench/BenchTiming.h"
 #include "media/ResourceCache.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -30,25 +30,20 @@ bool writeSparse(const QString &path, qint64 size)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.resize(size);
 }
 
-double medianMicroseconds(std::vector<qint64> nanoseconds)
-{
-    std::sort(nanoseconds.begin(), nanoseconds.end());
-    return double(nanoseconds[nanoseconds.size() / 2]) / 1000.0;
-}
-
 // What the cache must at least do per clean-up: list the folder and read each entry's size and time.
-qint64 timeOneListing(const QString &root)
+double oneListingMs(const QString &root)
 {
-    QElapsedTimer timer;
-    timer.start();
-    qint64 checksum = 0;
-    const QFileInfoList entries = QDir(root).entryInfoList(QDir::Files, QDir::NoSort);
-    for (const QFileInfo &entry : entries)
-        checksum += entry.size() + entry.lastModified().toMSecsSinceEpoch();
-    const qint64 elapsed = timer.nsecsElapsed();
-    if (checksum == 42)
-        std::printf("\n");
-    return elapsed;
+    return quorin::bench::elapsedMs([&root] {
+        qint64 bytes = 0;
+        qint64 newestMs = 0;
+        const QFileInfoList entries = QDir(root).entryInfoList(QDir::Files, QDir::NoSort);
+        for (const QFileInfo &entry : entries) {
+            bytes += entry.size();
+            newestMs = std::max(newestMs, entry.lastModified().toMSecsSinceEpoch());
+        }
+        Q_UNUSED(bytes);
+        Q_UNUSED(newestMs);
+    });
 }
 
 // With a full budget every publish must also sort the copies by age and evict the oldest: the
@@ -69,8 +64,8 @@ bool run(int copies, bool budgetFull)
             return false;
     }
 
-    std::vector<qint64> publishes;
-    std::vector<qint64> listings;
+    std::vector<double> publishes;
+    std::vector<double> listings;
     int failed = 0;
     for (int round = 0; round < Rounds; ++round) {
         const QString key = url(copies + round);
@@ -78,15 +73,14 @@ bool run(int copies, bool budgetFull)
                                 QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part");
         if (!writeSparse(staging, SegmentBytes))
             return false;
-        QElapsedTimer timer;
-        timer.start();
-        if (!cache.publishTempFile(key, staging))
-            ++failed;
-        publishes.push_back(timer.nsecsElapsed());
-        listings.push_back(timeOneListing(cache.root()));
+        publishes.push_back(quorin::bench::elapsedMs([&] {
+            if (!cache.publishTempFile(key, staging))
+                ++failed;
+        }));
+        listings.push_back(oneListingMs(cache.root()));
     }
-    const double publish = medianMicroseconds(publishes);
-    const double listing = medianMicroseconds(listings);
+    const double publish = quorin::bench::median(publishes) * 1000.0;
+    const double listing = quorin::bench::median(listings) * 1000.0;
     std::printf("%6d copies (%d files)%s: publishTempFile median %9.1f us, one listing median %9.1f us, "
                 "ratio %.2f (target <= 3)%s\n",
                 copies, int(QDir(cache.root()).count()) - 2, budgetFull ? ", budget full" : "", publish,
