@@ -7,6 +7,8 @@
 class HlsPrefetchPolicy
 {
 public:
+    // What the resource cache passes to storageAllows: temporary copies take at most 1 GiB
+    // together, and the volume keeps at least 1 GiB free.
     static constexpr qint64 TemporaryBudgetBytes = 1073741824;
     static constexpr qint64 MinimumFreeBytes = 1073741824;
 

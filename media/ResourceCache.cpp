@@ -1,7 +1,6 @@
 #include "media/ResourceCache.h"
 
 #include "app/DiagnosticLogger.h"
-#include "media/HlsPrefetchPolicy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -114,13 +113,7 @@ ResourceCache::Settings ResourceCache::Settings::production()
     Settings settings;
     settings.root = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
                     QStringLiteral("/downloads/cache");
-    settings.temporaryBudgetBytes = HlsPrefetchPolicy::TemporaryBudgetBytes;
-    settings.minimumFreeBytes = HlsPrefetchPolicy::MinimumFreeBytes;
-    settings.availableBytes = volumeAvailableBytes;
-    settings.firstCleanupDelayMs = 5000;
-    settings.cleanupPeriodMs = 3600000;
-    settings.now = [] { return QDateTime::currentDateTime(); };
-    return settings;
+    return completed(std::move(settings));
 }
 
 // Leases

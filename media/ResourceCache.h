@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/HlsPrefetchPolicy.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
@@ -25,16 +27,18 @@ class ResourceCache : public QObject
     Q_OBJECT
 
 public:
+    // The production values stand as defaults; tests change what they need.
     struct Settings
     {
         QString root;
-        qint64 temporaryBudgetBytes = 0;
-        qint64 minimumFreeBytes = 0;
-        // Bytes available to the user on the volume of the given folder; 0 when unreadable.
+        qint64 temporaryBudgetBytes = HlsPrefetchPolicy::TemporaryBudgetBytes;
+        qint64 minimumFreeBytes = HlsPrefetchPolicy::MinimumFreeBytes;
+        // Bytes available to the user on the volume of the given folder; 0 when unreadable. Empty:
+        // the volume's figure from QStorageInfo.
         std::function<qint64(const QString &root)> availableBytes;
-        int firstCleanupDelayMs = 0;
-        int cleanupPeriodMs = 0;
-        // "Now" for the age of staging files.
+        int firstCleanupDelayMs = 5000;
+        int cleanupPeriodMs = 3600000;
+        // "Now" for the age of staging files. Empty: the system clock.
         std::function<QDateTime()> now;
 
         [[nodiscard]] static Settings production();
