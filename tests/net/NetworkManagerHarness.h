@@ -60,6 +60,9 @@ public:
     // A token whose "exp" lies the given number of seconds after the frozen clock.
     [[nodiscard]] QByteArray tokenExpiringIn(qint64 seconds,
                                              const QString &subject = QStringLiteral("u-1")) const;
+    // Signs the manager in through the fixture's "auth/login" as the subject, with an access token
+    // valid for an hour of the frozen clock. Returns that token; empty when the sign-in failed.
+    [[nodiscard]] QByteArray signIn(NetworkManager &manager, const QString &subject = QStringLiteral("u-1"));
     // Scripts "auth/refresh" to answer with these tokens.
     void answerRefresh(const QByteArray &accessToken, const QString &refreshToken);
 
