@@ -447,6 +447,12 @@ void FixtureServer::setHandler(const QString &key, Handler handler)
 
 void FixtureServer::setPrefixHandler(const QString &pathPrefix, Handler handler)
 {
+    for (auto &[prefix, existing] : m_prefixHandlers) {
+        if (prefix == pathPrefix) {
+            existing = std::move(handler);
+            return;
+        }
+    }
     m_prefixHandlers.append({pathPrefix, std::move(handler)});
 }
 

@@ -97,7 +97,8 @@ public:
     void enqueue(const QString &key, const Response &response);
     void setHandler(const QString &key, Handler handler);
     // Answers every path that starts with the prefix and that no script names ("/api/v1/courses/"
-    // for any course id), before the served folders. The path is the key for hold and release.
+    // for any course id), before the served folders; the first prefix set that matches answers,
+    // and setting a prefix again replaces its handler. The path is the key for hold and release.
     void setPrefixHandler(const QString &pathPrefix, Handler handler);
     void clearScripts();
     // Serves the files of a folder below a path prefix ("/media/"); the options' timing and

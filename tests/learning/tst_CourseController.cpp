@@ -19,7 +19,6 @@ Q_DECLARE_METATYPE(FixtureServer::Response)
 namespace {
 
 const QString kCourses = QStringLiteral("/api/v1/courses/");
-const QString kBarrier = QStringLiteral("/api/v1/barrier");
 
 Response held(Response response)
 {
@@ -56,28 +55,9 @@ private:
         server().setResponses(kCourses + id, responses);
     }
 
-    // What the controllers sent: every request but the sign-in and the test's own barriers.
-    [[nodiscard]] QStringList sentTargets()
-    {
-        QStringList targets;
-        const QList<FixtureServer::Request> requests = m_harness.server().requests();
-        for (const FixtureServer::Request &request : requests) {
-            const QString path = QString::fromUtf8(request.path);
-            if (path != NetworkManagerHarness::route(QStringLiteral("auth/login")) && path != kBarrier)
-                targets.append(QString::fromUtf8(request.method + ' ' + request.target));
-        }
-        return targets;
-    }
+    [[nodiscard]] QStringList sentTargets() const { return m_harness.sentByCodeUnderTest(); }
 
-    // Sends a request of its own and waits for its answer, so that anything the controller had
-    // handed to the client before has reached the fixture by then.
-    void settle()
-    {
-        NetworkManagerHarness::CallbackRecord barrier;
-        m_manager->sendRequestDetailed(NetworkManager::HttpMethod::Get, QStringLiteral("barrier"), {},
-                                       NetworkManagerHarness::recordInto(barrier));
-        QTRY_COMPARE_WITH_TIMEOUT(barrier.calls, 1, 10000);
-    }
+    void settle() { QVERIFY(m_harness.settle(*m_manager)); }
 
     // Runs one load to its end, success or failure.
     [[nodiscard]] static bool load(CourseController &controller)

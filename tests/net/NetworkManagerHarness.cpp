@@ -87,6 +87,26 @@ QByteArray NetworkManagerHarness::signIn(NetworkManager &manager, const QString 
     return accessToken;
 }
 
+bool NetworkManagerHarness::settle(NetworkManager &manager)
+{
+    CallbackRecord answer;
+    manager.sendRequestDetailed(NetworkManager::HttpMethod::Get, QStringLiteral("institutions"), {},
+                                recordInto(answer));
+    return QTest::qWaitFor([&answer] { return answer.calls == 1; }, 10000);
+}
+
+QStringList NetworkManagerHarness::sentByCodeUnderTest() const
+{
+    const QStringList ignored{route(QStringLiteral("auth/login")), route(QStringLiteral("institutions"))};
+    QStringList sent;
+    const QList<FixtureServer::Request> requests = m_server->requests();
+    for (const FixtureServer::Request &request : requests) {
+        if (!ignored.contains(QString::fromUtf8(request.path)))
+            sent.append(QString::fromUtf8(request.method + ' ' + request.target));
+    }
+    return sent;
+}
+
 void NetworkManagerHarness::answerRefresh(const QByteArray &accessToken, const QString &refreshToken)
 {
     const QJsonObject tokens{{QStringLiteral("accessToken"), QString::fromUtf8(accessToken)},
