@@ -44,6 +44,8 @@ QString randomToken()
 SampleServer::SampleServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_learningRoutes(options.dataFolder, options.mediaFolder,
+                       [this](const Request &request) { return userForAccessToken(request); })
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -77,6 +79,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+    m_learningRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
 }

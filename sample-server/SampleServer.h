@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sample-server/SampleLearningRoutes.h"
 #include "testsupport/FixtureServer.h"
 
 #include <QHash>
@@ -47,6 +48,7 @@ private:
 
     Options m_options;
     quorin::test::FixtureServer m_server;
+    SampleLearningRoutes m_learningRoutes;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QString m_error;
