@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QtQmlIntegration/qqmlintegration.h>
 #include <functional>
 #include <memory>
 
@@ -31,8 +30,8 @@ class QTimer;
 class NetworkManager : public QObject
 {
     Q_OBJECT
-    QML_NAMED_ELEMENT(NetworkManager)
-    QML_SINGLETON
+    Q_CLASSINFO("QML.Element", "NetworkManager")
+    Q_CLASSINFO("QML.Singleton", "true")
     Q_PROPERTY(bool isAuthenticated READ isAuthenticated NOTIFY isAuthenticatedChanged)
     Q_PROPERTY(QString loginMobileNumber READ loginMobileNumber NOTIFY loginMobileNumberChanged)
     Q_PROPERTY(QString installationId READ installationId CONSTANT)
