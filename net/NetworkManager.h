@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppFailure.h"
+#include "app/RestRequester.h"
 #include "net/AuthRefreshResult.h"
 #include "net/MediaAuthSnapshot.h"
 #include "net/NetworkFailure.h"
@@ -76,6 +77,9 @@ public:
     void sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                              RequestCallback callback);
     void applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const;
+    // The pipeline in the shape the layers below take it. A call made after the manager is gone
+    // is dropped.
+    [[nodiscard]] quorin::RestRequester restRequester();
     // True when the access token must be renewed before it is sent: missing, unreadable, or its
     // "exp" less than 60 seconds away.
     [[nodiscard]] bool isTokenExpiringSoon() const;
