@@ -287,18 +287,26 @@ void SettingsController::setRestRequester(quorin::RestRequester requester)
     m_restRequester = std::move(requester);
 }
 
-bool SettingsController::startTelegramRequest()
+void SettingsController::sendTelegramRequest(RestMethod method, const QJsonObject &body,
+                                             void (SettingsController::*onSuccess)(const QJsonObject &))
 {
+    // Status and unlink share one flag: one Telegram request at a time, later calls dropped.
     if (m_telegramLoading || !m_restRequester)
-        return false;
+        return;
     m_telegramLoading = true;
     Q_EMIT telegramStatusChanged();
-    return true;
-}
-
-void SettingsController::finishTelegramRequest()
-{
-    m_telegramLoading = false;
+    m_restRequester(
+        method, kTelegramPath, body,
+        [self = QPointer(this), onSuccess](const QJsonDocument &reply, const AppFailure &failure) {
+            if (!self)
+                return;
+            self->m_telegramLoading = false;
+            if (!failure.code.isEmpty())
+                self->reportTelegramFailure(failure);
+            else
+                (self.data()->*onSuccess)(reply.object());
+            Q_EMIT self->telegramStatusChanged();
+        });
 }
 
 void SettingsController::reportTelegramFailure(const AppFailure &failure)
@@ -311,19 +319,7 @@ void SettingsController::reportTelegramFailure(const AppFailure &failure)
 
 void SettingsController::fetchTelegramStatus()
 {
-    if (!startTelegramRequest())
-        return;
-    m_restRequester(RestMethod::Get, kTelegramPath, {},
-                    [self = QPointer(this)](const QJsonDocument &reply, const AppFailure &failure) {
-                        if (!self)
-                            return;
-                        self->finishTelegramRequest();
-                        if (!failure.code.isEmpty())
-                            self->reportTelegramFailure(failure);
-                        else
-                            self->applyTelegramStatus(reply.object());
-                        Q_EMIT self->telegramStatusChanged();
-                    });
+    sendTelegramRequest(RestMethod::Get, {}, &SettingsController::applyTelegramStatus);
 }
 
 void SettingsController::applyTelegramStatus(const QJsonObject &status)
@@ -339,19 +335,14 @@ void SettingsController::applyTelegramStatus(const QJsonObject &status)
 
 void SettingsController::disconnectTelegram()
 {
-    if (!startTelegramRequest())
-        return;
-    m_restRequester(RestMethod::Patch, kTelegramPath, {{QStringLiteral("chatId"), QJsonValue::Null}},
-                    [self = QPointer(this)](const QJsonDocument &, const AppFailure &failure) {
-                        if (!self)
-                            return;
-                        self->finishTelegramRequest();
-                        if (!failure.code.isEmpty())
-                            self->reportTelegramFailure(failure);
-                        else
-                            self->m_telegramConnected = false;
-                        Q_EMIT self->telegramStatusChanged();
-                    });
+    sendTelegramRequest(RestMethod::Patch, {{QStringLiteral("chatId"), QJsonValue::Null}},
+                        &SettingsController::applyTelegramUnlinked);
+}
+
+void SettingsController::applyTelegramUnlinked(const QJsonObject &)
+{
+    // The Telegram user id stays: linking again needs no new status.
+    m_telegramConnected = false;
 }
 
 void SettingsController::linkTelegram()

@@ -136,10 +136,11 @@ private:
     void followPlatformAppearance();
     [[nodiscard]] bool followsSystemTheme() const;
     [[nodiscard]] SystemThemeResolver::ColorScheme platformColorScheme() const;
-    [[nodiscard]] bool startTelegramRequest();
-    void finishTelegramRequest();
+    void sendTelegramRequest(quorin::RestMethod method, const QJsonObject &body,
+                             void (SettingsController::*onSuccess)(const QJsonObject &));
     void reportTelegramFailure(const AppFailure &failure);
     void applyTelegramStatus(const QJsonObject &status);
+    void applyTelegramUnlinked(const QJsonObject &reply);
     void applyClientConfig(const QJsonObject &config);
 
     std::unique_ptr<QSettings> m_store;

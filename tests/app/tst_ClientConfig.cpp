@@ -71,6 +71,17 @@ private:
                m_repliesHandled == count;
     }
 
+    // Notes telegramFailureChanged and telegramError (with its code) in the order they come.
+    void recordFailureSignals(QStringList &events)
+    {
+        connect(m_settings.get(), &SettingsController::telegramFailureChanged, this,
+                [&events] { events.append(QStringLiteral("telegramFailureChanged")); });
+        connect(m_settings.get(), &SettingsController::telegramError, this,
+                [&events](const AppFailure &failure) {
+                    events.append(QStringLiteral("telegramError:") + failure.code);
+                });
+    }
+
     void fetchStatus(const QByteArray &body)
     {
         answer(kTelegram, {FixtureServer::Response::json(body)});
@@ -283,12 +294,7 @@ private Q_SLOTS:
         }
 
         QStringList events;
-        connect(m_settings.get(), &SettingsController::telegramFailureChanged, this,
-                [&events] { events.append(QStringLiteral("telegramFailureChanged")); });
-        connect(m_settings.get(), &SettingsController::telegramError, this,
-                [&events](const AppFailure &failure) {
-                    events.append(QStringLiteral("telegramError:") + failure.code);
-                });
+        recordFailureSignals(events);
         m_settings->linkTelegram();
 
         QCOMPARE(events, (QStringList{QStringLiteral("telegramFailureChanged"),
@@ -364,12 +370,7 @@ private Q_SLOTS:
         answer(kTelegram, {FixtureServer::Response::json(R"({"message":"Broken"})", 500),
                            FixtureServer::Response::json(R"({"telegramChatId":9,"userId":"tg1"})")});
         QStringList events;
-        connect(m_settings.get(), &SettingsController::telegramFailureChanged, this,
-                [&events] { events.append(QStringLiteral("telegramFailureChanged")); });
-        connect(m_settings.get(), &SettingsController::telegramError, this,
-                [&events](const AppFailure &failure) {
-                    events.append(QStringLiteral("telegramError:") + failure.code);
-                });
+        recordFailureSignals(events);
         connect(m_settings.get(), &SettingsController::telegramStatusChanged, this,
                 [&events] { events.append(QStringLiteral("telegramStatusChanged")); });
 
