@@ -1,22 +1,20 @@
 #include "app/startup/ControllerRegistration.h"
 #include "testsupport/InMemoryKeychain.h"
+#include "testsupport/QmlTestSetup.h"
 
-#include <QCoreApplication>
-#include <QObject>
 #include <QtQuickTest>
 
-class Setup : public QObject
+// The shared set-up, with every controller registered as start-up registers them.
+class RegistrationSetup : public quorin::test::QmlTestSetup
 {
     Q_OBJECT
 
-public Q_SLOTS:
-    // As start-up does: the registrations are made once, before any engine exists.
-    void applicationAvailable()
+protected:
+    void registerControllers() override
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
-        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
         // The process-wide REST client reads its tokens; never from a real keychain here.
         m_keychain.installAsNative();
+        // The whole module, SettingsController included, so not the base's registration.
         (void)quorin::registerControllers();
     }
 
@@ -24,5 +22,5 @@ private:
     quorin::test::InMemoryKeychain m_keychain;
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(tst_QmlControllerRegistration, Setup)
+QUICK_TEST_MAIN_WITH_SETUP(tst_QmlControllerRegistration, RegistrationSetup)
 #include "tst_QmlControllerRegistration.moc"
