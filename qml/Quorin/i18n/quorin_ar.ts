@@ -46,4 +46,11 @@
         <translation>تعذّر إكمال الطلب.</translation>
     </message>
 </context>
+<context>
+    <name>SettingsController</name>
+    <message>
+        <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
+        <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
 </TS>
