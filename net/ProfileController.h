@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QString>
 #include <QVariantList>
-#include <QtQmlIntegration/qqmlintegration.h>
 
 struct ProfileSnapshot;
 
@@ -19,7 +18,7 @@ struct ProfileSnapshot;
 class ProfileController : public QObject
 {
     Q_OBJECT
-    QML_ELEMENT
+    Q_CLASSINFO("QML.Element", "ProfileController")
     Q_PROPERTY(QString fullName READ fullName NOTIFY profileLoaded)
     Q_PROPERTY(QString phoneNumber READ phoneNumber NOTIFY profileLoaded)
     Q_PROPERTY(QString nickname READ nickname NOTIFY profileLoaded)

@@ -1,11 +1,11 @@
 #include "net/UserIdentityController.h"
 
 #include "app/PreferencesStore.h"
+#include "app/ProgramOwnership.h"
 #include "net/CredentialStore.h"
 #include "net/NetworkManager.h"
 
 #include <QCryptographicHash>
-#include <QJSEngine>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -75,9 +75,7 @@ UserIdentityController *UserIdentityController::instance()
 
 UserIdentityController *UserIdentityController::create(QQmlEngine *, QJSEngine *)
 {
-    UserIdentityController *controller = instance();
-    QJSEngine::setObjectOwnership(controller, QJSEngine::CppOwnership);
-    return controller;
+    return quorin::ownedByProgram(instance());
 }
 
 QString UserIdentityController::watermarkText() const

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QString>
 #include <QVariantList>
-#include <QtQmlIntegration/qqmlintegration.h>
 
 class NetworkManager;
 class QJSEngine;
@@ -22,8 +21,8 @@ struct NetworkFailure;
 class UserIdentityController : public QObject
 {
     Q_OBJECT
-    QML_NAMED_ELEMENT(UserIdentity)
-    QML_SINGLETON
+    Q_CLASSINFO("QML.Element", "UserIdentity")
+    Q_CLASSINFO("QML.Singleton", "true")
     Q_PROPERTY(QString userId READ userId NOTIFY identityChanged)
     Q_PROPERTY(QString fullName READ fullName NOTIFY identityChanged)
     Q_PROPERTY(QString phoneNumber READ phoneNumber NOTIFY identityChanged)
