@@ -1,7 +1,7 @@
 #include "net/UserIdentityController.h"
 #include "tests/net/ProcessWideSession.h"
+#include "tests/net/UserKeys.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSettings>
@@ -11,6 +11,8 @@
 using quorin::test::FixtureServer;
 using quorin::test::InMemoryKeychain;
 using quorin::test::ProcessWideSession;
+using quorin::test::profileCacheKey;
+using quorin::test::watermarkPhoneItem;
 
 namespace {
 
@@ -20,21 +22,6 @@ const QString kSessionExpiredText = QStringLiteral("Your session has expired. Pl
 UserIdentityController *identity()
 {
     return UserIdentityController::instance();
-}
-
-QString sha256(const QString &userId)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(userId.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-QString cacheKey(const QString &userId, const QString &field)
-{
-    return QStringLiteral("profileCache/") + sha256(userId) + QLatin1Char('/') + field;
-}
-
-QString phoneItem(const QString &userId)
-{
-    return QStringLiteral("watermarkPhone/") + sha256(userId);
 }
 
 QSettings preferences()
@@ -227,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->userId(), expected);
         QVERIFY(identity()->ready());
         QCOMPARE(identity()->profileState(), UserIdentityController::Ready);
-        QCOMPARE(preferences().value(cacheKey(expected, QStringLiteral("enrollments"))).toByteArray(),
+        QCOMPARE(preferences().value(profileCacheKey(expected, QStringLiteral("enrollments"))).toByteArray(),
                  QByteArray("[]"));
     }
 
@@ -249,14 +236,16 @@ private Q_SLOTS:
                        "enrollments":[{"courseId":"c-a"}]})",
                    QStringLiteral("alia"));
         QCOMPARE(identityAt(), QStringLiteral("user-a-17|Alia|+201011112222|c-a"));
-        const QByteArray firstEnrollments = preferences().value(cacheKey(first, "enrollments")).toByteArray();
+        const QByteArray firstEnrollments =
+            preferences().value(profileCacheKey(first, "enrollments")).toByteArray();
         QCOMPARE(firstEnrollments, QByteArray(R"([{"courseId":"c-a"}])"));
-        QCOMPARE(preferences().value(cacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
+        QCOMPARE(preferences().value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
 
-        preferences().setValue(cacheKey(second, "enrollments"), QByteArray(R"([{"courseId":"c-b-cached"}])"));
-        preferences().setValue(cacheKey(second, "fullName"), QStringLiteral("Bea Cached"));
+        preferences().setValue(profileCacheKey(second, "enrollments"),
+                               QByteArray(R"([{"courseId":"c-b-cached"}])"));
+        preferences().setValue(profileCacheKey(second, "fullName"), QStringLiteral("Bea Cached"));
         if (secondUserPhoneInKeychain)
-            m_session.keychain().setValue(phoneItem(second), QStringLiteral("+966598765432"));
+            m_session.keychain().setValue(watermarkPhoneItem(second), QStringLiteral("+966598765432"));
         IdentityHistory history;
 
         fetchWith(R"({"id":"user-b-42","fullName":"Bea","enrollments":[{"courseId":"c-b"}]})");
@@ -270,12 +259,12 @@ private Q_SLOTS:
         QCOMPARE(history.seen, expected);
         QVERIFY(!identity()->usingCachedProfile());
 
-        QCOMPARE(preferences().value(cacheKey(first, "enrollments")).toByteArray(), firstEnrollments);
-        QCOMPARE(preferences().value(cacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
-        QCOMPARE(preferences().value(cacheKey(second, "enrollments")).toByteArray(),
+        QCOMPARE(preferences().value(profileCacheKey(first, "enrollments")).toByteArray(), firstEnrollments);
+        QCOMPARE(preferences().value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
+        QCOMPARE(preferences().value(profileCacheKey(second, "enrollments")).toByteArray(),
                  QByteArray(R"([{"courseId":"c-b"}])"));
-        QCOMPARE(preferences().value(cacheKey(second, "fullName")).toString(), QStringLiteral("Bea"));
-        QCOMPARE(m_session.keychain().value(phoneItem(first)), QStringLiteral("+201011112222"));
+        QCOMPARE(preferences().value(profileCacheKey(second, "fullName")).toString(), QStringLiteral("Bea"));
+        QCOMPARE(m_session.keychain().value(watermarkPhoneItem(first)), QStringLiteral("+201011112222"));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")),
                  secondUserPhoneInKeychain ? second : first);
         QCOMPARE(keysNaming({first, second}), QStringList());
@@ -315,7 +304,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const QString user = QStringLiteral("u-phone");
         if (!keychainPhone.isEmpty())
-            m_session.keychain().setValue(phoneItem(user), keychainPhone);
+            m_session.keychain().setValue(watermarkPhoneItem(user), keychainPhone);
         QJsonObject answerObject = QJsonDocument::fromJson(profile).object();
         answerObject.insert(QStringLiteral("id"), user);
         answerObject.insert(QStringLiteral("enrollments"), QJsonArray());
@@ -324,10 +313,10 @@ private Q_SLOTS:
 
         QCOMPARE(identity()->phoneNumber(), expected);
         if (expected.isEmpty()) {
-            QVERIFY(!m_session.keychain().value(phoneItem(user)));
+            QVERIFY(!m_session.keychain().value(watermarkPhoneItem(user)));
             QVERIFY(!m_session.keychain().value(QStringLiteral("watermarkLastUserId")));
         } else {
-            QCOMPARE(m_session.keychain().value(phoneItem(user)), expected);
+            QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)), expected);
             QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")), user);
         }
     }
@@ -337,12 +326,12 @@ private Q_SLOTS:
         const QString user = QStringLiteral("u-phone");
         signInWith(user, R"({"id":"u-phone","mobileNumber":"+201011112222","enrollments":[]})",
                    QStringLiteral("abc"));
-        (void)m_session.keychain().createStore()->remove(phoneItem(user));
+        (void)m_session.keychain().createStore()->remove(watermarkPhoneItem(user));
 
         fetchWith(R"({"id":"u-phone","enrollments":[]})");
 
         QCOMPARE(identity()->phoneNumber(), QStringLiteral("+201011112222"));
-        QCOMPARE(m_session.keychain().value(phoneItem(user)), QStringLiteral("+201011112222"));
+        QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)), QStringLiteral("+201011112222"));
     }
 
     void watermarkFromThePhoneNumber_data()
@@ -432,7 +421,8 @@ private Q_SLOTS:
                 ? R"({"id":"u-fail","fullName":"Farah","mobileNumber":"+201011112222","enrollments":[{"courseId":"c-1"}]})"
                 : R"({"id":"u-fail","fullName":"Farah","mobileNumber":"+201011112222","enrollments":[]})");
         const QString before = identityAt();
-        const QByteArray cachedBefore = preferences().value(cacheKey("u-fail", "enrollments")).toByteArray();
+        const QByteArray cachedBefore =
+            preferences().value(profileCacheKey("u-fail", "enrollments")).toByteArray();
 
         if (cause == QLatin1String("refused"))
             m_session.stopServer();
@@ -460,7 +450,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->profileFailure(), failure);
         QCOMPARE(identity()->usingCachedProfile(), holdsEnrollments);
         QCOMPARE(identityAt(), before);
-        QCOMPARE(preferences().value(cacheKey("u-fail", "enrollments")).toByteArray(), cachedBefore);
+        QCOMPARE(preferences().value(profileCacheKey("u-fail", "enrollments")).toByteArray(), cachedBefore);
         QCOMPARE(signals_.events,
                  (QStringList{QStringLiteral("loadingChanged"), QStringLiteral("profileStateChanged"),
                               QStringLiteral("loadingChanged"), QStringLiteral("profileStateChanged"),
@@ -540,9 +530,9 @@ private Q_SLOTS:
                  AppFailure::local(QStringLiteral("authentication_required"), kSessionExpiredText,
                                    QStringLiteral("authentication"), false));
         QVERIFY(!identity()->usingCachedProfile());
-        QCOMPARE(m_session.keychain().value(phoneItem(user)), QStringLiteral("+201011112222"));
+        QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)), QStringLiteral("+201011112222"));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")), user);
-        QCOMPARE(preferences().value(cacheKey(user, "fullName")).toString(), QStringLiteral("Cyra"));
+        QCOMPARE(preferences().value(profileCacheKey(user, "fullName")).toString(), QStringLiteral("Cyra"));
 
         // The same user signing in again finds the name, the courses and the phone.
         releaseProfile();
@@ -577,7 +567,7 @@ private Q_SLOTS:
         QFETCH(QString, warning);
         const QString user = QStringLiteral("u-vault");
         if (phoneItemExists)
-            m_session.keychain().setValue(phoneItem(user), QStringLiteral("+966500000000"));
+            m_session.keychain().setValue(watermarkPhoneItem(user), QStringLiteral("+966500000000"));
         scriptProfile(heldAnswer(R"({"id":"u-vault","mobileNumber":"+201011112222","enrollments":[]})"));
         QVERIFY(m_session.signIn(user));
         waitForProfileRequests(1);
@@ -591,7 +581,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->phoneNumber(), QStringLiteral("+201011112222"));
         QCOMPARE(identity()->watermarkText(), QStringLiteral("12222"));
         QCOMPARE(identity()->profileState(), UserIdentityController::Ready);
-        QCOMPARE(m_session.keychain().value(phoneItem(user)),
+        QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)),
                  phoneItemExists ? std::optional<QString>(QStringLiteral("+201011112222")) : std::nullopt);
         QVERIFY(!m_session.keychain().value(QStringLiteral("watermarkLastUserId")));
     }
@@ -630,9 +620,9 @@ private Q_SLOTS:
         QCOMPARE(signals_.events, QStringList{QStringLiteral("loadingChanged")});
         QCOMPARE(identityAt(), QStringLiteral("|||"));
         QCOMPARE(identity()->profileState(), UserIdentityController::AuthenticationRequired);
-        QCOMPARE(m_session.keychain().value(phoneItem(user)),
+        QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)),
                  filledBefore ? std::optional<QString>(QStringLiteral("+201011112222")) : std::nullopt);
-        QCOMPARE(preferences().value(cacheKey(user, "fullName")),
+        QCOMPARE(preferences().value(profileCacheKey(user, "fullName")),
                  filledBefore ? QVariant(QStringLiteral("Lina")) : QVariant());
         QCOMPARE(m_session.requestCount(kProfilePath), filledBefore ? 2 : 1);
     }
@@ -657,8 +647,8 @@ private Q_SLOTS:
 
         QCOMPARE(history.seen, QStringList{QStringLiteral("user-second|Second|+966511112222|c-second")});
         QCOMPARE(m_session.requestCount(kProfilePath), 2);
-        QVERIFY(!m_session.keychain().value(phoneItem(first)));
-        QVERIFY(!preferences().contains(cacheKey(first, "fullName")));
+        QVERIFY(!m_session.keychain().value(watermarkPhoneItem(first)));
+        QVERIFY(!preferences().contains(profileCacheKey(first, "fullName")));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")), second);
     }
 };

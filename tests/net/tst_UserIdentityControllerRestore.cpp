@@ -3,11 +3,11 @@
 // signal dump on, so the parent can tell that construction emitted nothing.
 #include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
+#include "tests/net/UserKeys.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/InMemoryKeychain.h"
 #include "testsupport/JwtMaker.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QSettings>
@@ -15,25 +15,12 @@
 #include <vector>
 
 using quorin::test::InMemoryKeychain;
+using quorin::test::profileCacheKey;
+using quorin::test::watermarkPhoneItem;
 
 namespace {
 
 const char CaseVariable[] = "QUORIN_IDENTITY_RESTORE_CASE";
-
-QString sha256(const QString &userId)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(userId.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
-QString phoneItem(const QString &userId)
-{
-    return QStringLiteral("watermarkPhone/") + sha256(userId);
-}
-
-QString cacheKey(const QString &userId, const QString &field)
-{
-    return QStringLiteral("profileCache/") + sha256(userId) + QLatin1Char('/') + field;
-}
 
 // What is stored before the controller is built, and what it must hold afterwards.
 struct RestoreCase
@@ -165,10 +152,11 @@ private Q_SLOTS:
         const QString owner =
             restoreCase.tokenSubject.isEmpty() ? restoreCase.lastUserId.trimmed() : restoreCase.tokenSubject;
         if (!restoreCase.storedPhone.isEmpty())
-            keychain.setValue(phoneItem(owner), restoreCase.storedPhone);
+            keychain.setValue(watermarkPhoneItem(owner), restoreCase.storedPhone);
         if (!restoreCase.cachedEnrollments.isEmpty())
-            settings.setValue(cacheKey(owner, QStringLiteral("enrollments")), restoreCase.cachedEnrollments);
-        settings.setValue(cacheKey(owner, QStringLiteral("fullName")), QStringLiteral("Cached Name"));
+            settings.setValue(profileCacheKey(owner, QStringLiteral("enrollments")),
+                              restoreCase.cachedEnrollments);
+        settings.setValue(profileCacheKey(owner, QStringLiteral("fullName")), QStringLiteral("Cached Name"));
         settings.sync();
 
         // The manager reads its tokens first; only then may the keychain start failing.
