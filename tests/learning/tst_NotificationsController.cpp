@@ -98,8 +98,6 @@ void recordSignals(NotificationsController &controller, QStringList &events)
 
 } // namespace
 
-Q_DECLARE_METATYPE(QJsonValue)
-
 class tst_NotificationsController : public QObject
 {
     Q_OBJECT
