@@ -77,6 +77,9 @@ public:
     void sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                              RequestCallback callback);
     void applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const;
+    // Ends a reply of this manager on the client's own account (sign-out, a size cap, a cancelled
+    // transfer): its handler reads a cancellation, never a time-out.
+    static void abortReply(QNetworkReply *reply);
     // True when the access token must be renewed before it is sent: missing, unreadable, or its
     // "exp" less than 60 seconds away.
     [[nodiscard]] bool isTokenExpiringSoon() const;
