@@ -39,9 +39,9 @@ constexpr qint64 MachineIdReadLimit = 1024;
 // Set once per process by an atomic exchange, so at most one keychain copy starts.
 std::atomic_bool vaultMigrationScheduled{false};
 
-// An identity made while the keychain could not be read is kept nowhere but here: the keychain
-// may hold the real one, and a stored replacement would later be copied over it. It serves the
-// rest of the process; the next process asks the keychain again. Guarded by
+// A random identity made while the keychain could not be read is kept nowhere but here: the
+// keychain may hold the real one, and a stored replacement would later be copied over it. It
+// serves the rest of the process; the next process asks the keychain again. Guarded by
 // unstoredResolutionMutex().
 std::optional<InstallationIdentityResolution> &unstoredResolution()
 {
@@ -272,12 +272,11 @@ InstallationIdentityResolution InstallationIdentity::resolve(QSettings &settings
     resolution.hardwareBindingMatch = !binding.isEmpty() && binding == storedBinding;
 
     if (vaultUnreadable) {
-        // The keychain may hold the identity this one replaces: write nothing to it, and keep an
-        // identity made without it out of the settings store too, so that the keychain's comes
-        // back once it can be read. An identity the settings store held stays there, owed to the
-        // keychain, as always.
+        // The keychain may hold the identity this one replaces: nothing is written to it. A random
+        // identity is not stored at all, or it would later be copied over the keychain's; one
+        // derived from the machine is what this machine derives every time, and is stored.
         resolution.fallbackReason = QStringLiteral("credential-vault-unavailable");
-        if (settingsId.isEmpty() && vaultId.isEmpty())
+        if (resolution.source == QLatin1String("random-fallback"))
             return resolution;
     }
 

@@ -300,16 +300,17 @@ private Q_SLOTS:
         QTest::newRow("keychain value that is no identity")
             << QString() << QStringLiteral("damaged") << true << true << false << false << DerivedIdentity
             << MachineIdSource << "hardware-derived" << QString() << true << true << QString();
-        // A keychain that cannot be read (a locked keyring) is not an empty one: what is made
-        // without it is stored nowhere, and the keychain's identity comes back when it answers.
+        // A keychain that cannot be read (a locked keyring) is not an empty one: a random identity
+        // made without it is stored nowhere, and the keychain's comes back when it answers.
         QTest::newRow("settings lost, keychain unreadable, no anchor")
             << QString() << VaultIdentity << false << true << false << true << QString() << "random-fallback"
             << "fresh-random"
             << "credential-vault-unavailable" << false << false << VaultIdentity;
+        // The machine derives the same identity every time: it is stored, but not in the keychain.
         QTest::newRow("settings lost, keychain unreadable, usable anchor")
             << QString() << VaultIdentity << true << true << false << true << DerivedIdentity
             << MachineIdSource << "hardware-derived"
-            << "credential-vault-unavailable" << false << false << VaultIdentity;
+            << "credential-vault-unavailable" << false << true << DerivedIdentity;
         // The settings store wins over the keychain, as it always does; the copy is still owed.
         QTest::newRow("keychain unreadable, identity in settings")
             << StoredIdentity << VaultIdentity << true << true << false << true << StoredIdentity
