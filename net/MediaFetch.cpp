@@ -80,7 +80,7 @@ void MediaFetch::abort()
         disconnect(hop, nullptr, this, nullptr);
         hop->abort();
     }
-    end(Ending::Cancelled, QNetworkReply::OperationCanceledError, tr("The media transfer was cancelled."));
+    endCancelled();
 }
 
 QByteArray MediaFetch::rawHeader(const QByteArray &name) const
@@ -110,15 +110,7 @@ QByteArray MediaFetch::readAll()
 void MediaFetch::sendHop()
 {
     if (!m_network) {
-        // Not from inside start(): a caller connects first and hears the end on a later turn.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (isRunning())
-                    end(Ending::Cancelled, QNetworkReply::OperationCanceledError,
-                        tr("The media transfer was cancelled."));
-            },
-            Qt::QueuedConnection);
+        endCancelledLater();
         return;
     }
     m_url = m_request.url();
@@ -247,16 +239,26 @@ void MediaFetch::refuseRedirect(QNetworkReply::NetworkError error, const QString
 void MediaFetch::onHopDestroyed()
 {
     // Its network access manager deletes every reply it still holds when it goes.
-    if (!isRunning() || m_hop)
-        return;
+    if (isRunning() && !m_hop)
+        endCancelledLater();
+}
+
+// On a later turn: from inside start(), or from a network access manager's destructor, receivers
+// would be called where they cannot expect it.
+void MediaFetch::endCancelledLater()
+{
     QMetaObject::invokeMethod(
         this,
         [this] {
             if (isRunning())
-                end(Ending::Cancelled, QNetworkReply::OperationCanceledError,
-                    tr("The media transfer was cancelled."));
+                endCancelled();
         },
         Qt::QueuedConnection);
+}
+
+void MediaFetch::endCancelled()
+{
+    end(Ending::Cancelled, QNetworkReply::OperationCanceledError, tr("The media transfer was cancelled."));
 }
 
 void MediaFetch::takeHead(QNetworkReply *reply)

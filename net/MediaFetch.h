@@ -104,6 +104,8 @@ private:
     void refuseRedirect(QNetworkReply::NetworkError error, const QString &reason);
     void takeHead(QNetworkReply *reply);
     void end(Ending ending, QNetworkReply::NetworkError error, const QString &text);
+    void endCancelled();
+    void endCancelledLater();
     void releaseHop();
 
     QPointer<QNetworkAccessManager> m_network;
