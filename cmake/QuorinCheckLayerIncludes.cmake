@@ -1,9 +1,9 @@
 # cmake -DINPUTS=<file> -DROOT=<source root> -DSTAMP=<file> -P QuorinCheckLayerIncludes.cmake
 #
 # INPUTS sets LAYER (the layer's folder), REACH (the folders it may include from: its own and those
-# of the layers it links) and FILES (its headers and sources). Fails when a file includes a project
-# header from a folder outside REACH. Includes without a folder (the moc output) and headers in
-# angle brackets are not looked at.
+# of the layers it links), HEADERS (single headers it reaches through other targets it links) and
+# FILES (its headers and sources). Fails when a file includes a project header that is in neither.
+# Includes without a folder (the moc output) and headers in angle brackets are not looked at.
 cmake_minimum_required(VERSION 3.25)
 include("${INPUTS}")
 set(refused "")
@@ -12,7 +12,7 @@ foreach(file IN LISTS FILES)
     foreach(line IN LISTS lines)
         string(REGEX MATCH "\"([^\"]+)\"" quoted "${line}")
         get_filename_component(folder "${CMAKE_MATCH_1}" DIRECTORY)
-        if(folder STREQUAL "" OR folder IN_LIST REACH)
+        if(folder STREQUAL "" OR folder IN_LIST REACH OR CMAKE_MATCH_1 IN_LIST HEADERS)
             continue()
         endif()
         file(RELATIVE_PATH shown "${ROOT}" "${file}")
