@@ -546,6 +546,7 @@ private Q_SLOTS:
         QCOMPARE(LogLineParser::withEvent(inFile, event).size(), 1);
         verifyFileHoldsOnlyFingerprints(4, StoredIdentity);
     }
+
     // An identity made while the keychain cannot be read lasts one process and is stored nowhere
     // (the child checks that); the next process finds the keychain's identity again.
     void identityMadeWithoutTheKeychainLastsTheProcess()
@@ -611,6 +612,8 @@ private Q_SLOTS:
         // The copy logs from its own thread, so its record may come before the later reads' records.
         const auto reads = log.withEvent(QStringLiteral("device_identity_resolved"));
         QCOMPARE(reads.size(), 3);
+        // The copy was held inside its keychain write until the reads were done, so every read
+        // found the flag unset.
         for (const auto &read : reads) {
             QCOMPARE(read.field(QStringLiteral("source")), QStringLiteral("settings-mirror"));
             QCOMPARE(read.field(QStringLiteral("migration")), QStringLiteral("vault-migration-scheduled"));
