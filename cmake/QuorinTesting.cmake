@@ -12,13 +12,7 @@ function(quorin_add_test name)
     cmake_parse_arguments(ARG "XVFB" "" "SOURCES;LIBS;WRAPPER;ENVIRONMENT;RESOURCES" ${ARGN})
     qt_add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test quorin_testsupport ${ARG_LIBS})
-    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
-    set(display "")
-    if(ARG_XVFB)
-        set(display XVFB)
-    endif()
-    quorin_register_test(${name} $<TARGET_FILE:${name}> ${display} WRAPPER ${ARG_WRAPPER}
-                         ENVIRONMENT ${ARG_ENVIRONMENT})
+    quorin_register_target_test(${name})
 endfunction()
 
 # quorin_add_qml_test(<name> (QML_FILE <tst_*.qml> | QML_DIR <folder>) [SOURCES <setup.cpp> ...]
@@ -45,6 +39,12 @@ function(quorin_add_qml_test name)
     target_link_libraries(${name} PRIVATE Qt6::QuickTest Qt6::Quick quorin_testsupport quorin_qmltestsupport
                           ${ARG_LIBS})
     target_compile_definitions(${name} PRIVATE QUICK_TEST_SOURCE_DIR="${tests}")
+    quorin_register_target_test(${name})
+endfunction()
+
+# Registers the executable target <name> as the test of that name, with the WRAPPER, ENVIRONMENT
+# and XVFB arguments the calling function parsed into ARG_*.
+macro(quorin_register_target_test name)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
     set(display "")
     if(ARG_XVFB)
@@ -52,7 +52,7 @@ function(quorin_add_qml_test name)
     endif()
     quorin_register_test(${name} $<TARGET_FILE:${name}> ${display} WRAPPER ${ARG_WRAPPER}
                          ENVIRONMENT ${ARG_ENVIRONMENT})
-endfunction()
+endmacro()
 
 # quorin_register_test(<name> <command> ... [XVFB]) registers any command (a script, a program
 # built elsewhere) with the same isolation. XVFB runs it under xvfb-run with the xcb platform:
