@@ -3,6 +3,7 @@
 #include "tests/quiz/QuizControllerHarness.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLocale>
@@ -144,22 +145,49 @@ private Q_SLOTS:
 
     void freshControllerWaitsWithStoppedTimers()
     {
-        auto controller = m_harness.makeController({750, 1000, 10000, 1000});
+        auto controller = m_harness.makeController();
         QCOMPARE(controller->state(), QuizController::Idle);
         QCOMPARE(controller->remainingSeconds(), -1);
         QVERIFY(controller->online());
         QVERIFY(!controller->canEdit());
+        QVERIFY(controller->available());
+        QCOMPARE(controller->currentQuestion(), QVariantMap());
+        QVERIFY(m_harness.settle());
+        QCOMPARE(m_harness.sent(), QStringList());
+        QVERIFY(!QFileInfo::exists(QuizControllerHarness::dataFolder() + QStringLiteral("/quiz-sessions")));
+    }
+
+    // What QML creates takes the test hook's configuration while one is set, and the page's
+    // production values otherwise.
+    void defaultConstructionFollowsTheTestHook()
+    {
+        m_harness.answerDetails(details());
+        m_harness.answerHistory({QuizControllerHarness::json(QJsonArray())});
+        QuizController::setDefaultConfigurationForTests([this] {
+            QuizController::Configuration configuration;
+            configuration.network = &m_harness.network();
+            configuration.userId = [] { return QStringLiteral("hooked"); };
+            configuration.intervals = {11, 12, 13, 14};
+            return configuration;
+        });
+        auto hooked = std::make_unique<QuizController>();
+        QuizController::setDefaultConfigurationForTests({});
+        QCOMPARE(hooked->timerForTests(QuizController::Timer::Sync).intervalMs, 11);
+        QCOMPARE(hooked->timerForTests(QuizController::Timer::AiRedirect).intervalMs, 14);
+        hooked->setQuizId(QuizControllerHarness::kQuizId);
+        QVERIFY(m_harness.load(*hooked));
+        QCOMPARE(hooked->state(), QuizController::Ready);
+
+        const QuizController production;
         const QList<QPair<QuizController::Timer, int>> timers = {{QuizController::Timer::Sync, 750},
                                                                  {QuizController::Timer::Countdown, 1000},
                                                                  {QuizController::Timer::Reconnect, 10000},
                                                                  {QuizController::Timer::AiRedirect, 1000}};
         for (const auto &[timer, interval] : timers) {
-            const QuizController::TimerReading reading = controller->timerForTests(timer);
+            const QuizController::TimerReading reading = production.timerForTests(timer);
             QVERIFY(!reading.active);
             QCOMPARE(reading.intervalMs, interval);
         }
-        QVERIFY(m_harness.settle());
-        QCOMPARE(m_harness.sent(), QStringList());
     }
 
     void unusableIdSendsNothing_data()

@@ -88,7 +88,14 @@ TestCase {
               check: () => createTemporaryObject(courseComponent, testCase).watermarkEnabled === true },
             { tag: "CourseController.sections",
               check: () => createTemporaryObject(courseComponent, testCase).sections.length === 0 },
-            { tag: "NotificationsController.unreadCount", check: () => NotificationsController.unreadCount === 0 }
+            { tag: "NotificationsController.unreadCount", check: () => NotificationsController.unreadCount === 0 },
+            { tag: "QuizController.state", check: () => createTemporaryObject(quizComponent, testCase).state === QuizController.Idle },
+            { tag: "QuizController.remainingSeconds",
+              check: () => createTemporaryObject(quizComponent, testCase).remainingSeconds === -1 },
+            { tag: "QuizController.online", check: () => createTemporaryObject(quizComponent, testCase).online === true },
+            { tag: "QuizController.canEdit", check: () => createTemporaryObject(quizComponent, testCase).canEdit === false },
+            { tag: "QuizController.Leaderboard", check: () => QuizController.Leaderboard === 8 },
+            { tag: "QuizController.Idle", check: () => QuizController.Idle === 0 }
         ]
     }
 
