@@ -46,6 +46,7 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_options(options)
     , m_learningRoutes(options.dataFolder, options.mediaFolder,
                        [this](const Request &request) { return userForAccessToken(request); })
+    , m_quizRoutes(options.dataFolder, [this](const Request &request) { return userForAccessToken(request); })
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -91,6 +92,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
     m_learningRoutes.addTo(m_server);
+    m_quizRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
 }

@@ -2,6 +2,7 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleQuizRoutes.h"
 #include "testsupport/FixtureServer.h"
 
 #include <QHash>
@@ -59,6 +60,7 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleQuizRoutes m_quizRoutes;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
