@@ -286,6 +286,18 @@ QString QuizController::localPath() const
                                    m_quizId, attemptId());
 }
 
+void QuizController::send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
+                          ReplyHandler handler)
+{
+    // The page may close before the answer comes; then the answer is dropped.
+    network()->sendRequestDetailed(
+        method, path, body,
+        [controller = QPointer(this), handler](const QJsonDocument &reply, const NetworkFailure &failure) {
+            if (controller)
+                (controller.data()->*handler)(reply, failure);
+        });
+}
+
 void QuizController::setState(State state, const QString &message)
 {
     m_state = state;
@@ -300,12 +312,8 @@ void QuizController::open()
     if (segment.isEmpty() || m_state == Loading || !network())
         return;
     setState(Loading);
-    network()->sendRequestDetailed(
-        NetworkManager::HttpMethod::Get, QStringLiteral("quizzes/") + segment, QJsonObject(),
-        [controller = QPointer(this)](const QJsonDocument &reply, const NetworkFailure &failure) {
-            if (controller)
-                controller->handleLoadReply(reply, failure);
-        });
+    send(NetworkManager::HttpMethod::Get, QStringLiteral("quizzes/") + segment, QJsonObject(),
+         &QuizController::handleLoadReply);
 }
 
 void QuizController::retry()
@@ -364,12 +372,8 @@ void QuizController::applyDetails(const QVariantMap &details)
     const QString segment = quizSegment();
     if (segment.isEmpty() || !network())
         return;
-    network()->sendRequestDetailed(
-        NetworkManager::HttpMethod::Get, QStringLiteral("quizzes/%1/attempts").arg(segment), QJsonObject(),
-        [controller = QPointer(this)](const QJsonDocument &reply, const NetworkFailure &failure) {
-            if (controller)
-                controller->handleHistoryReply(reply, failure);
-        });
+    send(NetworkManager::HttpMethod::Get, QStringLiteral("quizzes/%1/attempts").arg(segment), QJsonObject(),
+         &QuizController::handleHistoryReply);
 }
 
 void QuizController::acceptAttempt(const QVariantMap &attempt, bool clearPending)
@@ -455,12 +459,8 @@ void QuizController::startAttempt(const QString &nickname)
         body.insert(QStringLiteral("nickname"), trimmed);
     m_startingAttempt = true;
     Q_EMIT changed();
-    network()->sendRequestDetailed(
-        NetworkManager::HttpMethod::Post, QStringLiteral("quizzes/%1/attempts").arg(segment), body,
-        [controller = QPointer(this)](const QJsonDocument &reply, const NetworkFailure &failure) {
-            if (controller)
-                controller->handleStartReply(reply, failure);
-        });
+    send(NetworkManager::HttpMethod::Post, QStringLiteral("quizzes/%1/attempts").arg(segment), body,
+         &QuizController::handleStartReply);
 }
 
 void QuizController::handleStartReply(const QJsonDocument &reply, const NetworkFailure &failure)

@@ -179,6 +179,10 @@ private:
     // The quiz id as one path segment; empty when it cannot be one.
     [[nodiscard]] QString quizSegment() const;
 
+    using ReplyHandler = void (QuizController::*)(const QJsonDocument &, const NetworkFailure &);
+    // Sends through the client; the handler runs only while this controller exists.
+    void send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
+              ReplyHandler handler);
     void setState(State state, const QString &message = QString());
     void handleLoadReply(const QJsonDocument &reply, const NetworkFailure &failure);
     void applyDetails(const QVariantMap &details);

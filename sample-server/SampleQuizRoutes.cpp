@@ -1,5 +1,7 @@
 #include "sample-server/SampleQuizRoutes.h"
 
+#include "sample-server/SampleAnswers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,18 +17,6 @@ const QString kActive = QStringLiteral("ACTIVE");
 const QString kStatus = QStringLiteral("status");
 // The origin the data files are written for; answers carry the server's own.
 const QString kDataOrigin = QStringLiteral("https://localhost:8443/");
-
-Response jsonAnswer(const QJsonValue &value, int status = 200)
-{
-    const QJsonDocument document =
-        value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    return Response::json(document.toJson(QJsonDocument::Compact), status);
-}
-
-Response refusal(int status, const QString &message)
-{
-    return jsonAnswer(QJsonObject{{QStringLiteral("message"), message}}, status);
-}
 
 QString timeText(const QDateTime &time)
 {
@@ -95,15 +85,13 @@ SampleQuizRoutes::Response SampleQuizRoutes::route(const Request &request)
 {
     const QString userId = m_userOf(request);
     if (userId.isEmpty())
-        return jsonAnswer(QJsonObject{{QStringLiteral("error"), QStringLiteral("unauthorized")},
-                                      {QStringLiteral("message"), QStringLiteral("Authentication required")}},
-                          401);
+        return SampleAnswers::unauthorized();
     // "<id>" or "<id>/attempts", the id one percent-encoded segment.
     const QStringList segments = QString::fromUtf8(request.path).mid(kQuizzes.size()).split(QLatin1Char('/'));
     const QString quizId = QUrl::fromPercentEncoding(segments.first().toUtf8());
     const bool attemptsPath = segments.size() == 2 && segments.at(1) == QLatin1String("attempts");
     if ((segments.size() != 1 && !attemptsPath) || !isKnown(quizId))
-        return refusal(404, QStringLiteral("Quiz not found"));
+        return SampleAnswers::error(404, QStringLiteral("not-found"), QStringLiteral("Quiz not found"));
     if (!attemptsPath)
         return request.method == "GET" ? details(quizId, userId) : Response(405);
     if (request.method == "GET")
@@ -140,7 +128,7 @@ SampleQuizRoutes::Response SampleQuizRoutes::details(const QString &quizId, cons
         else if (newestFinished.isNull() || finishedAt(attempt) >= finishedAt(newestFinished.toObject()))
             newestFinished = attempt;
     }
-    return jsonAnswer(QJsonObject{
+    return SampleAnswers::json(QJsonObject{
         {QStringLiteral("quiz"), quiz(quizId)},
         {QStringLiteral("customGptLink"), added.value(QStringLiteral("customGptLink")).toString()},
         {QStringLiteral("leaderboardOnly"), added.value(QStringLiteral("leaderboardOnly")).toBool()},
@@ -156,7 +144,7 @@ SampleQuizRoutes::Response SampleQuizRoutes::details(const QString &quizId, cons
 
 SampleQuizRoutes::Response SampleQuizRoutes::attempts(const QString &quizId, const QString &userId) const
 {
-    return jsonAnswer(m_attempts.value(attemptsKey(userId, quizId)));
+    return SampleAnswers::json(m_attempts.value(attemptsKey(userId, quizId)));
 }
 
 SampleQuizRoutes::Response SampleQuizRoutes::start(const QString &quizId, const QString &userId,
@@ -170,14 +158,17 @@ SampleQuizRoutes::Response SampleQuizRoutes::start(const QString &quizId, const 
     QDateTime expiresAt;
     if (timed) {
         if (nickname.isEmpty())
-            return refusal(400, QStringLiteral("A nickname is required for this quiz."));
+            return SampleAnswers::error(400, QStringLiteral("nickname-required"),
+                                        QStringLiteral("A nickname is required for this quiz."));
         const QDateTime startsAt =
             QDateTime::fromString(quiz.value(QStringLiteral("startsAt")).toString(), Qt::ISODateWithMs);
         const qint64 duration = quiz.value(QStringLiteral("durationSeconds")).toInteger();
         if (startsAt.isValid() && current < startsAt)
-            return refusal(403, QStringLiteral("This quiz has not started yet."));
+            return SampleAnswers::error(403, QStringLiteral("not-open"),
+                                        QStringLiteral("This quiz has not started yet."));
         if (startsAt.isValid() && duration > 0 && current >= startsAt.addSecs(duration))
-            return refusal(403, QStringLiteral("This quiz has ended."));
+            return SampleAnswers::error(403, QStringLiteral("not-open"),
+                                        QStringLiteral("This quiz has ended."));
         // Every participant's deadline follows the official start, not the moment they began; a
         // quiz without a duration has none.
         if (duration > 0)
@@ -187,7 +178,7 @@ SampleQuizRoutes::Response SampleQuizRoutes::start(const QString &quizId, const 
     QJsonArray &own = m_attempts[attemptsKey(userId, quizId)];
     for (const QJsonValue &entry : std::as_const(own)) {
         if (entry.toObject().value(kStatus).toString() == kActive)
-            return jsonAnswer(entry);
+            return SampleAnswers::json(entry);
     }
     QJsonObject attempt{
         {QStringLiteral("id"), QStringLiteral("%1-att-new-%2").arg(quizId).arg(m_nextAttempt++)},
@@ -201,5 +192,5 @@ SampleQuizRoutes::Response SampleQuizRoutes::start(const QString &quizId, const 
             attempt.insert(QStringLiteral("expiresAt"), timeText(expiresAt));
     }
     own.append(attempt);
-    return jsonAnswer(attempt, 201);
+    return SampleAnswers::json(attempt, 201);
 }

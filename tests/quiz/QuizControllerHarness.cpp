@@ -110,6 +110,17 @@ void QuizControllerHarness::routeAttempts(const QString &encodedId)
     });
 }
 
+std::unique_ptr<QuizController> QuizControllerHarness::loaded(const QJsonObject &details)
+{
+    answerDetails(details);
+    answerHistory({json(QJsonArray())});
+    auto controller = makeController();
+    controller->setQuizId(kQuizId);
+    if (!load(*controller) || !waitForRequests(server().totalRequestCount()))
+        return nullptr;
+    return controller;
+}
+
 bool QuizControllerHarness::load(QuizController &controller)
 {
     const int before = server().totalRequestCount();

@@ -50,6 +50,9 @@ public:
     void answerHistory(const QList<Response> &responses, const QString &encodedId = kQuizId);
     void answerStart(const QList<Response> &responses, const QString &encodedId = kQuizId);
 
+    // A controller of quiz "q" that has loaded these details and an empty history; null when the
+    // load did not finish.
+    [[nodiscard]] std::unique_ptr<QuizController> loaded(const QJsonObject &details);
     // Opens the quiz and waits until its reply is handled and, after a usable reply, until the
     // history request has reached the server too.
     [[nodiscard]] bool load(QuizController &controller);

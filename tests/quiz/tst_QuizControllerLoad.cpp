@@ -60,16 +60,7 @@ private:
         return QuizControllerHarness::details(QuizControllerHarness::quiz(), members);
     }
 
-    std::unique_ptr<QuizController> loaded(const QJsonObject &response)
-    {
-        m_harness.answerDetails(response);
-        m_harness.answerHistory({QuizControllerHarness::json(QJsonArray())});
-        auto controller = m_harness.makeController();
-        controller->setQuizId(QuizControllerHarness::kQuizId);
-        if (!m_harness.load(*controller))
-            return nullptr;
-        return controller;
-    }
+    std::unique_ptr<QuizController> loaded(const QJsonObject &details) { return m_harness.loaded(details); }
 
 private Q_SLOTS:
     void initTestCase() { m_harness.initTestCase(); }

@@ -57,16 +57,7 @@ private:
         return quiz;
     }
 
-    std::unique_ptr<QuizController> loaded(const QJsonObject &response)
-    {
-        m_harness.answerDetails(response);
-        m_harness.answerHistory({QuizControllerHarness::json(QJsonArray())});
-        auto controller = m_harness.makeController();
-        controller->setQuizId(QuizControllerHarness::kQuizId);
-        if (!m_harness.load(*controller) || !m_harness.waitForRequests(server().totalRequestCount()))
-            return nullptr;
-        return controller;
-    }
+    std::unique_ptr<QuizController> loaded(const QJsonObject &details) { return m_harness.loaded(details); }
 
     [[nodiscard]] static Response startedAttempt(const QString &id = QStringLiteral("a-new"))
     {

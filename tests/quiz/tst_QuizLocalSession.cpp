@@ -68,14 +68,8 @@ private:
 
     std::unique_ptr<QuizController> loaded(const QJsonObject &members, int questionCount = 5)
     {
-        m_harness.answerDetails(QuizControllerHarness::details(
+        return m_harness.loaded(QuizControllerHarness::details(
             QuizControllerHarness::quiz(QStringLiteral("ORDINARY"), questionCount), members));
-        m_harness.answerHistory({QuizControllerHarness::json(QJsonArray())});
-        auto controller = m_harness.makeController();
-        controller->setQuizId(QuizControllerHarness::kQuizId);
-        if (!m_harness.load(*controller))
-            return nullptr;
-        return controller;
     }
 
     // How many times a load emits `changed` before its history arrives: the history is held so

@@ -1,28 +1,13 @@
-#include "net/NetworkManager.h"
 #include "quiz/QuizController.h"
-#include "sample-server/SampleServer.h"
-#include "testsupport/FixturePaths.h"
-#include "testsupport/FixtureServer.h"
-#include "testsupport/InMemoryKeychain.h"
+#include "tests/sample-server/SamplePlatformSession.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QSignalSpy>
-#include <QSslConfiguration>
 #include <QTest>
 #include <memory>
 
 namespace {
-
-struct Answer
-{
-    int status = -1;
-    QJsonDocument body;
-};
 
 QStringList attemptIds(const QVariantList &attempts)
 {
@@ -41,42 +26,22 @@ class tst_SampleQuizRoutes : public QObject
     Q_OBJECT
 
 private:
-    quorin::test::InMemoryKeychain m_keychain;
-    std::unique_ptr<SampleServer> m_platform;
-    std::unique_ptr<NetworkManager> m_manager;
-    QNetworkAccessManager m_network;
+    quorin::test::SamplePlatformSession m_session;
 
-    [[nodiscard]] QUrl apiUrl(const QString &path) const
-    {
-        return m_platform->baseUrl().resolved(QUrl(QStringLiteral("/api/v1/") + path));
-    }
+    [[nodiscard]] QByteArray accessToken() const { return m_session.accessToken(); }
 
-    [[nodiscard]] QByteArray accessToken() const
+    // The answer's status and its body read as JSON.
+    QPair<int, QJsonDocument> fetch(const QByteArray &method, const QString &path,
+                                    const QByteArray &authorization, const QJsonObject &body = {})
     {
-        return m_manager->mediaAuthenticationSnapshot().authorization;
-    }
-
-    Answer fetch(const QByteArray &method, const QString &path, const QByteArray &authorization,
-                 const QJsonObject &body = {})
-    {
-        QNetworkRequest request(apiUrl(path));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        if (!authorization.isEmpty())
-            request.setRawHeader("Authorization", authorization);
-        const QByteArray content =
-            method == "POST" ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray();
-        std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method, content));
-        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-        if (!finished.wait(10000))
-            return {};
-        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                QJsonDocument::fromJson(reply->readAll())};
+        const auto answer = m_session.fetch(method, m_session.apiUrl(path), authorization, body);
+        return {answer.status, QJsonDocument::fromJson(answer.body)};
     }
 
     std::unique_ptr<QuizController> controllerFor(const QString &quizId)
     {
         QuizController::Configuration configuration;
-        configuration.network = m_manager.get();
+        configuration.network = &m_session.network();
         configuration.userId = [] { return QStringLiteral("u-1001"); };
         configuration.currentUtc = [] { return QDateTime::currentDateTimeUtc(); };
         auto controller = std::make_unique<QuizController>(std::move(configuration));
@@ -94,41 +59,10 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
-        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificates(quorin::test::FixtureServer::certificateAuthority());
-        QSslConfiguration::setDefaultConfiguration(configuration);
-        m_keychain.installAsNative();
-    }
-
+    void initTestCase() { m_session.initTestCase(); }
     // A fresh platform for every test: the attempts live in its memory.
-    void init()
-    {
-        SampleServer::Options options;
-        options.port = 0;
-        options.dataFolder = QStringLiteral(QUORIN_SAMPLE_DATA_DIR);
-        options.mediaFolder = quorin::test::FixturePaths::mediaFolder();
-        m_platform = std::make_unique<SampleServer>(options);
-        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
-
-        m_keychain.clear();
-        NetworkManager::Configuration client;
-        client.baseUrl = apiUrl(QString()).toString();
-        client.credentialStore = m_keychain.createStore();
-        m_manager = std::make_unique<NetworkManager>(std::move(client));
-        QSignalSpy signedIn(m_manager.get(), &NetworkManager::loginSuccess);
-        m_manager->login(QStringLiteral("+201012345678"), QStringLiteral("quorin-demo"), QString());
-        QVERIFY(signedIn.wait(10000));
-    }
-
-    void cleanup()
-    {
-        m_manager.reset();
-        m_platform.reset();
-    }
+    void init() { m_session.init(); }
+    void cleanup() { m_session.cleanup(); }
 
     void routesNeedASignedInUser_data()
     {
@@ -144,11 +78,11 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
-        QCOMPARE(fetch(method, path, QByteArray()).status, 401);
-        QCOMPARE(fetch(method, path, QByteArrayLiteral("Bearer not-a-token")).status, 401);
+        QCOMPARE(fetch(method, path, QByteArray()).first, 401);
+        QCOMPARE(fetch(method, path, QByteArrayLiteral("Bearer not-a-token")).first, 401);
 
         // The refused start began nothing.
-        QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).body.array(),
+        QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).second.array(),
                  QJsonArray());
     }
 
@@ -170,9 +104,9 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
-        const Answer answer = fetch(method, path, accessToken());
-        QCOMPARE(answer.status, 404);
-        QVERIFY(!answer.body.object().value(QStringLiteral("message")).toString().isEmpty());
+        const auto answer = fetch(method, path, accessToken());
+        QCOMPARE(answer.first, 404);
+        QVERIFY(!answer.second.object().value(QStringLiteral("message")).toString().isEmpty());
     }
 
     void everySampleQuizLoads_data()
@@ -224,9 +158,9 @@ private Q_SLOTS:
 
     void finishedAttemptIsTheNewest()
     {
-        const Answer answer = fetch("GET", QStringLiteral("quizzes/qz-201"), accessToken());
-        QCOMPARE(answer.status, 200);
-        const QJsonObject details = answer.body.object();
+        const auto answer = fetch("GET", QStringLiteral("quizzes/qz-201"), accessToken());
+        QCOMPARE(answer.first, 200);
+        const QJsonObject details = answer.second.object();
         QVERIFY(details.value(QStringLiteral("activeAttempt")).isNull());
         QCOMPARE(details.value(QStringLiteral("attempt")).toObject().value(QStringLiteral("id")).toString(),
                  QStringLiteral("qz-201-att-2"));
@@ -235,7 +169,7 @@ private Q_SLOTS:
                                  .toObject()
                                  .value(QStringLiteral("customGptLink"))
                                  .toString();
-        QVERIFY2(link.startsWith(m_platform->baseUrl().toString()), qPrintable(link));
+        QVERIFY2(link.startsWith(m_session.platform().baseUrl().toString()), qPrintable(link));
     }
 
     void ordinaryQuizStartsOnce()
@@ -250,9 +184,9 @@ private Q_SLOTS:
         QVERIFY(controller->canEdit());
 
         // The open attempt comes back as it is, and a reload finds it open.
-        const Answer again = fetch("POST", QStringLiteral("quizzes/qz-205/attempts"), accessToken());
-        QCOMPARE(again.status, 200);
-        const QJsonObject attempt = again.body.object();
+        const auto again = fetch("POST", QStringLiteral("quizzes/qz-205/attempts"), accessToken());
+        QCOMPARE(again.first, 200);
+        const QJsonObject attempt = again.second.object();
         QCOMPARE(attempt.value(QStringLiteral("status")).toString(), QStringLiteral("ACTIVE"));
         QCOMPARE(attempt.value(QStringLiteral("revision")).toInt(), 1);
         QVERIFY(!attempt.contains(QStringLiteral("expiresAt")));
@@ -261,7 +195,7 @@ private Q_SLOTS:
         QVERIFY(load(*reopened, 0));
         QCOMPARE(reopened->state(), QuizController::Active);
         QCOMPARE(reopened->localPath(), controller->localPath());
-        QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).body.array().size(),
+        QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).second.array().size(),
                  1);
     }
 
@@ -269,15 +203,15 @@ private Q_SLOTS:
     {
         QCOMPARE(fetch("POST", QStringLiteral("quizzes/qz-202/attempts"), accessToken(),
                        {{QStringLiteral("nickname"), QStringLiteral("  ")}})
-                     .status,
+                     .first,
                  400);
-        const Answer early = fetch("POST", QStringLiteral("quizzes/qz-203/attempts"), accessToken(),
-                                   {{QStringLiteral("nickname"), QStringLiteral("bob")}});
-        QCOMPARE(early.status, 403);
-        QVERIFY(!early.body.object().value(QStringLiteral("message")).toString().isEmpty());
+        const auto early = fetch("POST", QStringLiteral("quizzes/qz-203/attempts"), accessToken(),
+                                 {{QStringLiteral("nickname"), QStringLiteral("bob")}});
+        QCOMPARE(early.first, 403);
+        QVERIFY(!early.second.object().value(QStringLiteral("message")).toString().isEmpty());
         QCOMPARE(fetch("POST", QStringLiteral("quizzes/qz-204/attempts"), accessToken(),
                        {{QStringLiteral("nickname"), QStringLiteral("bob")}})
-                     .status,
+                     .first,
                  403);
 
         const auto controller = controllerFor(QStringLiteral("qz-202"));
@@ -286,11 +220,11 @@ private Q_SLOTS:
         QTRY_COMPARE(controller->state(), QuizController::Active);
 
         const QJsonObject quiz = fetch("GET", QStringLiteral("quizzes/qz-202"), accessToken())
-                                     .body.object()
+                                     .second.object()
                                      .value(QStringLiteral("quiz"))
                                      .toObject();
         const QJsonObject attempt = fetch("GET", QStringLiteral("quizzes/qz-202/attempts"), accessToken())
-                                        .body.array()
+                                        .second.array()
                                         .first()
                                         .toObject();
         QCOMPARE(attempt.value(QStringLiteral("nickname")).toString(), QStringLiteral("bob"));
