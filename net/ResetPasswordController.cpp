@@ -38,31 +38,42 @@ void ResetPasswordController::setLoading(bool loading)
 }
 
 // Announced every time, changed or not, so the form hears of every attempt's outcome.
-void ResetPasswordController::recordFailure(const AppFailure &failure)
+void ResetPasswordController::reject(const AppFailure &failure, FailureSignal signal)
 {
     m_failure = failure;
     Q_EMIT failureChanged();
+    Q_EMIT(this->*signal)(m_failure);
+}
+
+void ResetPasswordController::sendStep(const QString &path, const QJsonObject &body,
+                                       void (ResetPasswordController::*handler)(const QJsonDocument &,
+                                                                                const NetworkFailure &))
+{
+    setLoading(true);
+    quorin::sendForController(this, NetworkManager::HttpMethod::Post, path, body, handler);
+}
+
+void ResetPasswordController::finishStep(const NetworkFailure &failure, OutcomeSignal succeeded,
+                                         FailureSignal failed)
+{
+    setLoading(false);
+    if (failure.failure.code.isEmpty())
+        Q_EMIT(this->*succeeded)();
+    else
+        reject(failure.failure, failed);
 }
 
 void ResetPasswordController::requestPasswordReset(const QString &mobileNumber)
 {
     if (m_isLoading)
         return;
-    setLoading(true);
-    quorin::sendForController(this, NetworkManager::HttpMethod::Post, kCodeRequestPath,
-                              {{QStringLiteral("mobileNumber"), mobileNumber}},
-                              &ResetPasswordController::handleCodeRequestAnswer);
+    sendStep(kCodeRequestPath, {{QStringLiteral("mobileNumber"), mobileNumber}},
+             &ResetPasswordController::handleCodeRequestAnswer);
 }
 
 void ResetPasswordController::handleCodeRequestAnswer(const QJsonDocument &, const NetworkFailure &failure)
 {
-    setLoading(false);
-    if (!failure.failure.code.isEmpty()) {
-        recordFailure(failure.failure);
-        Q_EMIT requestError(m_failure);
-        return;
-    }
-    Q_EMIT requestSuccess();
+    finishStep(failure, &ResetPasswordController::requestSuccess, &ResetPasswordController::requestError);
 }
 
 void ResetPasswordController::resetPassword(const QString &mobileNumber, const QString &otp,
@@ -71,27 +82,20 @@ void ResetPasswordController::resetPassword(const QString &mobileNumber, const Q
     if (m_isLoading)
         return;
     if (newPassword != confirmPassword) {
-        recordFailure(AppFailure::local(QStringLiteral("PASSWORDS_DO_NOT_MATCH"),
-                                        tr("Passwords do not match."), QStringLiteral("validation"), false));
-        Q_EMIT resetError(m_failure);
+        reject(AppFailure::local(QStringLiteral("PASSWORDS_DO_NOT_MATCH"), tr("Passwords do not match."),
+                                 QStringLiteral("validation"), false),
+               &ResetPasswordController::resetError);
         return;
     }
-    setLoading(true);
-    quorin::sendForController(this, NetworkManager::HttpMethod::Post, kResetPath,
-                              {{QStringLiteral("mobileNumber"), mobileNumber},
-                               {QStringLiteral("otp"), otp},
-                               {QStringLiteral("newPassword"), newPassword},
-                               {QStringLiteral("confirmPassword"), confirmPassword}},
-                              &ResetPasswordController::handleResetAnswer);
+    sendStep(kResetPath,
+             {{QStringLiteral("mobileNumber"), mobileNumber},
+              {QStringLiteral("otp"), otp},
+              {QStringLiteral("newPassword"), newPassword},
+              {QStringLiteral("confirmPassword"), confirmPassword}},
+             &ResetPasswordController::handleResetAnswer);
 }
 
 void ResetPasswordController::handleResetAnswer(const QJsonDocument &, const NetworkFailure &failure)
 {
-    setLoading(false);
-    if (!failure.failure.code.isEmpty()) {
-        recordFailure(failure.failure);
-        Q_EMIT resetError(m_failure);
-        return;
-    }
-    Q_EMIT resetSuccess();
+    finishStep(failure, &ResetPasswordController::resetSuccess, &ResetPasswordController::resetError);
 }

@@ -3,6 +3,7 @@
 #include "app/AppFailure.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -49,8 +50,15 @@ Q_SIGNALS:
     void failureChanged();
 
 private:
+    using OutcomeSignal = void (ResetPasswordController::*)();
+    using FailureSignal = void (ResetPasswordController::*)(const AppFailure &);
+
     void setLoading(bool loading);
-    void recordFailure(const AppFailure &failure);
+    void reject(const AppFailure &failure, FailureSignal signal);
+    void sendStep(const QString &path, const QJsonObject &body,
+                  void (ResetPasswordController::*handler)(const QJsonDocument &, const NetworkFailure &));
+    // Ends the outstanding step with its success signal, or keeps and announces its failure.
+    void finishStep(const NetworkFailure &failure, OutcomeSignal succeeded, FailureSignal failed);
     void handleCodeRequestAnswer(const QJsonDocument &answer, const NetworkFailure &failure);
     void handleResetAnswer(const QJsonDocument &answer, const NetworkFailure &failure);
 

@@ -40,10 +40,20 @@ void SignupController::setLoading(bool loading)
 }
 
 // Announced every time, changed or not, so the form hears of every attempt's outcome.
-void SignupController::recordFailure(const AppFailure &failure)
+void SignupController::reject(const AppFailure &failure, FailureSignal signal)
 {
     m_failure = failure;
     Q_EMIT failureChanged();
+    Q_EMIT(this->*signal)(m_failure);
+}
+
+bool SignupController::finishedWithFailure(const NetworkFailure &failure, FailureSignal signal)
+{
+    setLoading(false);
+    if (failure.failure.code.isEmpty())
+        return false;
+    reject(failure.failure, signal);
+    return true;
 }
 
 // Institutions
@@ -59,13 +69,10 @@ void SignupController::fetchInstitutions()
 
 void SignupController::handleInstitutionsAnswer(const QJsonDocument &answer, const NetworkFailure &failure)
 {
-    setLoading(false);
-    if (!failure.failure.code.isEmpty()) {
-        recordFailure(failure.failure);
-        Q_EMIT institutionsError(m_failure);
+    if (finishedWithFailure(failure, &SignupController::institutionsError))
         return;
-    }
-    recordFailure(AppFailure());
+    m_failure = AppFailure();
+    Q_EMIT failureChanged();
     m_allInstitutions = ProfileContract::parseInstitutions(answer);
     // Until a level is chosen the form shows no institutions, so there is nothing to rebuild.
     if (!m_selectedStage.isEmpty())
@@ -108,10 +115,10 @@ void SignupController::registerUser(const QString &fullName, const QString &nick
         return;
     if (!ProfileContract::isValidNickname(nickname)) {
         // Worded after the rule that is checked, the one the profile editor applies too.
-        recordFailure(AppFailure::local(QStringLiteral("NICKNAME_INVALID"),
-                                        tr("Nickname must contain 1–64 characters."),
-                                        QStringLiteral("validation"), false));
-        Q_EMIT registerError(m_failure);
+        reject(AppFailure::local(QStringLiteral("NICKNAME_INVALID"),
+                                 tr("Nickname must contain 1–64 characters."), QStringLiteral("validation"),
+                                 false),
+               &SignupController::registerError);
         return;
     }
     setLoading(true);
@@ -132,18 +139,14 @@ void SignupController::registerUser(const QString &fullName, const QString &nick
 
 void SignupController::handleRegistrationAnswer(const QJsonDocument &answer, const NetworkFailure &failure)
 {
-    setLoading(false);
-    if (!failure.failure.code.isEmpty()) {
-        recordFailure(failure.failure);
-        Q_EMIT registerError(m_failure);
+    if (finishedWithFailure(failure, &SignupController::registerError))
         return;
-    }
     // Only the JSON value true counts: an answer that does not say so plainly made no account.
     if (answer.object().value(QStringLiteral("success")) == QJsonValue(true)) {
         Q_EMIT registerSuccess();
         return;
     }
-    recordFailure(AppFailure::local(QStringLiteral("REGISTRATION_FAILED"), tr("Registration failed"),
-                                    QStringLiteral("server"), true));
-    Q_EMIT registerError(m_failure);
+    reject(AppFailure::local(QStringLiteral("REGISTRATION_FAILED"), tr("Registration failed"),
+                             QStringLiteral("server"), true),
+           &SignupController::registerError);
 }

@@ -63,8 +63,12 @@ Q_SIGNALS:
     void failureChanged();
 
 private:
+    using FailureSignal = void (SignupController::*)(const AppFailure &);
+
     void setLoading(bool loading);
-    void recordFailure(const AppFailure &failure);
+    void reject(const AppFailure &failure, FailureSignal signal);
+    // Ends the outstanding request; true when it failed, its failure then kept and announced.
+    [[nodiscard]] bool finishedWithFailure(const NetworkFailure &failure, FailureSignal signal);
     void handleInstitutionsAnswer(const QJsonDocument &answer, const NetworkFailure &failure);
     void handleRegistrationAnswer(const QJsonDocument &answer, const NetworkFailure &failure);
 

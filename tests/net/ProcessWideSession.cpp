@@ -71,6 +71,40 @@ int ProcessWideSession::requestCount(const QString &relativePath) const
     return count;
 }
 
+void ProcessWideSession::script(const QString &relativePath, const FixtureServer::Response &response)
+{
+    m_server->setResponse(route(relativePath), response);
+}
+
+void ProcessWideSession::scriptSequence(const QString &relativePath,
+                                        const QList<FixtureServer::Response> &responses)
+{
+    m_server->setResponses(route(relativePath), responses);
+}
+
+void ProcessWideSession::release(const QString &relativePath)
+{
+    m_server->release(route(relativePath));
+}
+
+QList<FixtureServer::Request> ProcessWideSession::requests(const QByteArray &method,
+                                                           const QString &relativePath) const
+{
+    const QByteArray target = route(relativePath).toUtf8();
+    QList<FixtureServer::Request> matching;
+    for (const FixtureServer::Request &request : m_server->requests()) {
+        if (request.method == method && request.target == target)
+            matching.append(request);
+    }
+    return matching;
+}
+
+FixtureServer::Response ProcessWideSession::held(FixtureServer::Response response)
+{
+    response.held = true;
+    return response;
+}
+
 QByteArray ProcessWideSession::accessTokenFor(const QString &userId)
 {
     QJsonObject claims{{QStringLiteral("exp"), QDateTime::currentSecsSinceEpoch() + 3600}};

@@ -21,12 +21,6 @@ const QString kCodeRequestPath = QStringLiteral("auth/forgot-password");
 const QString kResetPath = QStringLiteral("auth/reset-password");
 const QString kNumber = ProcessWideSession::kNumber;
 
-FixtureServer::Response held(FixtureServer::Response response)
-{
-    response.held = true;
-    return response;
-}
-
 AppFailure mismatchFailure()
 {
     return AppFailure::local(QStringLiteral("PASSWORDS_DO_NOT_MATCH"),
@@ -43,13 +37,6 @@ private:
     ProcessWideSession m_session;
 
     FixtureServer &server() { return m_session.server(); }
-
-    void script(const QString &path, const FixtureServer::Response &response)
-    {
-        server().setResponse(ProcessWideSession::route(path), response);
-    }
-
-    void release(const QString &path) { server().release(ProcessWideSession::route(path)); }
 
     // The bodies POSTed to the path, in order.
     [[nodiscard]] QList<QJsonObject> bodiesSentTo(const QString &path)
@@ -115,7 +102,7 @@ private Q_SLOTS:
         QFETCH(QString, errorMessage);
         ResetPasswordController controller;
         const QString path = resetStep ? kResetPath : kCodeRequestPath;
-        script(path, answer);
+        m_session.script(path, answer);
         SignalLog log;
         log.watch(&controller);
         QSignalSpy requestRefused(&controller, &ResetPasswordController::requestError);
@@ -171,7 +158,7 @@ private Q_SLOTS:
         QFETCH(QString, newPassword);
         QFETCH(QString, confirmPassword);
         ResetPasswordController controller;
-        script(kResetPath, FixtureServer::Response::json("{}"));
+        m_session.script(kResetPath, FixtureServer::Response::json("{}"));
         SignalLog log;
         log.watch(&controller);
         QSignalSpy refused(&controller, &ResetPasswordController::resetError);
@@ -209,7 +196,7 @@ private Q_SLOTS:
         QFETCH(QString, otp);
         QFETCH(QString, password);
         ResetPasswordController controller;
-        script(kResetPath, FixtureServer::Response::json("{}"));
+        m_session.script(kResetPath, FixtureServer::Response::json("{}"));
         QSignalSpy succeeded(&controller, &ResetPasswordController::resetSuccess);
 
         controller.resetPassword(mobileNumber, otp, password, password);
@@ -233,8 +220,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, resetFirst);
         ResetPasswordController controller;
-        script(kCodeRequestPath, held(FixtureServer::Response::json("{}")));
-        script(kResetPath, held(FixtureServer::Response::json("{}")));
+        m_session.script(kCodeRequestPath, ProcessWideSession::held(FixtureServer::Response::json("{}")));
+        m_session.script(kResetPath, ProcessWideSession::held(FixtureServer::Response::json("{}")));
         const QString outstanding = resetFirst ? kResetPath : kCodeRequestPath;
         if (resetFirst)
             controller.resetPassword(kNumber, QStringLiteral("1234"), QStringLiteral("pw"),
@@ -253,7 +240,7 @@ private Q_SLOTS:
         QCOMPARE(log.events(), QStringList());
         QCOMPARE(controller.failure(), AppFailure());
 
-        release(outstanding);
+        m_session.release(outstanding);
         QTRY_VERIFY_WITH_TIMEOUT(!controller.isLoading(), 10000);
         QCOMPARE(server().totalRequestCount(), 1);
         QCOMPARE(server().requests().first().target, ProcessWideSession::route(outstanding).toUtf8());
@@ -271,8 +258,8 @@ private Q_SLOTS:
         QFETCH(bool, resetStep);
         ResetPasswordController controller;
         failOnce(controller);
-        script(kCodeRequestPath, FixtureServer::Response::json("{}"));
-        script(kResetPath, FixtureServer::Response::json("{}"));
+        m_session.script(kCodeRequestPath, FixtureServer::Response::json("{}"));
+        m_session.script(kResetPath, FixtureServer::Response::json("{}"));
         QSignalSpy failureChanged(&controller, &ResetPasswordController::failureChanged);
         QSignalSpy requested(&controller, &ResetPasswordController::requestSuccess);
         QSignalSpy reset(&controller, &ResetPasswordController::resetSuccess);
@@ -291,13 +278,13 @@ private Q_SLOTS:
     void answerForAControllerThatIsGoneIsDropped()
     {
         auto controller = std::make_unique<ResetPasswordController>();
-        script(kCodeRequestPath, held(FixtureServer::Response::json("{}")));
+        m_session.script(kCodeRequestPath, ProcessWideSession::held(FixtureServer::Response::json("{}")));
         controller->requestPasswordReset(kNumber);
         QTRY_COMPARE_WITH_TIMEOUT(server().totalRequestCount(), 1, 10000);
         LogRecorder log;
 
         controller.reset();
-        release(kCodeRequestPath);
+        m_session.release(kCodeRequestPath);
         // The pipeline logs the answer just before it hands it over.
         QTRY_VERIFY_WITH_TIMEOUT(!log.withEvent(QStringLiteral("request_complete")).isEmpty(), 10000);
         QCOMPARE(log.withEvent(QStringLiteral("request_complete")).first().field(QStringLiteral("endpoint")),

@@ -55,12 +55,6 @@ QVariantList yearsOf(const QString &institutionId)
     return years.isEmpty() ? record.value(QStringLiteral("academicYears")).toList() : years;
 }
 
-FixtureServer::Response held(FixtureServer::Response response)
-{
-    response.held = true;
-    return response;
-}
-
 AppFailure nicknameFailure()
 {
     return AppFailure::local(QStringLiteral("NICKNAME_INVALID"),
@@ -79,26 +73,9 @@ private:
 
     FixtureServer &server() { return m_session.server(); }
 
-    void script(const QString &path, const FixtureServer::Response &response)
-    {
-        server().setResponse(ProcessWideSession::route(path), response);
-    }
-
-    void release(const QString &path) { server().release(ProcessWideSession::route(path)); }
-
-    [[nodiscard]] QList<FixtureServer::Request> requests(const QByteArray &method, const QString &path)
-    {
-        QList<FixtureServer::Request> matching;
-        for (const FixtureServer::Request &request : server().requests()) {
-            if (request.method == method && request.target == ProcessWideSession::route(path).toUtf8())
-                matching.append(request);
-        }
-        return matching;
-    }
-
     void loadInstitutions(SignupController &controller, const QByteArray &answer = kInstitutions)
     {
-        script(kInstitutionsPath, FixtureServer::Response::json(answer));
+        m_session.script(kInstitutionsPath, FixtureServer::Response::json(answer));
         controller.fetchInstitutions();
         QTRY_VERIFY_WITH_TIMEOUT(!controller.isLoading(), 10000);
         QCOMPARE(controller.failure(), AppFailure());
@@ -139,7 +116,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, answer);
         SignupController controller;
-        script(kInstitutionsPath, FixtureServer::Response::json(answer));
+        m_session.script(kInstitutionsPath, FixtureServer::Response::json(answer));
         SignalLog log;
         log.watch(&controller);
         log.watchServer(server(), QStringLiteral("/api/v1/"));
@@ -153,7 +130,7 @@ private Q_SLOTS:
             (QStringList{QStringLiteral("isLoadingChanged:true"), QStringLiteral("request:GET institutions"),
                          QStringLiteral("isLoadingChanged:false"), QStringLiteral("failureChanged")}));
         QCOMPARE(controller.institutions(), QVariantList());
-        QCOMPARE(requests("GET", kInstitutionsPath).first().hasHeader("Authorization"), false);
+        QCOMPARE(m_session.requests("GET", kInstitutionsPath).first().hasHeader("Authorization"), false);
 
         controller.selectStage(QStringLiteral("UNIVERSITY"));
         QCOMPARE(controller.institutions(),
@@ -163,15 +140,16 @@ private Q_SLOTS:
     void stageChosenBeforeTheAnswerIsAppliedOnArrival()
     {
         SignupController controller;
-        script(kInstitutionsPath, held(FixtureServer::Response::json(kInstitutions)));
+        m_session.script(kInstitutionsPath,
+                         ProcessWideSession::held(FixtureServer::Response::json(kInstitutions)));
         SignalLog log;
         log.watch(&controller);
 
         controller.selectStage(QStringLiteral("SCHOOL"));
         QCOMPARE(controller.institutions(), QVariantList());
         controller.fetchInstitutions();
-        QTRY_COMPARE_WITH_TIMEOUT(requests("GET", kInstitutionsPath).size(), 1, 10000);
-        release(kInstitutionsPath);
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.requests("GET", kInstitutionsPath).size(), 1, 10000);
+        m_session.release(kInstitutionsPath);
         QTRY_VERIFY_WITH_TIMEOUT(!controller.isLoading(), 10000);
 
         QCOMPARE(log.events(),
@@ -194,8 +172,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, registrationFirst);
         SignupController controller;
-        script(kInstitutionsPath, held(FixtureServer::Response::json(kInstitutions)));
-        script(kSignupPath, held(FixtureServer::Response::json(R"({"success":true})")));
+        m_session.script(kInstitutionsPath,
+                         ProcessWideSession::held(FixtureServer::Response::json(kInstitutions)));
+        m_session.script(kSignupPath,
+                         ProcessWideSession::held(FixtureServer::Response::json(R"({"success":true})")));
         const QString outstanding = registrationFirst ? kSignupPath : kInstitutionsPath;
         if (registrationFirst)
             registerSample(controller);
@@ -211,7 +191,7 @@ private Q_SLOTS:
         registerSample(controller, QStringLiteral("   "));
         QCOMPARE(log.events(), QStringList());
 
-        release(outstanding);
+        m_session.release(outstanding);
         QTRY_VERIFY_WITH_TIMEOUT(!controller.isLoading(), 10000);
         QCOMPARE(server().totalRequestCount(), 1);
         QCOMPARE(server().requests().first().target, ProcessWideSession::route(outstanding).toUtf8());
@@ -277,7 +257,7 @@ private Q_SLOTS:
     void registrationSendsTheSignupBody()
     {
         SignupController controller;
-        script(kSignupPath, FixtureServer::Response::json(R"({"success":true})"));
+        m_session.script(kSignupPath, FixtureServer::Response::json(R"({"success":true})"));
         QSignalSpy succeeded(&controller, &SignupController::registerSuccess);
 
         controller.registerUser(QStringLiteral(" Full "), QStringLiteral(" nick "),
@@ -286,7 +266,7 @@ private Q_SLOTS:
         QVERIFY(succeeded.wait(10000));
 
         QCOMPARE(server().totalRequestCount(), 1);
-        const QList<FixtureServer::Request> sent = requests("POST", kSignupPath);
+        const QList<FixtureServer::Request> sent = m_session.requests("POST", kSignupPath);
         QCOMPARE(sent.size(), 1);
         QVERIFY(!sent.first().hasHeader("Authorization"));
         QCOMPARE(sent.first().header("Content-Type"), QByteArray("application/json"));
@@ -342,7 +322,7 @@ private Q_SLOTS:
         QFETCH(bool, succeeds);
         QFETCH(AppFailure, expected);
         SignupController controller;
-        script(kSignupPath, answer);
+        m_session.script(kSignupPath, answer);
         SignalLog log;
         log.watch(&controller);
         QSignalSpy refused(&controller, &SignupController::registerError);
@@ -361,7 +341,7 @@ private Q_SLOTS:
             QCOMPARE(controller.failure(), expected);
         }
         QCOMPARE(log.events(), expectedEvents);
-        QCOMPARE(requests("POST", kSignupPath).size(), 1);
+        QCOMPARE(m_session.requests("POST", kSignupPath).size(), 1);
         QCOMPARE(server().totalRequestCount(), 1);
     }
 
@@ -377,7 +357,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, nickname);
         SignupController controller;
-        script(kSignupPath, FixtureServer::Response::json(R"({"success":true})"));
+        m_session.script(kSignupPath, FixtureServer::Response::json(R"({"success":true})"));
         SignalLog log;
         log.watch(&controller);
         QSignalSpy refused(&controller, &SignupController::registerError);
@@ -406,7 +386,7 @@ private Q_SLOTS:
         controller.selectInstitution(QStringLiteral("i-school"));
         const QVariantList institutions = controller.institutions();
         const QVariantList years = controller.academicYears();
-        script(kInstitutionsPath, FixtureServer::Response::json(R"({"message":"down"})", 500));
+        m_session.script(kInstitutionsPath, FixtureServer::Response::json(R"({"message":"down"})", 500));
         SignalLog log;
         log.watch(&controller);
         QSignalSpy failed(&controller, &SignupController::institutionsError);
@@ -434,7 +414,7 @@ private Q_SLOTS:
     void failedRegistrationKeepsTheFailureUntilInstitutionsLoad()
     {
         SignupController controller;
-        script(kSignupPath, FixtureServer::Response::json(R"({"success":false})"));
+        m_session.script(kSignupPath, FixtureServer::Response::json(R"({"success":false})"));
         QSignalSpy refused(&controller, &SignupController::registerError);
         registerSample(controller);
         QVERIFY(refused.wait(10000));
@@ -446,13 +426,14 @@ private Q_SLOTS:
     void answerForAControllerThatIsGoneIsDropped()
     {
         auto controller = std::make_unique<SignupController>();
-        script(kSignupPath, held(FixtureServer::Response::json(R"({"success":true})")));
+        m_session.script(kSignupPath,
+                         ProcessWideSession::held(FixtureServer::Response::json(R"({"success":true})")));
         registerSample(*controller);
-        QTRY_COMPARE_WITH_TIMEOUT(requests("POST", kSignupPath).size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_session.requests("POST", kSignupPath).size(), 1, 10000);
         LogRecorder log;
 
         controller.reset();
-        release(kSignupPath);
+        m_session.release(kSignupPath);
         // The pipeline logs the answer just before it hands it over.
         QTRY_VERIFY_WITH_TIMEOUT(!log.withEvent(QStringLiteral("request_complete")).isEmpty(), 10000);
         QCOMPARE(log.withEvent(QStringLiteral("request_complete")).first().field(QStringLiteral("endpoint")),
