@@ -44,4 +44,12 @@ bool SamplePlatformSession::signIn(const QString &password)
            !succeeded.isEmpty();
 }
 
+QStringList SamplePlatformSession::idsOf(const QVariantList &records)
+{
+    QStringList ids;
+    for (const QVariant &record : records)
+        ids.append(record.toMap().value(QStringLiteral("id")).toString());
+    return ids;
+}
+
 } // namespace quorin::test

@@ -3,7 +3,9 @@
 #include "sample-server/SampleServer.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <QVariantList>
 #include <memory>
 
 namespace quorin::test {
@@ -28,6 +30,9 @@ public:
     // Signs the process-wide client in with the sample number; true on loginSuccess, false on
     // loginFailed or no answer.
     [[nodiscard]] static bool signIn(const QString &password);
+
+    // The "id" of each institution or year record, in order.
+    [[nodiscard]] static QStringList idsOf(const QVariantList &records);
 
 private:
     std::unique_ptr<SampleServer> m_platform;

@@ -14,18 +14,11 @@ using quorin::test::SamplePlatformSession;
 
 const QString kNumber = SamplePlatformSession::kNumber;
 const QString kPassword = SamplePlatformSession::kPassword;
+constexpr auto idsOf = &SamplePlatformSession::idsOf;
 
 NetworkManager *network()
 {
     return NetworkManager::instance();
-}
-
-QStringList idsOf(const QVariantList &records)
-{
-    QStringList ids;
-    for (const QVariant &record : records)
-        ids.append(record.toMap().value(QStringLiteral("id")).toString());
-    return ids;
 }
 
 } // namespace

@@ -13,20 +13,13 @@ using quorin::test::SamplePlatformSession;
 
 const QString kNumber = SamplePlatformSession::kNumber;
 const QString kPassword = SamplePlatformSession::kPassword;
+constexpr auto idsOf = &SamplePlatformSession::idsOf;
 // The code README gives for a forgotten password.
 const QString kResetCode = QStringLiteral("246810");
 
 NetworkManager *network()
 {
     return NetworkManager::instance();
-}
-
-QStringList idsOf(const QVariantList &records)
-{
-    QStringList ids;
-    for (const QVariant &record : records)
-        ids.append(record.toMap().value(QStringLiteral("id")).toString());
-    return ids;
 }
 
 AppFailure failureOf(const QSignalSpy &spy)
