@@ -66,7 +66,14 @@ TestCase {
         return [
             { tag: "UiPerformance.CourseReady", check: () => UiPerformance.CourseReady === 3 },
             { tag: "SettingsController.supportUrl",
-              check: () => SettingsController.supportUrl.startsWith("https://t.me/") }
+              check: () => SettingsController.supportUrl.startsWith("https://t.me/") },
+            { tag: "LearningProgress.revision", check: () => LearningProgress.revision === 0 },
+            { tag: "LearningProgress.recentItems",
+              check: () => LearningProgress.recentItems.length === 0 },
+            { tag: "LearningProgress.userId", check: () => LearningProgress.userId === "" },
+            { tag: "HistoryManager.recentItems",
+              check: () => typeof HistoryManager.recentItems === "object"
+                           && HistoryManager.recentItems.length === 0 }
         ]
     }
 
