@@ -40,7 +40,18 @@ QHash<QString, bool> localCompletions(const QVariantList &activityItems)
 
 QVariantList CourseProgressSnapshot::normalize(const QVariantList &items)
 {
-    QVariantList entries;
+    return toVariantList(normalizedEntries(items));
+}
+
+double CourseProgressSnapshot::calculate(const QVariantList &snapshotItems, const QVariantList &activityItems,
+                                         double fallback)
+{
+    return calculate(normalizedEntries(snapshotItems), activityItems, fallback);
+}
+
+QList<CourseProgressSnapshot::Entry> CourseProgressSnapshot::normalizedEntries(const QVariantList &items)
+{
+    QList<Entry> entries;
     entries.reserve(items.size());
     QSet<QString> taken;
     for (const QVariant &item : items) {
@@ -52,31 +63,32 @@ QVariantList CourseProgressSnapshot::normalize(const QVariantList &items)
             continue;
         taken.insert(id);
         const auto completed = map.constFind(kCompleted);
-        const bool isCompleted =
-            completed != map.constEnd() ? completed->toBool() : map.value(kIsCompleted).toBool();
-        entries.append(QVariantMap{{kId, id}, {kCompleted, isCompleted}});
+        entries.append(
+            {id, completed != map.constEnd() ? completed->toBool() : map.value(kIsCompleted).toBool()});
     }
     return entries;
 }
 
-double CourseProgressSnapshot::calculate(const QVariantList &snapshotItems, const QVariantList &activityItems,
+double CourseProgressSnapshot::calculate(const QList<Entry> &entries, const QVariantList &activityItems,
                                          double fallback)
-{
-    return calculateNormalized(normalize(snapshotItems), activityItems, fallback);
-}
-
-double CourseProgressSnapshot::calculateNormalized(const QVariantList &entries,
-                                                   const QVariantList &activityItems, double fallback)
 {
     if (entries.isEmpty())
         return quorin::clampedFraction(fallback);
     const QHash<QString, bool> local = localCompletions(activityItems);
     qsizetype completedCount = 0;
-    for (const QVariant &entry : entries) {
-        const QVariantMap map = entry.toMap();
-        const auto override = local.constFind(map.value(kId).toString());
-        if (override != local.constEnd() ? *override : map.value(kCompleted).toBool())
+    for (const Entry &entry : entries) {
+        const auto override = local.constFind(entry.id);
+        if (override != local.constEnd() ? *override : entry.completed)
             ++completedCount;
     }
     return double(completedCount) / double(entries.size());
+}
+
+QVariantList CourseProgressSnapshot::toVariantList(const QList<Entry> &entries)
+{
+    QVariantList list;
+    list.reserve(entries.size());
+    for (const Entry &entry : entries)
+        list.append(QVariantMap{{kId, entry.id}, {kCompleted, entry.completed}});
+    return list;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QString>
 #include <QVariantList>
 
 // The rules of a course's progress: which resources a course holds and which of them the server
@@ -8,6 +10,15 @@
 class CourseProgressSnapshot
 {
 public:
+    // One resource of a snapshot: its trimmed, non-empty id and the completion reported with it.
+    struct Entry
+    {
+        QString id;
+        bool completed = false;
+
+        friend bool operator==(const Entry &, const Entry &) = default;
+    };
+
     // The snapshot entries {"id", "completed"} made from a list of maps carrying the resource id
     // under "id" or "resourceId" and its completion under "completed" or "isCompleted": trimmed,
     // without empty ids, each id once (the first occurrence wins), in the order given.
@@ -19,8 +30,10 @@ public:
     [[nodiscard]] static double calculate(const QVariantList &snapshotItems,
                                           const QVariantList &activityItems, double fallback);
 
-    // The same for entries already in normalised form, as the learning progress store keeps them,
-    // without normalising them again on every read.
-    [[nodiscard]] static double calculateNormalized(const QVariantList &entries,
-                                                    const QVariantList &activityItems, double fallback);
+    // The same rules on entries held in typed form, so that a store keeping its snapshots
+    // normalised does not normalise them again on every read.
+    [[nodiscard]] static QList<Entry> normalizedEntries(const QVariantList &items);
+    [[nodiscard]] static double calculate(const QList<Entry> &entries, const QVariantList &activityItems,
+                                          double fallback);
+    [[nodiscard]] static QVariantList toVariantList(const QList<Entry> &entries);
 };

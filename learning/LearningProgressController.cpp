@@ -46,17 +46,18 @@ QVariantList storedList(const QVariant &value)
     return value.typeId() == QMetaType::QVariantList ? value.toList() : QVariantList();
 }
 
-// The stored snapshots in normalised form, so that reads need not normalise them again.
-QVariantMap normalizedSnapshots(const QVariant &value)
+// The stored snapshots in normalised form; courses left without a resource are dropped, since
+// they give the fallback either way.
+QHash<QString, QList<CourseProgressSnapshot::Entry>> normalizedSnapshots(const QVariant &value)
 {
-    QVariantMap snapshots;
+    QHash<QString, QList<CourseProgressSnapshot::Entry>> snapshots;
     if (value.typeId() != QMetaType::QVariantMap)
         return snapshots;
     const QVariantMap stored = value.toMap();
     for (auto course = stored.constBegin(); course != stored.constEnd(); ++course) {
-        const QVariantList entries = CourseProgressSnapshot::normalize(storedList(course.value()));
+        auto entries = CourseProgressSnapshot::normalizedEntries(storedList(course.value()));
         if (!entries.isEmpty())
-            snapshots.insert(course.key(), entries);
+            snapshots.insert(course.key(), std::move(entries));
     }
     return snapshots;
 }
@@ -302,10 +303,10 @@ void LearningProgressController::updateCourseSnapshot(const QString &courseId, c
     const QString course = courseId.trimmed();
     if (m_userId.isEmpty() || course.isEmpty())
         return;
-    const QVariantList entries = CourseProgressSnapshot::normalize(items);
-    if (entries.isEmpty() || m_courseSnapshots.value(course).toList() == entries)
+    auto entries = CourseProgressSnapshot::normalizedEntries(items);
+    if (entries.isEmpty() || m_courseSnapshots.value(course) == entries)
         return;
-    m_courseSnapshots.insert(course, entries);
+    m_courseSnapshots.insert(course, std::move(entries));
     saveCourseSnapshots();
     emitItemsChanged();
 }
@@ -315,8 +316,7 @@ double LearningProgressController::courseProgress(const QString &courseId, doubl
     const QString course = courseId.trimmed();
     if (course.isEmpty())
         return quorin::clampedFraction(fallback);
-    return CourseProgressSnapshot::calculateNormalized(m_courseSnapshots.value(course).toList(),
-                                                       m_activityItems, fallback);
+    return CourseProgressSnapshot::calculate(m_courseSnapshots.value(course), m_activityItems, fallback);
 }
 
 double LearningProgressController::courseProgress(const QString &courseId) const
@@ -397,7 +397,10 @@ void LearningProgressController::savePending()
 
 void LearningProgressController::saveCourseSnapshots()
 {
-    writeUserValue(kSnapshotsPrefix, m_courseSnapshots);
+    QVariantMap stored;
+    for (auto course = m_courseSnapshots.constBegin(); course != m_courseSnapshots.constEnd(); ++course)
+        stored.insert(course.key(), CourseProgressSnapshot::toVariantList(course.value()));
+    writeUserValue(kSnapshotsPrefix, stored);
 }
 
 void LearningProgressController::load()

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/AppFailure.h"
+#include "learning/CourseProgressSnapshot.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -129,7 +131,8 @@ private:
     QString m_userId;
     QVariantList m_activityItems;
     QVariantList m_pendingCompletions;
-    QVariantMap m_courseSnapshots;
+    // Held normalised, so that the reads bound to revision need not normalise them again.
+    QHash<QString, QList<CourseProgressSnapshot::Entry>> m_courseSnapshots;
     QSet<QString> m_incompleteInFlight;
     QSet<QString> m_delayNoticeSent;
     bool m_flushInFlight = false;
