@@ -40,6 +40,17 @@
     </message>
 </context>
 <context>
+    <name>ProfileController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Enter a full name and quiz nickname.</source>
+        <translation>أدخل الاسم الكامل والاسم المستعار للاختبارات.</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>The request could not be completed.</source>
@@ -51,6 +62,25 @@
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
         <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>UserIdentityController</name>
+    <message>
+        <source>Your session has expired. Please sign in again.</source>
+        <translation>انتهت صلاحية جلستك. يُرجى تسجيل الدخول مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>The server returned an invalid course list. Please try again.</source>
+        <translation>أرسل الخادم قائمة دورات غير صالحة. يُرجى المحاولة مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>You are offline. Cached courses and downloads remain available.</source>
+        <translation>أنت غير متصل بالإنترنت. تبقى الدورات المحفوظة والتنزيلات متاحة.</translation>
+    </message>
+    <message>
+        <source>The server is temporarily unavailable. Courses could not be refreshed.</source>
+        <translation>الخادم غير متاح مؤقتًا. تعذّر تحديث الدورات.</translation>
     </message>
 </context>
 </TS>
