@@ -29,6 +29,14 @@ LearningProgressHarness::makeController(const ControllerOptions &options)
     return std::make_unique<LearningProgressController>(std::move(configuration));
 }
 
+std::unique_ptr<LearningProgressController>
+LearningProgressHarness::makeSignedInController(const QString &userId, const ControllerOptions &options)
+{
+    auto controller = makeController(options);
+    controller->setUserId(userId);
+    return controller;
+}
+
 QTimer *LearningProgressHarness::saveTimer(LearningProgressController &controller)
 {
     return controller.findChild<QTimer *>(QStringLiteral("saveTimer"));
@@ -61,6 +69,12 @@ QVariantMap LearningProgressHarness::storedRecord(const QString &userId, const Q
             return record.toMap();
     }
     return {};
+}
+
+QVariant LearningProgressHarness::storedField(const QString &userId, const QString &resourceId,
+                                              const QString &key)
+{
+    return storedRecord(userId, resourceId).value(key);
 }
 
 QStringList LearningProgressHarness::ids(const QVariantList &records)

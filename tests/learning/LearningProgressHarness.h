@@ -41,6 +41,13 @@ public:
     {
         return makeController(ControllerOptions());
     }
+    // A controller already switched to the user, as start-up leaves it for a returning user.
+    [[nodiscard]] std::unique_ptr<LearningProgressController>
+    makeSignedInController(const QString &userId, const ControllerOptions &options);
+    [[nodiscard]] std::unique_ptr<LearningProgressController> makeSignedInController(const QString &userId)
+    {
+        return makeSignedInController(userId, ControllerOptions());
+    }
 
     // The time the controllers' clock reads; it moves only when a test moves it.
     [[nodiscard]] QDateTime now() const { return m_now; }
@@ -56,6 +63,8 @@ public:
     [[nodiscard]] static QVariantList storedRecords(const QString &userId);
     // The stored record of a resource, or an empty map.
     [[nodiscard]] static QVariantMap storedRecord(const QString &userId, const QString &resourceId);
+    [[nodiscard]] static QVariant storedField(const QString &userId, const QString &resourceId,
+                                              const QString &key);
     [[nodiscard]] static QStringList ids(const QVariantList &records);
     static void seed(const QString &key, const QVariant &value);
     [[nodiscard]] static QString storeFileName();

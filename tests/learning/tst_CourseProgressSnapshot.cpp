@@ -45,12 +45,7 @@ class tst_CourseProgressSnapshot : public QObject
 private:
     LearningProgressHarness m_harness;
 
-    std::unique_ptr<LearningProgressController> signedIn()
-    {
-        auto controller = m_harness.makeController();
-        controller->setUserId(kUser);
-        return controller;
-    }
+    std::unique_ptr<LearningProgressController> signedIn() { return m_harness.makeSignedInController(kUser); }
 
 private Q_SLOTS:
     void initTestCase() { m_harness.initTestCase(); }

@@ -22,28 +22,6 @@ const QString kSnapshotsKey = QStringLiteral("courseProgressSnapshots/u1");
 
 const QStringList kChangeSignals{QStringLiteral("recentItemsChanged"), QStringLiteral("revisionChanged")};
 
-QStringList recordKeys()
-{
-    return {QStringLiteral("completed"),
-            QStringLiteral("course"),
-            QStringLiteral("c_id"),
-            QStringLiteral("durationMs"),
-            QStringLiteral("hiddenFromRecent"),
-            QStringLiteral("img"),
-            QStringLiteral("isShareable"),
-            QStringLiteral("pageCount"),
-            QStringLiteral("pageIndex"),
-            QStringLiteral("positionMs"),
-            QStringLiteral("prog"),
-            QStringLiteral("r_id"),
-            QStringLiteral("r_type"),
-            QStringLiteral("sectionId"),
-            QStringLiteral("timestamp"),
-            QStringLiteral("title"),
-            QStringLiteral("url"),
-            QStringLiteral("watermarkEnabled")};
-}
-
 QVariantList seededHistory()
 {
     return {
@@ -63,9 +41,7 @@ private:
     signedIn(const LearningProgressHarness::ControllerOptions &options =
                  LearningProgressHarness::ControllerOptions())
     {
-        auto controller = m_harness.makeController(options);
-        controller->setUserId(kUser);
-        return controller;
+        return m_harness.makeSignedInController(kUser, options);
     }
 
 private Q_SLOTS:
@@ -145,13 +121,12 @@ private Q_SLOTS:
         LearningProgressHarness::open(*controller, kResource);
         controller->updateVideoPosition(kResource, 7000, 10000, false);
         QVERIFY(LearningProgressHarness::saveTimer(*controller)->isActive());
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, kResource).value(QStringLiteral("positionMs")),
-                 0);
+        QCOMPARE(LearningProgressHarness::storedField(kUser, kResource, QStringLiteral("positionMs")), 0);
 
         controller->setUserId(kOtherUser);
 
         QVERIFY(!LearningProgressHarness::saveTimer(*controller)->isActive());
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, kResource).value(QStringLiteral("positionMs")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, kResource, QStringLiteral("positionMs")),
                  qint64(7000));
         QVERIFY(!LearningProgressHarness::isStored(QStringLiteral("learningActivity/u2")));
     }
@@ -183,7 +158,7 @@ private Q_SLOTS:
         QVERIFY(!LearningProgressHarness::saveTimer(*controller)->isActive());
         QVERIFY(!LearningProgressHarness::retryTimer(*controller)->isActive());
         // The signed-out user's data stays, the waiting position included.
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, kResource).value(QStringLiteral("positionMs")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, kResource, QStringLiteral("positionMs")),
                  qint64(3000));
         QVERIFY(LearningProgressHarness::isStored(kSnapshotsKey));
     }
@@ -266,48 +241,28 @@ private Q_SLOTS:
         QFETCH(bool, watermarkEnabled);
         QFETCH(bool, isShareable);
         auto controller = signedIn();
-        const QString id = QStringLiteral("pdf-7");
-        const QString course = QStringLiteral("c9");
-        const QString section = QStringLiteral("s3");
-        const QString title = QStringLiteral("Week 3 notes");
-        const QString courseName = QStringLiteral("Algebra");
         const QString type = QStringLiteral("PDF");
-        const QString image = QStringLiteral("https://media.example/algebra.png");
         const QString url = QStringLiteral("https://media.example/week3.pdf");
-        if (arguments == 11)
-            controller->recordOpened(id, course, section, title, courseName, type, image, url, false, false,
-                                     true);
-        else if (arguments == 10)
-            controller->recordOpened(id, course, section, title, courseName, type, image, url, false, false);
-        else
-            controller->recordOpened(id, course, section, title, courseName, type, image, url, false);
-
-        const QVariantMap record = LearningProgressHarness::storedRecord(kUser, id);
-        QStringList keys = record.keys();
-        keys.sort();
-        QStringList expectedKeys = recordKeys();
-        expectedKeys.sort();
-        QCOMPARE(keys, expectedKeys);
-        const QVariantMap expected{
-            {QStringLiteral("r_id"), id},
-            {QStringLiteral("c_id"), course},
-            {QStringLiteral("sectionId"), section},
-            {QStringLiteral("title"), title},
-            {QStringLiteral("course"), courseName},
-            {QStringLiteral("r_type"), type},
-            {QStringLiteral("img"), image},
-            {QStringLiteral("url"), url},
-            {QStringLiteral("positionMs"), qint64(0)},
-            {QStringLiteral("durationMs"), qint64(0)},
-            {QStringLiteral("pageIndex"), -1},
-            {QStringLiteral("pageCount"), 0},
-            {QStringLiteral("prog"), 0.0},
-            {QStringLiteral("completed"), false},
-            {QStringLiteral("watermarkEnabled"), watermarkEnabled},
-            {QStringLiteral("isShareable"), isShareable},
-            {QStringLiteral("hiddenFromRecent"), false},
-            {QStringLiteral("timestamp"), QStringLiteral("2024-05-01T10:00:00Z")},
+        QVariantMap expected =
+            LearningProgressHarness::openedRecord(kResource, type, url, m_harness.nowStamp());
+        expected.insert(QStringLiteral("watermarkEnabled"), watermarkEnabled);
+        expected.insert(QStringLiteral("isShareable"), isShareable);
+        const auto text = [&expected](const char *key) {
+            return expected.value(QLatin1String(key)).toString();
         };
+        if (arguments == 11)
+            controller->recordOpened(kResource, text("c_id"), text("sectionId"), text("title"),
+                                     text("course"), type, text("img"), url, false, false, true);
+        else if (arguments == 10)
+            controller->recordOpened(kResource, text("c_id"), text("sectionId"), text("title"),
+                                     text("course"), type, text("img"), url, false, false);
+        else
+            controller->recordOpened(kResource, text("c_id"), text("sectionId"), text("title"),
+                                     text("course"), type, text("img"), url, false);
+
+        const QVariantMap record = LearningProgressHarness::storedRecord(kUser, kResource);
+        QCOMPARE(record.size(), 18);
+        QCOMPARE(record.keys(), expected.keys());
         for (auto value = expected.constBegin(); value != expected.constEnd(); ++value) {
             QVERIFY2(record.value(value.key()) == value.value(), qPrintable(value.key()));
             QVERIFY2(record.value(value.key()).typeId() == value.value().typeId(), qPrintable(value.key()));
@@ -323,8 +278,8 @@ private Q_SLOTS:
         LearningProgressHarness::open(*controller, QStringLiteral("b"));
         controller->removeRecentItem(QStringLiteral("a"));
         QCOMPARE(LearningProgressHarness::ids(controller->recentItems()), QStringList({QStringLiteral("b")}));
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("a"))
-                     .value(QStringLiteral("hiddenFromRecent")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, QStringLiteral("a"),
+                                                      QStringLiteral("hiddenFromRecent")),
                  true);
         m_harness.advanceSeconds(5);
 
@@ -484,8 +439,8 @@ private Q_SLOTS:
 
         QVERIFY(saveTimer->isActive());
         QVERIFY(saveTimer->remainingTime() <= elapsedEnough);
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("video"))
-                     .value(QStringLiteral("positionMs")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, QStringLiteral("video"),
+                                                      QStringLiteral("positionMs")),
                  qint64(0));
         QVERIFY(!LearningProgressHarness::isStored(kPendingKey));
         QVERIFY(!LearningProgressHarness::isStored(kSnapshotsKey));
@@ -493,12 +448,12 @@ private Q_SLOTS:
         controller->flush();
 
         QVERIFY(!saveTimer->isActive());
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("video"))
-                     .value(QStringLiteral("positionMs")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, QStringLiteral("video"),
+                                                      QStringLiteral("positionMs")),
                  qint64(1000));
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("pdf"))
-                     .value(QStringLiteral("pageIndex")),
-                 3);
+        QCOMPARE(
+            LearningProgressHarness::storedField(kUser, QStringLiteral("pdf"), QStringLiteral("pageIndex")),
+            3);
         QCOMPARE(LearningProgressHarness::stored(kPendingKey), QVariant(QVariantList()));
         QCOMPARE(LearningProgressHarness::stored(kSnapshotsKey), QVariant(QVariantMap()));
     }
@@ -514,17 +469,17 @@ private Q_SLOTS:
         // No event loop turn between the reports: the timer cannot fire in between.
         controller->updateVideoPosition(QStringLiteral("video"), 1000, 10000, false);
         controller->updatePdfPage(QStringLiteral("pdf"), 3, 10);
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("pdf"))
-                     .value(QStringLiteral("pageIndex")),
-                 -1);
+        QCOMPARE(
+            LearningProgressHarness::storedField(kUser, QStringLiteral("pdf"), QStringLiteral("pageIndex")),
+            -1);
 
         QVERIFY(saves.wait());
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("video"))
-                     .value(QStringLiteral("positionMs")),
+        QCOMPARE(LearningProgressHarness::storedField(kUser, QStringLiteral("video"),
+                                                      QStringLiteral("positionMs")),
                  qint64(1000));
-        QCOMPARE(LearningProgressHarness::storedRecord(kUser, QStringLiteral("pdf"))
-                     .value(QStringLiteral("pageIndex")),
-                 3);
+        QCOMPARE(
+            LearningProgressHarness::storedField(kUser, QStringLiteral("pdf"), QStringLiteral("pageIndex")),
+            3);
         QVERIFY(!saveTimer->isActive());
         QCOMPARE(saves.count(), 1);
     }
