@@ -1,6 +1,7 @@
 #include "learning/HistoryManager.h"
 
 #include "app/PreferencesStore.h"
+#include "learning/RecordIndex.h"
 
 #include <QVariantMap>
 #include <utility>
@@ -44,7 +45,7 @@ void HistoryManager::addRecentItem(const QString &resourceId, const QString &cou
                                    const QString &courseName, const QString &type, const QString &imageUrl,
                                    float progress, bool isShareable)
 {
-    const qsizetype existing = indexOf(resourceId);
+    const qsizetype existing = quorin::indexOfResource(m_recentItems, resourceId);
     if (existing >= 0)
         m_recentItems.removeAt(existing);
     m_recentItems.prepend(QVariantMap{
@@ -66,7 +67,7 @@ void HistoryManager::addRecentItem(const QString &resourceId, const QString &cou
 
 void HistoryManager::removeRecentItem(const QString &resourceId)
 {
-    const qsizetype existing = indexOf(resourceId);
+    const qsizetype existing = quorin::indexOfResource(m_recentItems, resourceId);
     if (existing < 0)
         return;
     m_recentItems.removeAt(existing);
@@ -92,13 +93,4 @@ void HistoryManager::loadHistory()
 void HistoryManager::saveHistory() const
 {
     quorin::PreferencesStore::open()->setValue(kHistoryKey, m_recentItems);
-}
-
-qsizetype HistoryManager::indexOf(const QString &resourceId) const
-{
-    for (qsizetype index = 0; index < m_recentItems.size(); ++index) {
-        if (m_recentItems.at(index).toMap().value(kResourceId).toString() == resourceId)
-            return index;
-    }
-    return -1;
 }

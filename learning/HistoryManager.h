@@ -44,7 +44,6 @@ Q_SIGNALS:
 private:
     void loadHistory();
     void saveHistory() const;
-    [[nodiscard]] qsizetype indexOf(const QString &resourceId) const;
 
     QVariantList m_recentItems;
     qint32 m_historyCapacity = 3;

@@ -4,6 +4,7 @@
 #include "app/ProgramOwnership.h"
 #include "learning/CourseProgressSnapshot.h"
 #include "learning/ProgressFraction.h"
+#include "learning/RecordIndex.h"
 #include "net/NetworkManager.h"
 
 #include <QTimer>
@@ -373,11 +374,7 @@ void LearningProgressController::flushPendingCompletions() {}
 
 qsizetype LearningProgressController::itemIndex(const QString &resourceId) const
 {
-    for (qsizetype index = 0; index < m_activityItems.size(); ++index) {
-        if (m_activityItems.at(index).toMap().value(kResourceId).toString() == resourceId)
-            return index;
-    }
-    return -1;
+    return quorin::indexOfResource(m_activityItems, resourceId);
 }
 
 QVariantMap LearningProgressController::itemAt(qsizetype index) const
