@@ -44,6 +44,8 @@ QString randomToken()
 SampleServer::SampleServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_learningRoutes(options.dataFolder, options.mediaFolder,
+                       [this](const Request &request) { return userForAccessToken(request); })
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -93,6 +95,7 @@ void SampleServer::addRoutes()
                         [this](const Request &request) { return clientConfig(request); });
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
+    m_learningRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
 #include "testsupport/FixtureServer.h"
 
@@ -62,6 +63,7 @@ private:
 
     Options m_options;
     quorin::test::FixtureServer m_server;
+    SampleLearningRoutes m_learningRoutes;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed

@@ -96,7 +96,19 @@ TestCase {
               check: () => PhoneNumberFormatter.countryForNumber("00966 5") === "+966" },
             { tag: "SignupController lists", check: () => SignupController.institutions.length === 0
                                                         && SignupController.academicYears.length === 0 },
-            { tag: "ResetPasswordController.isLoading", check: () => ResetPasswordController.isLoading === false }
+            { tag: "ResetPasswordController.isLoading", check: () => ResetPasswordController.isLoading === false },
+            { tag: "CourseController.watermarkEnabled",
+              check: () => createTemporaryObject(courseComponent, testCase).watermarkEnabled === true },
+            { tag: "CourseController.sections",
+              check: () => createTemporaryObject(courseComponent, testCase).sections.length === 0 },
+            { tag: "NotificationsController.unreadCount", check: () => NotificationsController.unreadCount === 0 },
+            { tag: "LearningProgress.revision", check: () => LearningProgress.revision === 0 },
+            { tag: "LearningProgress.recentItems",
+              check: () => LearningProgress.recentItems.length === 0 },
+            { tag: "LearningProgress.userId", check: () => LearningProgress.userId === "" },
+            { tag: "HistoryManager.recentItems",
+              check: () => typeof HistoryManager.recentItems === "object"
+                           && HistoryManager.recentItems.length === 0 }
         ]
     }
 
