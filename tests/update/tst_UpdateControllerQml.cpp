@@ -1,0 +1,121 @@
+#include "app/PreferencesStore.h"
+#include "testsupport/FixtureServer.h"
+#include "testsupport/InMemoryKeychain.h"
+#include "update/UpdateController.h"
+
+#include <QCoreApplication>
+#include <QJSEngine>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QSslConfiguration>
+#include <QtQuickTest>
+#include <memory>
+
+using quorin::test::FixtureServer;
+
+namespace {
+
+UpdateController *registeredController = nullptr;
+
+QByteArray offer(bool required)
+{
+    const QJsonObject action{
+        {QStringLiteral("type"), QStringLiteral("download")},
+        {QStringLiteral("url"), QStringLiteral("https://releases.example/quorin-desktop_1.0.9-23_amd64.deb")},
+        {QStringLiteral("filename"), QStringLiteral("quorin-desktop_1.0.9-23_amd64.deb")},
+        {QStringLiteral("size"), 297600},
+        {QStringLiteral("sha256"), QString(64, QLatin1Char('b'))},
+        {QStringLiteral("signatureType"), QStringLiteral("ed25519-sha256")},
+        {QStringLiteral("signingKeyID"), QStringLiteral("ed25519-0123456789abcdef")},
+        {QStringLiteral("detachedSignature"), QString::fromLatin1(QByteArray(64, '\x22').toBase64())}};
+    return QJsonDocument(QJsonObject{{QStringLiteral("updateAvailable"), true},
+                                     {QStringLiteral("id"), 109023},
+                                     {QStringLiteral("version"), QStringLiteral("1.0.9")},
+                                     {QStringLiteral("buildNumber"), 23},
+                                     {QStringLiteral("releaseNotes"), QStringLiteral("Courses open faster.")},
+                                     {QStringLiteral("updateRequired"), required},
+                                     {QStringLiteral("action"), action}})
+        .toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+// The release service the QML cases talk to, and how they choose its answer.
+class ReleaseService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ReleaseService(FixtureServer &server)
+        : m_server(server)
+    {
+    }
+
+    // "optional", "required" or "nothing".
+    Q_INVOKABLE void answer(const QString &kind)
+    {
+        const QByteArray body = kind == QLatin1String("nothing") ? QByteArray(R"({"updateAvailable":false})")
+                                                                 : offer(kind == QLatin1String("required"));
+        m_server.setResponse(QStringLiteral("/v2/releases/latest"), FixtureServer::Response::json(body));
+    }
+
+private:
+    FixtureServer &m_server;
+};
+
+// Registers a real controller, pointed at a fixture release service, under the name and module the
+// interface imports, the way start-up registers the process-wide one.
+class Setup : public QObject
+{
+    Q_OBJECT
+
+public Q_SLOTS:
+    void applicationAvailable()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
+        QSslConfiguration::setDefaultConfiguration(FixtureServer::clientConfiguration());
+        m_keychain.installAsNative();
+        quorin::PreferencesStore::open()->setValue(QStringLiteral("installationUuid"),
+                                                   QStringLiteral("3f2b8c1e-5d4a-4e6f-9b7c-0a1d2e3f4a5b"));
+        m_server = std::make_unique<FixtureServer>();
+        if (!m_server->listen())
+            qFatal("The fixture release service cannot listen");
+        m_service = std::make_unique<ReleaseService>(*m_server);
+
+        UpdateController::Configuration configuration;
+        configuration.releaseBaseUrl = m_server->url();
+        m_controller = std::make_unique<UpdateController>(std::move(configuration));
+        registeredController = m_controller.get();
+        qmlRegisterSingletonType<UpdateController>(
+            "Quorin.Controllers", 1, 0, "UpdateController", [](QQmlEngine *, QJSEngine *) -> QObject * {
+                QJSEngine::setObjectOwnership(registeredController, QJSEngine::CppOwnership);
+                return registeredController;
+            });
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->rootContext()->setContextProperty(QStringLiteral("releaseService"), m_service.get());
+    }
+
+    void cleanupTestCase()
+    {
+        registeredController = nullptr;
+        m_controller.reset();
+        m_service.reset();
+        m_server.reset();
+    }
+
+private:
+    quorin::test::InMemoryKeychain m_keychain;
+    std::unique_ptr<FixtureServer> m_server;
+    std::unique_ptr<ReleaseService> m_service;
+    std::unique_ptr<UpdateController> m_controller;
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(tst_UpdateControllerQml, Setup)
+#include "tst_UpdateControllerQml.moc"
