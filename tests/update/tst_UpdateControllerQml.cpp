@@ -1,12 +1,11 @@
 #include "app/PreferencesStore.h"
+#include "tests/update/ReleaseAnswers.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
 #include "update/UpdateController.h"
 
 #include <QCoreApplication>
 #include <QJSEngine>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QSslConfiguration>
@@ -18,27 +17,6 @@ using quorin::test::FixtureServer;
 namespace {
 
 UpdateController *registeredController = nullptr;
-
-QByteArray offer(bool required)
-{
-    const QJsonObject action{
-        {QStringLiteral("type"), QStringLiteral("download")},
-        {QStringLiteral("url"), QStringLiteral("https://releases.example/quorin-desktop_1.0.9-23_amd64.deb")},
-        {QStringLiteral("filename"), QStringLiteral("quorin-desktop_1.0.9-23_amd64.deb")},
-        {QStringLiteral("size"), 297600},
-        {QStringLiteral("sha256"), QString(64, QLatin1Char('b'))},
-        {QStringLiteral("signatureType"), QStringLiteral("ed25519-sha256")},
-        {QStringLiteral("signingKeyID"), QStringLiteral("ed25519-0123456789abcdef")},
-        {QStringLiteral("detachedSignature"), QString::fromLatin1(QByteArray(64, '\x22').toBase64())}};
-    return QJsonDocument(QJsonObject{{QStringLiteral("updateAvailable"), true},
-                                     {QStringLiteral("id"), 109023},
-                                     {QStringLiteral("version"), QStringLiteral("1.0.9")},
-                                     {QStringLiteral("buildNumber"), 23},
-                                     {QStringLiteral("releaseNotes"), QStringLiteral("Courses open faster.")},
-                                     {QStringLiteral("updateRequired"), required},
-                                     {QStringLiteral("action"), action}})
-        .toJson(QJsonDocument::Compact);
-}
 
 } // namespace
 
@@ -56,8 +34,10 @@ public:
     // "optional", "required" or "nothing".
     Q_INVOKABLE void answer(const QString &kind)
     {
-        const QByteArray body = kind == QLatin1String("nothing") ? QByteArray(R"({"updateAvailable":false})")
-                                                                 : offer(kind == QLatin1String("required"));
+        const QByteArray body =
+            kind == QLatin1String("nothing")
+                ? quorin::test::ReleaseAnswers::nothingOffered()
+                : quorin::test::ReleaseAnswers::encodedOffer(kind == QLatin1String("required"));
         m_server.setResponse(QStringLiteral("/v2/releases/latest"), FixtureServer::Response::json(body));
     }
 

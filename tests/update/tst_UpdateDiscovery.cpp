@@ -1,13 +1,12 @@
 #include "app/PreferencesStore.h"
 #include "net/NetworkManager.h"
+#include "tests/update/ReleaseAnswers.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
 #include "testsupport/JwtMaker.h"
 #include "update/UpdateController.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -28,28 +27,11 @@ namespace {
 
 const QString kInstallationId = QStringLiteral("3f2b8c1e-5d4a-4e6f-9b7c-0a1d2e3f4a5b");
 const QString kRoute = QStringLiteral("/v2/releases/latest");
-const QString kNothingOffered = QStringLiteral(R"({"updateAvailable":false})");
+const QByteArray kNothingOffered = quorin::test::ReleaseAnswers::nothingOffered();
 
 QByteArray offer(bool required, qint64 build = 23)
 {
-    const QJsonObject action{
-        {QStringLiteral("type"), QStringLiteral("download")},
-        {QStringLiteral("url"), QStringLiteral("https://releases.example/quorin-desktop_1.0.9-23_amd64.deb")},
-        {QStringLiteral("filename"), QStringLiteral("quorin-desktop_1.0.9-23_amd64.deb")},
-        {QStringLiteral("size"), 297600},
-        {QStringLiteral("sha256"), QString(64, QLatin1Char('a'))},
-        {QStringLiteral("signatureType"), QStringLiteral("ed25519-sha256")},
-        {QStringLiteral("signingKeyID"), QStringLiteral("ed25519-0123456789abcdef")},
-        {QStringLiteral("detachedSignature"), QString::fromLatin1(QByteArray(64, '\x11').toBase64())}};
-    const QJsonObject answer{{QStringLiteral("updateAvailable"), true},
-                             {QStringLiteral("id"), 109023},
-                             {QStringLiteral("version"), QStringLiteral("1.0.9")},
-                             {QStringLiteral("buildNumber"), build},
-                             {QStringLiteral("releaseNotes"), QStringLiteral("Courses open faster.")},
-                             {QStringLiteral("minimumVersion"), QStringLiteral("1.0.0")},
-                             {QStringLiteral("updateRequired"), required},
-                             {QStringLiteral("action"), action}};
-    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    return quorin::test::ReleaseAnswers::encodedOffer(required, build);
 }
 
 QByteArray httpDate(const QDateTime &time)
@@ -181,7 +163,7 @@ private Q_SLOTS:
         QVERIFY(rest.isAuthenticated());
 
         // The first answer sets a cookie; the next check must not send it back.
-        answerWith(Response::json(kNothingOffered.toUtf8()).withHeader("Set-Cookie", "session=abc; Path=/"));
+        answerWith(Response::json(kNothingOffered).withHeader("Set-Cookie", "session=abc; Path=/"));
         const std::unique_ptr<UpdateController> controller = makeController();
         check(*controller);
         check(*controller);
@@ -247,8 +229,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("exact"); // false: the network layer's text, which names the status
 
         const QString required = QStringLiteral("Update response contains invalid required fields");
-        QTest::newRow("nothing offered") << Response::json(kNothingOffered.toUtf8()) << false
-                                         << UpdateController::UpToDate << QString() << true;
+        QTest::newRow("nothing offered")
+            << Response::json(kNothingOffered) << false << UpdateController::UpToDate << QString() << true;
         for (const bool recorded : {false, true}) {
             const UpdateController::State failed =
                 recorded ? UpdateController::OfflineGrace : UpdateController::Error;
@@ -335,7 +317,7 @@ private Q_SLOTS:
     void nothingOfferedRemovesTheRecord()
     {
         seedRecord(QStringLiteral("1.0.9"), 23, m_now.addSecs(3600));
-        answerWith(Response::json(kNothingOffered.toUtf8()));
+        answerWith(Response::json(kNothingOffered));
         const std::unique_ptr<UpdateController> controller = makeController();
         QCOMPARE(controller->state(), UpdateController::OfflineGrace);
         check(*controller);
@@ -601,7 +583,7 @@ private Q_SLOTS:
         seed();
         FixtureServer plain(FixtureServer::Transport::PlainHttp);
         QVERIFY(plain.listen());
-        plain.setResponse(kRoute, Response::json(kNothingOffered.toUtf8()));
+        plain.setResponse(kRoute, Response::json(kNothingOffered));
         answerWith(Response::redirect(plain.url(kRoute).toEncoded()));
         controller = makeController();
         check(*controller);
@@ -632,7 +614,7 @@ private Q_SLOTS:
         QCOMPARE(controller->state(), UpdateController::Required);
         QVERIFY(controller->required());
 
-        answerWith(Response::json(kNothingOffered.toUtf8()));
+        answerWith(Response::json(kNothingOffered));
         QStringList events;
         recordSignals(*controller, events);
         check(*controller);

@@ -1,3 +1,4 @@
+#include "tests/update/ReleaseAnswers.h"
 #include "testsupport/Ed25519Signer.h"
 #include "update/UpdatePolicy.h"
 
@@ -8,6 +9,7 @@
 #include <functional>
 
 using quorin::test::Ed25519Signer;
+using quorin::test::ReleaseAnswers;
 
 Q_DECLARE_METATYPE(UpdateCandidate)
 
@@ -15,34 +17,18 @@ namespace {
 
 const QByteArray kInstaller = QByteArray("installer bytes ").repeated(64);
 const QByteArray kInstallerDigest = QCryptographicHash::hash(kInstaller, QCryptographicHash::Sha256);
-const QString kKeyId = QStringLiteral("ed25519-0123456789abcdef");
-const QByteArray kSignature = QByteArray(64, '\x5a');
 
 using AnswerChange = std::function<void(QJsonObject &top, QJsonObject &action)>;
 
-// A valid download answer, changed by the row before it is written out.
+// The offer, changed by the row before it is written out.
 QByteArray answer(const AnswerChange &change = {})
 {
-    QJsonObject top{{QStringLiteral("updateAvailable"), true},
-                    {QStringLiteral("id"), 109023},
-                    {QStringLiteral("version"), QStringLiteral("1.0.9")},
-                    {QStringLiteral("buildNumber"), 23},
-                    {QStringLiteral("releaseNotes"), QStringLiteral("Faster start-up.")},
-                    {QStringLiteral("minimumVersion"), QStringLiteral("1.0.0")},
-                    {QStringLiteral("updateRequired"), false}};
-    QJsonObject action{
-        {QStringLiteral("type"), QStringLiteral("download")},
-        {QStringLiteral("url"), QStringLiteral("https://releases.example/q_1.0.9-23_amd64.deb")},
-        {QStringLiteral("filename"), QStringLiteral("q_1.0.9-23_amd64.deb")},
-        {QStringLiteral("size"), 1024},
-        {QStringLiteral("sha256"), QString::fromLatin1(kInstallerDigest.toHex())},
-        {QStringLiteral("signatureType"), QStringLiteral("ed25519-sha256")},
-        {QStringLiteral("signingKeyID"), kKeyId},
-        {QStringLiteral("detachedSignature"), QString::fromLatin1(kSignature.toBase64())}};
+    QJsonObject top = ReleaseAnswers::offer();
+    QJsonObject action = top.take(QStringLiteral("action")).toObject();
     if (change)
         change(top, action);
     top.insert(QStringLiteral("action"), action);
-    return QJsonDocument(top).toJson(QJsonDocument::Compact);
+    return ReleaseAnswers::encode(top);
 }
 
 // The same answer with one member's value written as raw JSON text, for numbers that a
@@ -56,23 +42,7 @@ QByteArray answerWithRawId(const QByteArray &rawId)
 
 UpdateCandidate expectedDownload(bool stable = true)
 {
-    UpdateCandidate candidate;
-    candidate.id = 109023;
-    candidate.version = QStringLiteral("1.0.9");
-    candidate.buildNumber = 23;
-    candidate.releaseNotes = QStringLiteral("Faster start-up.");
-    candidate.minimumVersion = QStringLiteral("1.0.0");
-    candidate.updateAvailable = true;
-    candidate.actionType = QStringLiteral("download");
-    candidate.url = QUrl(QStringLiteral("https://releases.example/q_1.0.9-23_amd64.deb"));
-    candidate.filename = QStringLiteral("q_1.0.9-23_amd64.deb");
-    candidate.size = 1024;
-    candidate.sha256 = kInstallerDigest;
-    candidate.signatureType = QStringLiteral("ed25519-sha256");
-    candidate.signingKeyID = kKeyId;
-    candidate.signature = kSignature;
-    candidate.stable = stable;
-    return candidate;
+    return ReleaseAnswers::expectedCandidate(stable);
 }
 
 // What a caller held before the parse: a failure must leave every field of it alone.
@@ -273,7 +243,7 @@ private Q_SLOTS:
             action.insert(QStringLiteral("size"), 0);
         }) << true << empty;
 
-        QString separatedHex = QString::fromLatin1(kInstallerDigest.toHex(':'));
+        QString separatedHex = QString::fromLatin1(ReleaseAnswers::installerDigest().toHex(':'));
         QTest::newRow("hex pairs split by colons")
             << answer([separatedHex](QJsonObject &, QJsonObject &action) {
                    action.insert(QStringLiteral("sha256"), separatedHex);
@@ -350,10 +320,11 @@ private Q_SLOTS:
         QTest::newRow("empty action")
             << answer([](QJsonObject &, QJsonObject &action) { action = QJsonObject(); }) << true << required;
 
-        QTest::newRow("63-byte signature") << inAction(QStringLiteral("detachedSignature"),
-                                                       QString::fromLatin1(kSignature.left(63).toBase64()))
-                                           << true << metadata;
-        QString starred = QString::fromLatin1(kSignature.toBase64());
+        QTest::newRow("63-byte signature")
+            << inAction(QStringLiteral("detachedSignature"),
+                        QString::fromLatin1(ReleaseAnswers::signature().left(63).toBase64()))
+            << true << metadata;
+        QString starred = QString::fromLatin1(ReleaseAnswers::signature().toBase64());
         starred[10] = QLatin1Char('*');
         QTest::newRow("signature with *")
             << inAction(QStringLiteral("detachedSignature"), starred) << true << metadata;
@@ -363,7 +334,8 @@ private Q_SLOTS:
         QTest::newRow("filename leaves its folder")
             << inAction(QStringLiteral("filename"), QStringLiteral("../x.deb")) << true << metadata;
         QTest::newRow("62 hex digits")
-            << inAction(QStringLiteral("sha256"), QString::fromLatin1(kInstallerDigest.toHex().left(62)))
+            << inAction(QStringLiteral("sha256"),
+                        QString::fromLatin1(ReleaseAnswers::installerDigest().toHex().left(62)))
             << true << metadata;
         QTest::newRow("upper-case key id")
             << inAction(QStringLiteral("signingKeyID"), QStringLiteral("ed25519-0123456789ABCDEF")) << true
