@@ -2,11 +2,11 @@
 #include "tests/update/ReleaseAnswers.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
+#include "testsupport/QmlTestSetup.h"
 #include "update/UpdateController.h"
 
 #include <QCoreApplication>
 #include <QJSEngine>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QSslConfiguration>
 #include <QtQuickTest>
@@ -46,16 +46,25 @@ private:
 };
 
 // Registers a real controller, pointed at a fixture release service, under the name and module the
-// interface imports, the way start-up registers the process-wide one.
-class Setup : public QObject
+// interface imports, the way start-up registers the process-wide one; the service itself is
+// "ReleaseService" of "Quorin.Testing".
+class Setup : public quorin::test::QmlTestSetup
 {
     Q_OBJECT
 
 public Q_SLOTS:
-    void applicationAvailable()
+    void cleanupTestCase()
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
-        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        registeredController = nullptr;
+        m_controller.reset();
+        m_service.reset();
+        m_server.reset();
+    }
+
+protected:
+    void registerControllers() override
+    {
+        QmlTestSetup::registerControllers();
         QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
         QSslConfiguration::setDefaultConfiguration(FixtureServer::clientConfiguration());
         m_keychain.installAsNative();
@@ -65,6 +74,7 @@ public Q_SLOTS:
         if (!m_server->listen())
             qFatal("The fixture release service cannot listen");
         m_service = std::make_unique<ReleaseService>(*m_server);
+        qmlRegisterSingletonInstance("Quorin.Testing", 1, 0, "ReleaseService", m_service.get());
 
         UpdateController::Configuration configuration;
         configuration.releaseBaseUrl = m_server->url();
@@ -75,19 +85,6 @@ public Q_SLOTS:
                 QJSEngine::setObjectOwnership(registeredController, QJSEngine::CppOwnership);
                 return registeredController;
             });
-    }
-
-    void qmlEngineAvailable(QQmlEngine *engine)
-    {
-        engine->rootContext()->setContextProperty(QStringLiteral("releaseService"), m_service.get());
-    }
-
-    void cleanupTestCase()
-    {
-        registeredController = nullptr;
-        m_controller.reset();
-        m_service.reset();
-        m_server.reset();
     }
 
 private:

@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Quorin.Controllers
+import Quorin.Testing
 
 TestCase {
     id: testCase
@@ -54,7 +55,7 @@ TestCase {
     }
 
     function test_optionalOffer() {
-        releaseService.answer("optional")
+        ReleaseService.answer("optional")
         checkAndWait(UpdateController.Available)
         compare(view.version, "1.0.9")
         compare(view.build, 23)
@@ -67,7 +68,7 @@ TestCase {
     }
 
     function test_requiredOffer() {
-        releaseService.answer("required")
+        ReleaseService.answer("required")
         checkAndWait(UpdateController.Required)
         compare(view.required, true)
         dismissedSpy.clear()
@@ -75,7 +76,7 @@ TestCase {
         compare(dismissedSpy.count, 0)
         verify(UpdateController.graceRemainingSeconds > 259000)
 
-        releaseService.answer("nothing")
+        ReleaseService.answer("nothing")
         checkAndWait(UpdateController.UpToDate)
         compare(view.required, false)
         compare(UpdateController.graceRemainingSeconds, 0)
