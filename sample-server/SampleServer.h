@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <optional>
 
 // The stand-in for the learning platform that the demo and manual testing run against: the REST
@@ -53,6 +54,10 @@ private:
     Response login(const Request &request);
     Response refresh(const Request &request);
     Response currentUser(const Request &request) const;
+    // The client configuration, asked before sign-in: the support link.
+    Response clientConfig(const Request &request) const;
+    // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
+    Response telegram(const Request &request);
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
@@ -73,6 +78,7 @@ private:
     qint64 m_installerSize = 0;
     QString m_signingKeyId;
     QByteArray m_installerSignature;
+    QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
     QString m_error;
     QString m_warning;
 };

@@ -1,9 +1,9 @@
 #include "testsupport/QmlTestSetup.h"
 
+#include "app/ProgramOwnership.h"
 #include "app/SettingsController.h"
 
 #include <QGuiApplication>
-#include <QJSEngine>
 #include <QPalette>
 #include <QQmlEngine>
 #include <QQmlExtensionPlugin>
@@ -40,12 +40,10 @@ void QmlTestSetup::qmlEngineAvailable(QQmlEngine *engine)
 void QmlTestSetup::registerControllers()
 {
     // The process-wide controller, never deleted by an engine: each test file has an engine of its own.
-    qmlRegisterSingletonType<SettingsController>(
-        "Quorin.Controllers", 1, 0, "SettingsController", [](QQmlEngine *, QJSEngine *) -> QObject * {
-            QObject *settings = SettingsController::instance();
-            QJSEngine::setObjectOwnership(settings, QJSEngine::CppOwnership);
-            return settings;
-        });
+    qmlRegisterSingletonType<SettingsController>("Quorin.Controllers", 1, 0, "SettingsController",
+                                                 [](QQmlEngine *, QJSEngine *) -> QObject * {
+                                                     return ownedByProgram(SettingsController::instance());
+                                                 });
 }
 
 } // namespace quorin::test

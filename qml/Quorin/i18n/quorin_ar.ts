@@ -47,6 +47,13 @@
     </message>
 </context>
 <context>
+    <name>SettingsController</name>
+    <message>
+        <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
+        <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
     <name>UpdateController</name>
     <message>
         <source>The release service URL is not secure.</source>
