@@ -66,7 +66,11 @@ TestCase {
         return [
             { tag: "UiPerformance.CourseReady", check: () => UiPerformance.CourseReady === 3 },
             { tag: "SettingsController.supportUrl",
-              check: () => SettingsController.supportUrl.startsWith("https://t.me/") }
+              check: () => SettingsController.supportUrl.startsWith("https://t.me/") },
+            { tag: "UpdateController.Required", check: () => UpdateController.Required === 7 },
+            { tag: "UpdateController.currentTarget",
+              check: () => /^linux\/[^\/]+\/direct\/deb$/.test(UpdateController.currentTarget) },
+            { tag: "UpdateController.storeBuild", check: () => UpdateController.storeBuild === false }
         ]
     }
 
