@@ -78,7 +78,7 @@ private:
     qint64 m_installerSize = 0;
     QString m_signingKeyId;
     QByteArray m_installerSignature;
-    QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
+    QSet<QString> m_telegramUnlinked; // user ids whose Telegram link was removed
     QString m_error;
     QString m_warning;
 };

@@ -78,7 +78,8 @@ void checkAnswer(const QByteArray &body, bool stable)
     QString error;
     if (!UpdatePolicy::parseResponse(body, stable, candidate, &error)) {
         require(candidate == prefilled());
-        require(error == UpdatePolicy::InvalidJsonError || error == UpdatePolicy::InvalidRequiredFieldsError ||
+        require(error == UpdatePolicy::InvalidJsonError ||
+                error == UpdatePolicy::InvalidRequiredFieldsError ||
                 error == UpdatePolicy::InvalidDownloadMetadataError);
         return;
     }
