@@ -1,19 +1,14 @@
 #include "sample-server/SampleServer.h"
 
-#include "testsupport/Ed25519Signer.h"
 #include "testsupport/JwtMaker.h"
-#include "update/UpdatePolicy.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QRandomGenerator>
 #include <QTextStream>
-#include <QUrlQuery>
 
 namespace {
 
@@ -37,14 +32,6 @@ QString bearerToken(const quorin::test::FixtureServer::Request &request)
     return QString::fromUtf8(authorization.mid(7)).trimmed();
 }
 
-// An HTTP date, as every answer of the release service carries one.
-QByteArray httpDate()
-{
-    return QLocale::c()
-        .toString(QDateTime::currentDateTimeUtc(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
-        .toLatin1();
-}
-
 QString randomToken()
 {
     QByteArray bytes(24, Qt::Uninitialized);
@@ -57,6 +44,9 @@ QString randomToken()
 SampleServer::SampleServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_learningRoutes(options.dataFolder, options.mediaFolder,
+                       [this](const Request &request) { return userForAccessToken(request); })
+    , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -68,8 +58,13 @@ bool SampleServer::start()
         m_error = QStringLiteral("no account.json in %1").arg(m_options.dataFolder);
         return false;
     }
-    if (!prepareRelease())
+    m_profile.load(readData(QStringLiteral("me.json")),
+                   readData(QStringLiteral("account.json")).value(QStringLiteral("password")).toString(),
+                   readData(QStringLiteral("institutions.json")));
+    if (!m_releases.prepare()) {
+        m_error = m_releases.errorString();
         return false;
+    }
     addRoutes();
     if (!m_server.listen(m_options.port)) {
         m_error = QStringLiteral("cannot listen on port %1").arg(m_options.port);
@@ -92,15 +87,18 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+    m_server.setHandler(apiPath("users/me/change-password"),
+                        [this](const Request &request) { return changePassword(request); });
+    m_server.setHandler(apiPath("institutions"),
+                        [this](const Request &request) { return institutions(request); });
     m_server.setHandler(apiPath("desktop/client-config"),
                         [this](const Request &request) { return clientConfig(request); });
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
+    m_learningRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
-    m_server.serveDirectory(QStringLiteral("/releases/"), m_options.releaseFolder);
-    m_server.setHandler(QStringLiteral("/v2/releases/latest"),
-                        [this](const Request &request) { return latestRelease(request); });
+    m_releases.addTo(m_server);
 }
 
 QJsonObject SampleServer::issueTokens(const QString &userId)
@@ -124,8 +122,7 @@ SampleServer::Response SampleServer::login(const Request &request)
     const QJsonObject account = readData(QStringLiteral("account.json"));
     const bool matches = body.value(QStringLiteral("mobileNumber")).toString() ==
                              account.value(QStringLiteral("mobileNumber")).toString() &&
-                         body.value(QStringLiteral("password")).toString() ==
-                             account.value(QStringLiteral("password")).toString();
+                         body.value(QStringLiteral("password")).toString() == m_profile.password();
     if (!matches)
         return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
     return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
@@ -157,13 +154,43 @@ QString SampleServer::userForAccessToken(const Request &request) const
     return expiry > QDateTime::currentSecsSinceEpoch() ? userId : QString();
 }
 
-SampleServer::Response SampleServer::currentUser(const Request &request) const
+SampleServer::Response SampleServer::currentUser(const Request &request)
+{
+    const QString userId = userForAccessToken(request);
+    if (userId.isEmpty())
+        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method == "GET")
+        return m_profile.profile();
+    if (request.method == "PATCH")
+        return m_profile.update(request.body);
+    if (request.method == "DELETE") {
+        // The sample account itself stays, so the demo can sign in again.
+        endSessions(userId);
+        return Response(204);
+    }
+    return Response(405);
+}
+
+SampleServer::Response SampleServer::changePassword(const Request &request)
 {
     if (userForAccessToken(request).isEmpty())
         return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method != "POST")
+        return Response(405);
+    return m_profile.changePassword(request.body);
+}
+
+SampleServer::Response SampleServer::institutions(const Request &request) const
+{
     if (request.method != "GET")
         return Response(405);
-    return Response::json(compact(readData(QStringLiteral("me.json"))));
+    return m_profile.institutions();
+}
+
+void SampleServer::endSessions(const QString &userId)
+{
+    for (QHash<QString, QString> *tokens : {&m_accessTokens, &m_refreshTokens})
+        tokens->removeIf([&userId](const auto &token) { return token.value() == userId; });
 }
 
 SampleServer::Response SampleServer::clientConfig(const Request &request) const
@@ -222,94 +249,6 @@ SampleServer::Response SampleServer::collectLogs(const Request &request)
             R"({"error":"bad-shape","message":"Expected resourceLogs/scopeLogs/logRecords"})", 400);
     QTextStream(stdout) << "telemetry: " << *records << " log records" << Qt::endl;
     return Response::json("{}");
-}
-
-std::optional<SampleServer::ReleaseMode> SampleServer::releaseModeFromName(const QString &name)
-{
-    if (name == QLatin1String("optional"))
-        return ReleaseMode::Optional;
-    if (name == QLatin1String("required"))
-        return ReleaseMode::Required;
-    if (name == QLatin1String("none"))
-        return ReleaseMode::None;
-    return std::nullopt;
-}
-
-// Reads the offer, hashes the installer and signs its digest once, at start.
-bool SampleServer::prepareRelease()
-{
-    m_release = readData(QStringLiteral("release.json"));
-    const QString filename = m_release.value(QStringLiteral("filename")).toString();
-    QFile installer(QDir(m_options.releaseFolder).filePath(filename));
-    if (filename.isEmpty() || !installer.open(QIODevice::ReadOnly)) {
-        m_error = QStringLiteral("no release installer %1 in %2").arg(filename, m_options.releaseFolder);
-        return false;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&installer);
-    m_installerDigest = hash.result();
-    m_installerSize = installer.size();
-
-    std::optional<quorin::test::Ed25519Signer> signer =
-        quorin::test::Ed25519Signer::fromPemFile(m_options.signingKeyFile);
-    if (!signer) {
-        m_warning = QStringLiteral("no Ed25519 key in %1; a throwaway key signs the release, which the "
-                                   "client's keyring will not accept")
-                        .arg(m_options.signingKeyFile);
-        signer = quorin::test::Ed25519Signer::generate();
-    }
-    m_signingKeyId = signer->keyId();
-    m_installerSignature = signer->sign(m_installerDigest);
-    return true;
-}
-
-QJsonObject SampleServer::releaseOffer() const
-{
-    const QString filename = m_release.value(QStringLiteral("filename")).toString();
-    QJsonObject offer = m_release;
-    offer.remove(QStringLiteral("filename"));
-    offer.insert(QStringLiteral("updateAvailable"), true);
-    offer.insert(QStringLiteral("updateRequired"), m_options.releaseMode == ReleaseMode::Required);
-    offer.insert(
-        QStringLiteral("action"),
-        QJsonObject{
-            {QStringLiteral("type"), QStringLiteral("download")},
-            {QStringLiteral("url"), m_server.url(QStringLiteral("/releases/") + filename).toString()},
-            {QStringLiteral("filename"), filename},
-            {QStringLiteral("size"), m_installerSize},
-            {QStringLiteral("sha256"), QString::fromLatin1(m_installerDigest.toHex())},
-            {QStringLiteral("signatureType"), QStringLiteral("ed25519-sha256")},
-            {QStringLiteral("signingKeyID"), m_signingKeyId},
-            {QStringLiteral("detachedSignature"), QString::fromLatin1(m_installerSignature.toBase64())}});
-    return offer;
-}
-
-SampleServer::Response SampleServer::latestRelease(const Request &request) const
-{
-    const auto dated = [](Response response) { return response.withHeader("Date", httpDate()); };
-    if (request.method != "GET")
-        return dated(Response(405));
-    const QUrlQuery query = request.queryItems();
-    const bool knownTarget =
-        query.queryItemValue(QStringLiteral("product")) == QLatin1String("quorin-desktop") &&
-        query.queryItemValue(QStringLiteral("platform")) == QLatin1String("linux") &&
-        query.queryItemValue(QStringLiteral("packageType")) == QLatin1String("deb");
-    if (!knownTarget)
-        return dated(Response::json(
-            R"({"error":"unsupported-target","message":"This service has releases of quorin-desktop for linux as deb only"})",
-            400));
-
-    UpdateCandidate offered;
-    offered.version = m_release.value(QStringLiteral("version")).toString();
-    offered.buildNumber = m_release.value(QStringLiteral("buildNumber")).toInteger();
-    bool buildRead = false;
-    const qint64 currentBuild =
-        query.queryItemValue(QStringLiteral("currentBuildNumber")).toLongLong(&buildRead);
-    const bool clientIsOlder = UpdatePolicy::isNewer(
-        offered, query.queryItemValue(QStringLiteral("currentVersion")), buildRead ? currentBuild : 0);
-    if (m_options.releaseMode == ReleaseMode::None || !clientIsOlder)
-        return dated(Response::json(R"({"updateAvailable": false})"));
-    return dated(Response::json(compact(releaseOffer())));
 }
 
 void SampleServer::logRequest(const Request &request) const

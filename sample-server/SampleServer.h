@@ -1,5 +1,8 @@
 #pragma once
 
+#include "sample-server/SampleLearningRoutes.h"
+#include "sample-server/SampleProfile.h"
+#include "sample-server/SampleReleaseService.h"
 #include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
 
@@ -18,8 +21,7 @@ class SampleServer : public QObject
     Q_OBJECT
 
 public:
-    // What the release service offers: the sample release as optional, as required, or nothing.
-    enum class ReleaseMode { Optional, Required, None };
+    using ReleaseMode = SampleReleaseService::Mode;
 
     struct Options
     {
@@ -34,16 +36,13 @@ public:
         QString signingKeyFile = quorin::test::FixturePaths::updateSigningKeyFile();
     };
 
-    // "optional", "required" or "none".
-    [[nodiscard]] static std::optional<ReleaseMode> releaseModeFromName(const QString &name);
-
     explicit SampleServer(const Options &options, QObject *parent = nullptr);
 
     [[nodiscard]] bool start();
     [[nodiscard]] QString errorString() const { return m_error; }
     [[nodiscard]] QUrl baseUrl() const { return m_server.url(); }
     // Set when the signing key could not be read and a throwaway key signs instead.
-    [[nodiscard]] QString warningString() const { return m_warning; }
+    [[nodiscard]] QString warningString() const { return m_releases.warningString(); }
 
 private:
     using Request = quorin::test::FixtureServer::Request;
@@ -53,7 +52,11 @@ private:
     void addRoutes();
     Response login(const Request &request);
     Response refresh(const Request &request);
-    Response currentUser(const Request &request) const;
+    // The profile: GET reads it, PATCH edits it, DELETE deletes the account (ending its sessions).
+    Response currentUser(const Request &request);
+    Response changePassword(const Request &request);
+    Response institutions(const Request &request) const;
+    void endSessions(const QString &userId);
     // The client configuration, asked before sign-in: the support link.
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
@@ -61,24 +64,17 @@ private:
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
-    // The release service: the latest release for the client's target and version.
-    [[nodiscard]] bool prepareRelease();
-    [[nodiscard]] Response latestRelease(const Request &request) const;
-    [[nodiscard]] QJsonObject releaseOffer() const;
     [[nodiscard]] QJsonObject issueTokens(const QString &userId);
     [[nodiscard]] QString userForAccessToken(const Request &request) const;
     void logRequest(const Request &request) const;
 
     Options m_options;
     quorin::test::FixtureServer m_server;
+    SampleLearningRoutes m_learningRoutes;
+    SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
-    QJsonObject m_release;                   // release.json
-    QByteArray m_installerDigest;
-    qint64 m_installerSize = 0;
-    QString m_signingKeyId;
-    QByteArray m_installerSignature;
-    QSet<QString> m_telegramUnlinked; // user ids whose Telegram link was removed
+    QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
+    SampleProfile m_profile;
     QString m_error;
-    QString m_warning;
 };

@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     parser.addOptions({port, data, media, lifetime, releaseMode, releases, signingKey});
     parser.process(application);
     const std::optional<SampleServer::ReleaseMode> mode =
-        SampleServer::releaseModeFromName(parser.value(releaseMode));
+        SampleReleaseService::modeFromName(parser.value(releaseMode));
     if (!mode) {
         QTextStream(stderr) << "quorin-sample-server: --release-mode takes optional, required or none"
                             << Qt::endl;

@@ -3,6 +3,8 @@
 #include "app/Endpoints.h"
 #include "app/PreferencesStore.h"
 #include "net/InstallationIdentity.h"
+#include "net/MediaFetch.h"
+#include "net/MediaUrlRules.h"
 #include "update/UpdatePolicy.h"
 
 #include <QCoreApplication>
@@ -12,7 +14,6 @@
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QSettings>
@@ -114,7 +115,8 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
 {
     if (!m_currentTime)
         m_currentTime = [] { return QDateTime::currentDateTimeUtc(); };
-    // The network layer never follows a redirect from HTTPS to plain HTTP.
+    // Requests go through MediaFetch, which follows redirects itself; anything else sent here
+    // would still never follow one from HTTPS to plain HTTP.
     m_updateNetwork->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     m_updateNetwork->setCookieJar(new DiscardingCookieJar(m_updateNetwork));
 
@@ -149,7 +151,14 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     }
 }
 
-UpdateController::~UpdateController() = default;
+UpdateController::~UpdateController()
+{
+    // The requests go with the controller's children; none may report to it on the way.
+    for (const QPointer<quorin::MediaFetch> &fetch : std::as_const(m_discoveryFetches)) {
+        if (fetch)
+            disconnect(fetch, nullptr, this, nullptr);
+    }
+}
 
 UpdateController *UpdateController::instance()
 {
@@ -302,41 +311,57 @@ void UpdateController::requestChannel(const QString &channel)
     }
     QNetworkRequest request(url);
     request.setTransferTimeout(m_transferTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("quorin-desktop/%1").arg(QCoreApplication::applicationVersion()));
-    QNetworkReply *reply = m_updateNetwork->get(request);
-    m_discoveryReplies.append(reply);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, channel] { finishRequest(reply, channel); });
+    // The helper follows each redirect itself, after checking the target, so a refused target
+    // is never asked.
+    auto *fetch = new quorin::MediaFetch(m_updateNetwork, request, this);
+    fetch->setRedirectRule([](const QUrl &from, const QUrl &to, bool carriesBearer) {
+        return UpdatePolicy::validHttpsUrl(to) &&
+               quorin::MediaUrlRules::allowRedirect(from, to, carriesBearer);
+    });
+    m_discoveryFetches.append(fetch);
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [this, fetch, channel] { finishRequest(fetch, channel); });
+    fetch->start();
 }
 
-void UpdateController::finishRequest(QNetworkReply *reply, const QString &channel)
+// Every ending but an accepted answer has a text: an ending read as "nothing offered" would lift
+// a recorded required release.
+QString UpdateController::failureText(const quorin::MediaFetch &fetch)
 {
-    reply->deleteLater();
-    m_discoveryReplies.removeAll(reply);
+    switch (fetch.ending()) {
+    case quorin::MediaFetch::Ending::RedirectRefused:
+        return insecureServiceText();
+    case quorin::MediaFetch::Ending::TimedOut:
+        return timedOutText();
+    default:
+        break;
+    }
+    // An answer other than 200 without a network error has the network layer's default text.
+    return fetch.errorString().isEmpty() ? QStringLiteral("Unknown error") : fetch.errorString();
+}
+
+void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &channel)
+{
+    fetch->deleteLater();
+    m_discoveryFetches.removeAll(fetch);
     if (m_pendingRequests < 1)
         return; // cancelled by the controller after the discovery ended
 
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && status == 200) {
+    const bool accepted =
+        fetch->ending() == quorin::MediaFetch::Ending::Completed && fetch->httpStatus() == 200;
+    if (!accepted) {
+        m_errorMessage = failureText(*fetch);
+    } else {
         UpdateCandidate parsed;
         QString error;
-        if (UpdatePolicy::parseResponse(reply->readAll(), channel == kStableChannel, parsed, &error)) {
+        if (UpdatePolicy::parseResponse(fetch->readAll(), channel == kStableChannel, parsed, &error)) {
             m_discoveredCandidate = parsed;
-            observeTime(serverDate(reply->rawHeader("Date")));
+            observeTime(serverDate(fetch->rawHeader("Date")));
         } else {
             m_errorMessage = error;
         }
-    } else if (reply->error() == QNetworkReply::InsecureRedirectError) {
-        m_errorMessage = insecureServiceText();
-    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
-        // Nothing else cancels a discovery request while the discovery runs: the transfer
-        // time-out ended it. Read as success it would lift a recorded required release.
-        m_errorMessage = timedOutText();
-    } else {
-        m_errorMessage = reply->errorString();
-        if (m_errorMessage.isEmpty())
-            m_errorMessage = QStringLiteral("Unknown error");
     }
     if (--m_pendingRequests == 0)
         finishDiscovery();
@@ -354,10 +379,11 @@ void UpdateController::discoveryTimedOut()
     // Ended first: cancelling a request reports its completion at once, and that completion
     // must find the discovery over.
     m_pendingRequests = 0;
-    const QList<QPointer<QNetworkReply>> running = std::exchange(m_discoveryReplies, {});
-    for (const QPointer<QNetworkReply> &reply : running) {
-        if (reply && reply != m_downloadReply)
-            reply->abort();
+    // Only discovery requests are held here; an installer download in progress goes on.
+    const QList<QPointer<quorin::MediaFetch>> running = std::exchange(m_discoveryFetches, {});
+    for (const QPointer<quorin::MediaFetch> &fetch : running) {
+        if (fetch && fetch != m_downloadReply)
+            fetch->abort();
     }
     m_discoveryTimer->stop();
     applyOfflineEnforcement(timedOutText());

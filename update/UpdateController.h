@@ -11,9 +11,12 @@
 #include <functional>
 #include <memory>
 
+namespace quorin {
+class MediaFetch;
+}
+
 class QCryptographicHash;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QSaveFile;
 class QSettings;
 class QTimer;
@@ -127,7 +130,8 @@ private:
     void beginCheck();
     void requestChannel(const QString &channel);
     [[nodiscard]] QUrl discoveryUrl(const QString &channel) const;
-    void finishRequest(QNetworkReply *reply, const QString &channel);
+    void finishRequest(quorin::MediaFetch *fetch, const QString &channel);
+    [[nodiscard]] static QString failureText(const quorin::MediaFetch &fetch);
     void discoveryFailed(const QString &text);
     void discoveryTimedOut();
     void finishDiscovery();
@@ -156,7 +160,7 @@ private:
     QDateTime m_requiredDeadline; // UTC; invalid when no required release is recorded
     QNetworkAccessManager *m_updateNetwork = nullptr;
     // The installer download fills these.
-    QPointer<QNetworkReply> m_downloadReply;
+    QPointer<quorin::MediaFetch> m_downloadReply;
     std::unique_ptr<QSaveFile> m_saveFile;
     std::unique_ptr<QCryptographicHash> m_downloadHash;
     qint64 m_receivedBytes = 0;
@@ -168,5 +172,5 @@ private:
     std::function<QDateTime()> m_currentTime;
     int m_transferTimeoutMs;
     // The discovery requests in flight, cancelled together when the discovery times out.
-    QList<QPointer<QNetworkReply>> m_discoveryReplies;
+    QList<QPointer<quorin::MediaFetch>> m_discoveryFetches;
 };

@@ -593,6 +593,75 @@ private Q_SLOTS:
         QCOMPARE(plain.totalRequestCount(), 0);
     }
 
+    void redirectTargets_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("another https origin") << QStringLiteral("other") << true;
+        QTest::newRow("plain http") << QStringLiteral("plain") << false;
+        QTest::newRow("user information") << QStringLiteral("user") << false;
+        QTest::newRow("loopback address literal") << QStringLiteral("loopback") << false;
+    }
+
+    void redirectTargets()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, followed);
+        FixtureServer other;
+        FixtureServer plain(FixtureServer::Transport::PlainHttp);
+        QVERIFY(other.listen());
+        QVERIFY(plain.listen());
+        const QString landing = QStringLiteral("/landing");
+        other.setResponse(landing, Response::json(offer(false)));
+        plain.setResponse(landing, Response::json(offer(false)));
+        QUrl location = other.url(landing);
+        if (target == QLatin1String("plain"))
+            location = plain.url(landing);
+        else if (target == QLatin1String("user"))
+            location.setUserName(QStringLiteral("u"));
+        else if (target == QLatin1String("loopback"))
+            location.setHost(QStringLiteral("127.0.0.1"));
+        answerWith(Response::redirect(location.toEncoded()));
+
+        const std::unique_ptr<UpdateController> controller = makeController();
+        check(*controller);
+        if (followed) {
+            QCOMPARE(controller->state(), UpdateController::Available);
+            QCOMPARE(other.requestCount(landing), 1);
+            QVERIFY(!other.requests(landing).first().hasHeader("Authorization"));
+            return;
+        }
+        QCOMPARE(controller->state(), UpdateController::Error);
+        QCOMPARE(controller->errorMessage(), QStringLiteral("The release service URL is not secure."));
+        QCOMPARE(other.totalRequestCount() + plain.totalRequestCount(), 0);
+    }
+
+    void redirectChainLength_data()
+    {
+        QTest::addColumn<int>("redirects");
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("five") << 5 << true;
+        QTest::newRow("six") << 6 << false;
+    }
+
+    void redirectChainLength()
+    {
+        QFETCH(int, redirects);
+        QFETCH(bool, followed);
+        const auto hop = [](int index) { return QStringLiteral("/hop%1").arg(index); };
+        answerWith(Response::redirect(hop(1).toLatin1()));
+        for (int index = 1; index < redirects; ++index)
+            m_server->setResponse(hop(index), Response::redirect(hop(index + 1).toLatin1()));
+        m_server->setResponse(hop(redirects), Response::json(offer(false)));
+
+        const std::unique_ptr<UpdateController> controller = makeController();
+        check(*controller);
+        for (int index = 1; index < redirects; ++index)
+            QCOMPARE(m_server->requestCount(hop(index)), 1);
+        QCOMPARE(m_server->requestCount(hop(redirects)), followed ? 1 : 0);
+        QCOMPARE(controller->state(), followed ? UpdateController::Available : UpdateController::Error);
+    }
+
     void nothingOfferedLiftsTheRequirement_data()
     {
         QTest::addColumn<bool>("enforcedOffline");
