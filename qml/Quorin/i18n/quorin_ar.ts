@@ -62,6 +62,35 @@
     </message>
 </context>
 <context>
+    <name>QuorinBackIconButton</name>
+    <message>
+        <source>Back</source>
+        <translation>رجوع</translation>
+    </message>
+    <message>
+        <source>Go back</source>
+        <translation>العودة إلى الخلف</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinButton</name>
+    <message>
+        <source>Quorin button</source>
+        <translation>زر Quorin</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinTextField</name>
+    <message>
+        <source>Hide password</source>
+        <translation>إخفاء كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Show password</source>
+        <translation>إظهار كلمة المرور</translation>
+    </message>
+</context>
+<context>
     <name>SettingsController</name>
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
