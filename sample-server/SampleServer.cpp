@@ -46,6 +46,7 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_options(options)
     , m_learningRoutes(options.dataFolder, options.mediaFolder,
                        [this](const Request &request) { return userForAccessToken(request); })
+    , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -60,6 +61,10 @@ bool SampleServer::start()
     m_profile.load(readData(QStringLiteral("me.json")),
                    readData(QStringLiteral("account.json")).value(QStringLiteral("password")).toString(),
                    readData(QStringLiteral("institutions.json")));
+    if (!m_releases.prepare()) {
+        m_error = m_releases.errorString();
+        return false;
+    }
     addRoutes();
     if (!m_server.listen(m_options.port)) {
         m_error = QStringLiteral("cannot listen on port %1").arg(m_options.port);
@@ -98,6 +103,7 @@ void SampleServer::addRoutes()
     m_learningRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
+    m_releases.addTo(m_server);
 }
 
 QJsonObject SampleServer::issueTokens(const QString &userId)

@@ -2,6 +2,8 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleReleaseService.h"
+#include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
 
 #include <QHash>
@@ -11,19 +13,27 @@
 #include <optional>
 
 // The stand-in for the learning platform that the demo and manual testing run against: the REST
-// API with one sample account, a media origin serving the generated fixtures, and the
-// telemetry collector. Its answers come from the JSON files of the data folder.
+// API with one sample account, a media origin serving the generated fixtures, the release
+// service with its signed sample installer, and the telemetry collector. Its answers come from
+// the JSON files of the data folder.
 class SampleServer : public QObject
 {
     Q_OBJECT
 
 public:
+    using ReleaseMode = SampleReleaseService::Mode;
+
     struct Options
     {
         quint16 port = 8443;
         QString dataFolder;
         QString mediaFolder;
         qint64 accessTokenLifetimeSeconds = 900;
+        ReleaseMode releaseMode = ReleaseMode::Optional;
+        // Served below "/releases/"; holds the installer named by release.json.
+        QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
+        // The PEM private key that signs the installer's digest.
+        QString signingKeyFile = quorin::test::FixturePaths::updateSigningKeyFile();
     };
 
     explicit SampleServer(const Options &options, QObject *parent = nullptr);
@@ -31,6 +41,8 @@ public:
     [[nodiscard]] bool start();
     [[nodiscard]] QString errorString() const { return m_error; }
     [[nodiscard]] QUrl baseUrl() const { return m_server.url(); }
+    // Set when the signing key could not be read and a throwaway key signs instead.
+    [[nodiscard]] QString warningString() const { return m_releases.warningString(); }
 
 private:
     using Request = quorin::test::FixtureServer::Request;
@@ -64,6 +76,7 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed

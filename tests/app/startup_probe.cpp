@@ -113,7 +113,7 @@ int main(int argc, char *argv[])
             return; // the failure path ends the run
         // Queued after the update check, so it sees the check's first turn.
         QTimer::singleShot(0, qApp, [] {
-            report("startup_checks", UpdateController::instance()->startupCheckCount());
+            report("update_state", int(UpdateController::instance()->state()));
             QCoreApplication::quit();
         });
     });

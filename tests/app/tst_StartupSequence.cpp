@@ -147,7 +147,8 @@ private Q_SLOTS:
         QCOMPARE(run.reports.value(QStringLiteral("ui_language")), QStringLiteral("en"));
         QCOMPARE(run.reports.value(QStringLiteral("reduced_motion")), QStringLiteral("false"));
         QCOMPARE(run.reports.value(QStringLiteral("controllers_shared")), QStringLiteral("true"));
-        QCOMPARE(run.reports.value(QStringLiteral("startup_checks")), QStringLiteral("1"));
+        // 1, Checking: the first release check has begun and waits for its answer.
+        QCOMPARE(run.reports.value(QStringLiteral("update_state")), QStringLiteral("1"));
 
         const auto &records = run.records;
         QVERIFY2(inOrder(records, {QStringLiteral("diagnostics_started"), QStringLiteral("startup"),
@@ -311,7 +312,7 @@ private Q_SLOTS:
         QVERIFY(run.finished);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 255);
-        QVERIFY(!run.reports.contains(QStringLiteral("startup_checks")));
+        QVERIFY(!run.reports.contains(QStringLiteral("update_state")));
 
         const auto &records = run.records;
         QVERIFY2(inOrder(records, {QStringLiteral("root_created"), QStringLiteral("root_creation_failed"),

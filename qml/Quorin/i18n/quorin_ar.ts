@@ -116,6 +116,21 @@
     </message>
 </context>
 <context>
+    <name>UpdateController</name>
+    <message>
+        <source>The release service URL is not secure.</source>
+        <translation>عنوان خدمة الإصدارات غير آمن.</translation>
+    </message>
+    <message>
+        <source>The update service timed out.</source>
+        <translation>انتهت مهلة الاتصال بخدمة التحديثات.</translation>
+    </message>
+    <message>
+        <source>The required-update grace period has expired.</source>
+        <translation>انتهت مهلة السماح للتحديث الإلزامي.</translation>
+    </message>
+</context>
+<context>
     <name>UserIdentityController</name>
     <message>
         <source>Your session has expired. Please sign in again.</source>
