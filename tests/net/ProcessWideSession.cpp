@@ -4,12 +4,14 @@
 #include "app/PreferencesStore.h"
 #include "net/UserIdentityController.h"
 #include "testsupport/JwtMaker.h"
+#include "testsupport/LogRecorder.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
+#include <algorithm>
 
 namespace quorin::test {
 
@@ -103,6 +105,21 @@ FixtureServer::Response ProcessWideSession::held(FixtureServer::Response respons
 {
     response.held = true;
     return response;
+}
+
+bool ProcessWideSession::releaseAndAwaitHandOver(const QString &relativePath)
+{
+    const LogRecorder log;
+    release(relativePath);
+    // The pipeline logs each answer just before it hands it over, on the same turn.
+    return QTest::qWaitFor(
+        [&] {
+            const QList<LogRecorder::Record> records = log.withEvent(QStringLiteral("request_complete"));
+            return std::any_of(records.cbegin(), records.cend(), [&](const LogRecorder::Record &record) {
+                return record.field(QStringLiteral("endpoint")) == relativePath;
+            });
+        },
+        10000);
 }
 
 QByteArray ProcessWideSession::accessTokenFor(const QString &userId)

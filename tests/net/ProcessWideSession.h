@@ -49,6 +49,10 @@ public:
                                                          const QString &relativePath) const;
     // The answer, sent only when release() is called for its path.
     [[nodiscard]] static FixtureServer::Response held(FixtureServer::Response response);
+    // Releases the held answer of the path and waits until the pipeline has handed it to its
+    // callback; true when it did. Installs its own log sink meanwhile, so not for a test that
+    // holds a LogRecorder.
+    [[nodiscard]] bool releaseAndAwaitHandOver(const QString &relativePath);
 
     // An access token for the user, valid for an hour; an empty id gives a token naming nobody.
     [[nodiscard]] static QByteArray accessTokenFor(const QString &userId);
