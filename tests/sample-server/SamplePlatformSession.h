@@ -1,51 +1,41 @@
 #pragma once
 
-#include "net/NetworkManager.h"
 #include "sample-server/SampleServer.h"
-#include "testsupport/InMemoryKeychain.h"
 
-#include <QByteArray>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
+#include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <QVariantList>
 #include <memory>
 
 namespace quorin::test {
 
-// What the tests of the sample platform's routes share: a fresh platform on a free port for every
-// test (what it keeps lives in its memory), a client signed in with the sample account over an
-// in-memory keychain, and plain requests that bypass the client.
+// What the tests of the sample platform's routes share: the platform on a free port over the
+// sample data and the media fixtures, trusted by every client of the process.
 class SamplePlatformSession
 {
 public:
-    struct Answer
-    {
-        int status = -1;
-        QByteArray contentType;
-        QByteArray body;
-    };
+    static inline const QString kNumber = QStringLiteral("+201012345678");
+    static inline const QString kPassword = QStringLiteral("quorin-demo");
 
-    // Once per test program: the application's identity, trust in the test authority, and the
-    // in-memory keychain behind CredentialStore::createNative().
-    void initTestCase();
-    // Before every test: a new platform and a new client, signed in.
-    void init();
-    void cleanup();
+    // Trusts the test authority and starts the platform; false (with the reason in errorString())
+    // when it cannot start.
+    [[nodiscard]] bool start();
+    [[nodiscard]] QString errorString() const { return m_platform ? m_platform->errorString() : QString(); }
+    // The REST root, ending in "/api/v1/".
+    [[nodiscard]] QUrl apiBase() const;
+    // Points the process-wide client at the platform; before anything calls NetworkManager::instance().
+    void useForProcessWideClient() const;
 
-    [[nodiscard]] SampleServer &platform() { return *m_platform; }
-    [[nodiscard]] NetworkManager &network() { return *m_manager; }
-    [[nodiscard]] QUrl apiUrl(const QString &path) const;
-    // The signed-in client's "Authorization" value.
-    [[nodiscard]] QByteArray accessToken() const;
-    // One request outside the client; a body is sent as JSON.
-    [[nodiscard]] Answer fetch(const QByteArray &method, const QUrl &url, const QByteArray &authorization,
-                               const QJsonObject &body = {});
+    // Signs the process-wide client in with the sample number; true on loginSuccess, false on
+    // loginFailed or no answer.
+    [[nodiscard]] static bool signIn(const QString &password);
+
+    // The "id" of each institution or year record, in order.
+    [[nodiscard]] static QStringList idsOf(const QVariantList &records);
 
 private:
-    InMemoryKeychain m_keychain;
     std::unique_ptr<SampleServer> m_platform;
-    std::unique_ptr<NetworkManager> m_manager;
-    QNetworkAccessManager m_network;
 };
 
 } // namespace quorin::test

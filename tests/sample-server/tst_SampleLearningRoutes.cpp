@@ -2,15 +2,23 @@
 #include "learning/NotificationsController.h"
 #include "net/NetworkManager.h"
 #include "tests/sample-server/SamplePlatformSession.h"
+#include "testsupport/InMemoryKeychain.h"
 
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
 namespace {
 
-using Answer = quorin::test::SamplePlatformSession::Answer;
+struct Answer
+{
+    int status = -1;
+    QByteArray contentType;
+    QByteArray body;
+};
 
 // Every content item of a section tree, depth first, with the depth of its section.
 void collectItems(const QVariantList &sections, int depth, QList<QPair<int, QVariantMap>> &items)
@@ -32,20 +40,63 @@ class tst_SampleLearningRoutes : public QObject
     Q_OBJECT
 
 private:
-    quorin::test::SamplePlatformSession m_session;
+    quorin::test::InMemoryKeychain m_keychain;
+    std::unique_ptr<quorin::test::SamplePlatformSession> m_platform;
+    std::unique_ptr<NetworkManager> m_manager;
+    QNetworkAccessManager m_network;
 
-    [[nodiscard]] QUrl apiUrl(const QString &path) const { return m_session.apiUrl(path); }
-    [[nodiscard]] QByteArray accessToken() const { return m_session.accessToken(); }
+    [[nodiscard]] QUrl apiUrl(const QString &path) const
+    {
+        return m_platform->apiBase().resolved(QUrl(path));
+    }
+
+    [[nodiscard]] QByteArray accessToken() const
+    {
+        return m_manager->mediaAuthenticationSnapshot().authorization;
+    }
+
     Answer fetch(const QByteArray &method, const QUrl &url, const QByteArray &authorization)
     {
-        return m_session.fetch(method, url, authorization);
+        QNetworkRequest request(url);
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        if (!finished.wait(10000))
+            return {};
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), reply->readAll()};
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_session.initTestCase(); }
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        m_keychain.installAsNative();
+    }
+
     // A fresh platform for every test: the read state of its notifications lives in memory.
-    void init() { m_session.init(); }
-    void cleanup() { m_session.cleanup(); }
+    void init()
+    {
+        m_platform = std::make_unique<quorin::test::SamplePlatformSession>();
+        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
+
+        m_keychain.clear();
+        NetworkManager::Configuration client;
+        client.baseUrl = apiUrl(QString()).toString();
+        client.credentialStore = m_keychain.createStore();
+        m_manager = std::make_unique<NetworkManager>(std::move(client));
+        QSignalSpy signedIn(m_manager.get(), &NetworkManager::loginSuccess);
+        m_manager->login(QStringLiteral("+201012345678"), QStringLiteral("quorin-demo"), QString());
+        QVERIFY(signedIn.wait(10000));
+    }
+
+    void cleanup()
+    {
+        m_manager.reset();
+        m_platform.reset();
+    }
 
     void routesNeedASignedInUser_data()
     {
@@ -74,7 +125,7 @@ private Q_SLOTS:
 
     void enrolledCourse()
     {
-        CourseController course(&m_session.network());
+        CourseController course(m_manager.get());
         course.setCourseId(QStringLiteral("c-101"));
         QSignalSpy loaded(&course, &CourseController::courseLoaded);
         course.fetchCourse();
@@ -105,7 +156,7 @@ private Q_SLOTS:
                 QVERIFY2(item.contains(QLatin1String(key)), key);
             // Every item's media is there, on this server, for a signed-in user.
             const QUrl url(item.value(QStringLiteral("url")).toString());
-            QCOMPARE(url.port(), m_session.platform().baseUrl().port());
+            QCOMPARE(url.port(), m_platform->apiBase().port());
             const Answer media = fetch("GET", url, accessToken());
             QCOMPARE(media.status, 200);
             if (item.contains(QStringLiteral("fileSizeBytes")))
@@ -129,7 +180,7 @@ private Q_SLOTS:
 
     void otherCourseIsNotFound()
     {
-        CourseController course(&m_session.network());
+        CourseController course(m_manager.get());
         course.setCourseId(QStringLiteral("c-999"));
         QSignalSpy failed(&course, &CourseController::courseError);
         course.fetchCourse();
@@ -139,7 +190,7 @@ private Q_SLOTS:
 
     void notificationsAndTheirReadState()
     {
-        NotificationsController notifications(&m_session.network(), 60000);
+        NotificationsController notifications(m_manager.get(), 60000);
         QTRY_COMPARE(notifications.unreadCount(), 2);
         notifications.fetchNotifications();
         QTRY_COMPARE(notifications.notifications().size(), 4);

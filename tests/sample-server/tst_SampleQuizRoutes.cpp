@@ -1,23 +1,18 @@
+#include "net/NetworkManager.h"
 #include "quiz/QuizController.h"
 #include "tests/sample-server/SamplePlatformSession.h"
+#include "testsupport/InMemoryKeychain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
-namespace {
-
-QStringList attemptIds(const QVariantList &attempts)
-{
-    QStringList ids;
-    for (const QVariant &attempt : attempts)
-        ids.append(attempt.toMap().value(QStringLiteral("id")).toString());
-    return ids;
-}
-
-} // namespace
+using quorin::test::SamplePlatformSession;
 
 // The sample platform's quiz routes, as the demo client meets them: through the real quiz
 // controller, signed in with the sample account.
@@ -26,22 +21,38 @@ class tst_SampleQuizRoutes : public QObject
     Q_OBJECT
 
 private:
-    quorin::test::SamplePlatformSession m_session;
+    quorin::test::InMemoryKeychain m_keychain;
+    std::unique_ptr<SamplePlatformSession> m_platform;
+    std::unique_ptr<NetworkManager> m_manager;
+    QNetworkAccessManager m_network;
 
-    [[nodiscard]] QByteArray accessToken() const { return m_session.accessToken(); }
+    [[nodiscard]] QByteArray accessToken() const
+    {
+        return m_manager->mediaAuthenticationSnapshot().authorization;
+    }
 
-    // The answer's status and its body read as JSON.
+    // One request outside the client: the answer's status and its body read as JSON.
     QPair<int, QJsonDocument> fetch(const QByteArray &method, const QString &path,
                                     const QByteArray &authorization, const QJsonObject &body = {})
     {
-        const auto answer = m_session.fetch(method, m_session.apiUrl(path), authorization, body);
-        return {answer.status, QJsonDocument::fromJson(answer.body)};
+        QNetworkRequest request(m_platform->apiBase().resolved(QUrl(path)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        const QByteArray content =
+            method == "POST" ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray();
+        std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method, content));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        if (!finished.wait(10000))
+            return {-1, {}};
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                QJsonDocument::fromJson(reply->readAll())};
     }
 
     std::unique_ptr<QuizController> controllerFor(const QString &quizId)
     {
         QuizController::Configuration configuration;
-        configuration.network = &m_session.network();
+        configuration.network = m_manager.get();
         configuration.userId = [] { return QStringLiteral("u-1001"); };
         configuration.currentUtc = [] { return QDateTime::currentDateTimeUtc(); };
         auto controller = std::make_unique<QuizController>(std::move(configuration));
@@ -59,10 +70,34 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_session.initTestCase(); }
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        m_keychain.installAsNative();
+    }
+
     // A fresh platform for every test: the attempts live in its memory.
-    void init() { m_session.init(); }
-    void cleanup() { m_session.cleanup(); }
+    void init()
+    {
+        m_platform = std::make_unique<SamplePlatformSession>();
+        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
+
+        m_keychain.clear();
+        NetworkManager::Configuration client;
+        client.baseUrl = m_platform->apiBase().toString();
+        client.credentialStore = m_keychain.createStore();
+        m_manager = std::make_unique<NetworkManager>(std::move(client));
+        QSignalSpy signedIn(m_manager.get(), &NetworkManager::loginSuccess);
+        m_manager->login(SamplePlatformSession::kNumber, SamplePlatformSession::kPassword, QString());
+        QVERIFY(signedIn.wait(10000));
+    }
+
+    void cleanup()
+    {
+        m_manager.reset();
+        m_platform.reset();
+    }
 
     void routesNeedASignedInUser_data()
     {
@@ -151,7 +186,7 @@ private Q_SLOTS:
         QCOMPARE(controller->quizType(), type);
         QVERIFY(!controller->title().isEmpty());
         QCOMPARE(controller->questions().size(), questionCount);
-        QCOMPARE(attemptIds(controller->attempts()), history);
+        QCOMPARE(SamplePlatformSession::idsOf(controller->attempts()), history);
         QCOMPARE(controller->available(), available);
         QCOMPARE(controller->leaderboard().size(), leaderboardSize);
     }
@@ -169,7 +204,8 @@ private Q_SLOTS:
                                  .toObject()
                                  .value(QStringLiteral("customGptLink"))
                                  .toString();
-        QVERIFY2(link.startsWith(m_session.platform().baseUrl().toString()), qPrintable(link));
+        QVERIFY2(link.startsWith(m_platform->apiBase().resolved(QUrl(QStringLiteral("/"))).toString()),
+                 qPrintable(link));
     }
 
     void ordinaryQuizStartsOnce()
