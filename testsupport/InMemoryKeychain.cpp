@@ -2,10 +2,12 @@
 
 #include "net/KeychainCredentialStore.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPair>
+#include <QWaitCondition>
 
 using quorin::internal::KeychainAdapter;
 using quorin::internal::KeychainCredentialStore;
@@ -20,6 +22,9 @@ struct InMemoryKeychain::State
     QHash<QPair<QString, QString>, QByteArray> items; // (service, account) -> data
     QHash<Operation, KeychainResult> faults;
     QHash<Operation, int> calls;
+    bool holdingCopies = false;
+    int copiesHeld = 0;
+    QWaitCondition holdChanged;
 
     // Counts the call and gives the injected fault, if any. Call with the mutex held.
     std::optional<KeychainResult> enter(Operation operation)
@@ -42,7 +47,14 @@ public:
 
     KeychainResult copyItem(const QString &service, const QString &account) override
     {
-        const QMutexLocker locker(&m_state->mutex);
+        QMutexLocker locker(&m_state->mutex);
+        if (m_state->holdingCopies) {
+            ++m_state->copiesHeld;
+            m_state->holdChanged.wakeAll();
+            while (m_state->holdingCopies)
+                m_state->holdChanged.wait(&m_state->mutex);
+            --m_state->copiesHeld;
+        }
         if (auto fault = m_state->enter(Operation::Copy))
             return *fault;
         const auto item = m_state->items.constFind({service, account});
@@ -140,6 +152,30 @@ void InMemoryKeychain::clearFaults()
     m_state->faults.clear();
 }
 
+void InMemoryKeychain::holdCopies()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->holdingCopies = true;
+}
+
+bool InMemoryKeychain::waitForHeldCopy(int timeoutMs)
+{
+    QMutexLocker locker(&m_state->mutex);
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_state->copiesHeld == 0) {
+        if (!m_state->holdChanged.wait(&m_state->mutex, deadline))
+            return m_state->copiesHeld > 0;
+    }
+    return true;
+}
+
+void InMemoryKeychain::releaseCopies()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->holdingCopies = false;
+    m_state->holdChanged.wakeAll();
+}
+
 std::optional<QString> InMemoryKeychain::value(const QString &account) const
 {
     const QMutexLocker locker(&m_state->mutex);
@@ -179,6 +215,8 @@ void InMemoryKeychain::clear()
     m_state->items.clear();
     m_state->faults.clear();
     m_state->calls.clear();
+    m_state->holdingCopies = false;
+    m_state->holdChanged.wakeAll();
 }
 
 } // namespace quorin::test

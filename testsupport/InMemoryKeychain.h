@@ -37,13 +37,19 @@ public:
     void failCopyWithoutData();
     void clearFaults();
 
+    // Copies wait inside the keychain, as behind a slow or prompting keychain, until
+    // releaseCopies(); waitForHeldCopy() returns once one is waiting (false after the timeout).
+    void holdCopies();
+    [[nodiscard]] bool waitForHeldCopy(int timeoutMs);
+    void releaseCopies();
+
     // Items of the client's service, by account.
     [[nodiscard]] std::optional<QString> value(const QString &account) const;
     void setValue(const QString &account, const QString &value);
     [[nodiscard]] QStringList accounts() const;
     // Calls of an operation since the keychain was made or cleared, failed ones included.
     [[nodiscard]] int calls(Operation operation) const;
-    // Drops every item, fault and call count.
+    // Drops every item, fault and call count, and lets held copies go.
     void clear();
 
 private:
