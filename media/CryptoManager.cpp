@@ -1,6 +1,7 @@
 #include "media/CryptoManager.h"
 
 #include "net/CredentialStore.h"
+#include "net/VaultStartHook.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -100,6 +101,11 @@ CryptoManager *CryptoManager::instance()
 {
     static CryptoManager manager;
     return &manager;
+}
+
+void CryptoManager::installStartHook()
+{
+    quorin::VaultStartHook::install([] { instance()->init(); });
 }
 
 QString CryptoManager::masterKeyItem()

@@ -28,6 +28,9 @@ public:
     static constexpr int IvBytes = 16;
 
     [[nodiscard]] static CryptoManager *instance();
+    // Makes every NetworkManager start this vault (init on the global thread pool) when it is
+    // constructed. Start-up calls it before the first manager exists.
+    static void installStartHook();
     // The keychain item that holds the device master key as standard base64.
     [[nodiscard]] static QString masterKeyItem();
 

@@ -5,16 +5,20 @@
 #include "app/PreferencesStore.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
+#include "net/VaultStartHook.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QJSEngine>
 #include <QJsonValue>
 #include <QLocale>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -120,6 +124,14 @@ struct NetworkManager::ReplyOutcome
     }
 };
 
+// What the vault task needs to announce its end: the manager, while it exists. The destructor
+// clears it under the mutex, so a task posting the announcement never reaches a dead manager.
+struct NetworkManager::VaultNotice
+{
+    QMutex mutex;
+    NetworkManager *manager = nullptr;
+};
+
 NetworkManager::Configuration NetworkManager::Configuration::production()
 {
     Configuration configuration;
@@ -139,6 +151,7 @@ NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
     , m_currentSecsSinceEpoch(std::move(configuration.currentSecsSinceEpoch))
     , m_backgroundRefreshIntervalMs(configuration.backgroundRefreshIntervalMs)
     , m_transferTimeoutMs(configuration.transferTimeoutMs)
+    , m_vaultNotice(std::make_shared<VaultNotice>())
 {
     if (!m_currentSecsSinceEpoch)
         m_currentSecsSinceEpoch = [] { return QDateTime::currentSecsSinceEpoch(); };
@@ -148,12 +161,35 @@ NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
     loadTokens();
     if (!m_accessToken.isEmpty())
         startBackgroundRefresh();
+    startVault();
 }
 
 NetworkManager::~NetworkManager()
 {
+    {
+        const QMutexLocker locker(&m_vaultNotice->mutex);
+        m_vaultNotice->manager = nullptr;
+    }
     // Callers still waiting are dropped unserved: their receivers may be gone by process exit.
     m_refreshWaiters.clear();
+}
+
+// The vault's keychain read may block, so it runs on the pool; its outcome is the vault's to
+// announce, and the manager only tells its listeners that the attempt has returned.
+void NetworkManager::startVault()
+{
+    const quorin::VaultStartHook::Start start = quorin::VaultStartHook::installed();
+    if (!start)
+        return;
+    m_vaultNotice->manager = this;
+    QThreadPool::globalInstance()->start([start, notice = m_vaultNotice] {
+        start();
+        const QMutexLocker locker(&notice->mutex);
+        if (NetworkManager *manager = notice->manager) {
+            QMetaObject::invokeMethod(
+                manager, [manager] { Q_EMIT manager->hardwareCryptoChanged(); }, Qt::QueuedConnection);
+        }
+    });
 }
 
 NetworkManager *NetworkManager::instance()

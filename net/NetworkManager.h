@@ -112,6 +112,7 @@ Q_SIGNALS:
     void protectedTransfersInvalidated();
     void isAuthenticatedChanged();
     void loginMobileNumberChanged();
+    // The offline vault's initialisation, started when the manager was made, has returned.
     void hardwareCryptoChanged();
     void mediaAuthenticationChanged(const MediaAuthSnapshot &snapshot);
 
@@ -120,8 +121,10 @@ private Q_SLOTS:
 
 private:
     struct ReplyOutcome;
+    struct VaultNotice;
 
     static void closeConnections();
+    void startVault();
 
     void executeRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                                 const RequestCallback &callback, bool isRetry);
@@ -167,4 +170,6 @@ private:
     int m_transferTimeoutMs;
     // The outstanding "auth/refresh" reply, so that sign-out can end it.
     QPointer<QNetworkReply> m_refreshReply;
+    // Shared with the vault task, which may finish after the manager is gone.
+    std::shared_ptr<VaultNotice> m_vaultNotice;
 };

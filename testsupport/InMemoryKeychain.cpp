@@ -22,7 +22,7 @@ struct InMemoryKeychain::State
     QHash<QPair<QString, QString>, QByteArray> items; // (service, account) -> data
     QHash<Operation, KeychainResult> faults;
     QHash<Operation, int> calls;
-    bool holdingCopies = false;
+    std::optional<QString> heldAccount;
     int copiesHeld = 0;
     QWaitCondition holdChanged;
 
@@ -48,10 +48,10 @@ public:
     KeychainResult copyItem(const QString &service, const QString &account) override
     {
         QMutexLocker locker(&m_state->mutex);
-        if (m_state->holdingCopies) {
+        if (m_state->heldAccount == account) {
             ++m_state->copiesHeld;
             m_state->holdChanged.wakeAll();
-            while (m_state->holdingCopies)
+            while (m_state->heldAccount == account)
                 m_state->holdChanged.wait(&m_state->mutex);
             --m_state->copiesHeld;
         }
@@ -152,10 +152,10 @@ void InMemoryKeychain::clearFaults()
     m_state->faults.clear();
 }
 
-void InMemoryKeychain::holdCopies()
+void InMemoryKeychain::holdCopies(const QString &account)
 {
     const QMutexLocker locker(&m_state->mutex);
-    m_state->holdingCopies = true;
+    m_state->heldAccount = account;
 }
 
 bool InMemoryKeychain::waitForHeldCopy(int timeoutMs)
@@ -172,7 +172,7 @@ bool InMemoryKeychain::waitForHeldCopy(int timeoutMs)
 void InMemoryKeychain::releaseCopies()
 {
     const QMutexLocker locker(&m_state->mutex);
-    m_state->holdingCopies = false;
+    m_state->heldAccount.reset();
     m_state->holdChanged.wakeAll();
 }
 
@@ -215,7 +215,7 @@ void InMemoryKeychain::clear()
     m_state->items.clear();
     m_state->faults.clear();
     m_state->calls.clear();
-    m_state->holdingCopies = false;
+    m_state->heldAccount.reset();
     m_state->holdChanged.wakeAll();
 }
 

@@ -37,9 +37,10 @@ public:
     void failCopyWithoutData();
     void clearFaults();
 
-    // Copies wait inside the keychain, as behind a slow or prompting keychain, until
-    // releaseCopies(); waitForHeldCopy() returns once one is waiting (false after the timeout).
-    void holdCopies();
+    // Copies of this account wait inside the keychain, as behind a slow or prompting keychain,
+    // until releaseCopies(); waitForHeldCopy() returns once one is waiting (false after the
+    // timeout).
+    void holdCopies(const QString &account);
     [[nodiscard]] bool waitForHeldCopy(int timeoutMs);
     void releaseCopies();
 

@@ -430,7 +430,7 @@ private Q_SLOTS:
     void reinitKeepsTransformingWithTheHeldKey()
     {
         loadKey(NistKey);
-        m_keychain.holdCopies();
+        m_keychain.holdCopies(CryptoManager::masterKeyItem());
         const StateRecorder recorder;
         ScopedThread reinit([] { vault()->init(); });
         // Declared after the thread, so a failing check lets it go before waiting for it.
