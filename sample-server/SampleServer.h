@@ -38,6 +38,9 @@ private:
     Response login(const Request &request);
     Response refresh(const Request &request);
     Response currentUser(const Request &request) const;
+    // The lecture PDFs of the media origin go only to a signed-in user.
+    void addDocumentRoutes();
+    [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
