@@ -151,6 +151,7 @@ NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
     , m_currentSecsSinceEpoch(std::move(configuration.currentSecsSinceEpoch))
     , m_backgroundRefreshIntervalMs(configuration.backgroundRefreshIntervalMs)
     , m_transferTimeoutMs(configuration.transferTimeoutMs)
+    , m_documentTransferTimeoutMs(configuration.documentTransferTimeoutMs)
     , m_vaultNotice(std::make_shared<VaultNotice>())
 {
     if (!m_currentSecsSinceEpoch)

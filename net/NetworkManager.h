@@ -61,6 +61,8 @@ public:
         // Bounds every REST request, the refresh and the sign-in, so that a backend that never
         // answers cannot hold the callers (and every refresh waiter) for ever.
         int transferTimeoutMs = 30000;
+        // Ends a document download when no data has moved for this long.
+        int documentTransferTimeoutMs = 60000;
 
         [[nodiscard]] static Configuration production();
     };
@@ -168,6 +170,7 @@ private:
     std::function<qint64()> m_currentSecsSinceEpoch;
     int m_backgroundRefreshIntervalMs;
     int m_transferTimeoutMs;
+    int m_documentTransferTimeoutMs;
     // The outstanding "auth/refresh" reply, so that sign-out can end it.
     QPointer<QNetworkReply> m_refreshReply;
     // Shared with the vault task, which may finish after the manager is gone.
