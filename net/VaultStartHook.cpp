@@ -1,21 +1,13 @@
 #include "net/VaultStartHook.h"
 
-#include <QMutex>
-#include <QMutexLocker>
+#include "net/GuardedValue.h"
 
 namespace quorin {
 namespace {
 
-QMutex &hookMutex()
+GuardedValue<VaultStartHook::Start> &hook()
 {
-    static QMutex mutex;
-    return mutex;
-}
-
-// Guarded by hookMutex().
-VaultStartHook::Start &hook()
-{
-    static VaultStartHook::Start start;
+    static GuardedValue<VaultStartHook::Start> start;
     return start;
 }
 
@@ -23,14 +15,12 @@ VaultStartHook::Start &hook()
 
 void VaultStartHook::install(Start start)
 {
-    const QMutexLocker locker(&hookMutex());
-    hook() = std::move(start);
+    hook().set(std::move(start));
 }
 
 VaultStartHook::Start VaultStartHook::installed()
 {
-    const QMutexLocker locker(&hookMutex());
-    return hook();
+    return hook().get();
 }
 
 } // namespace quorin
