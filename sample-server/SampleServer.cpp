@@ -84,6 +84,10 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+    m_server.setHandler(apiPath("desktop/client-config"),
+                        [this](const Request &request) { return clientConfig(request); });
+    m_server.setHandler(apiPath("notifications/telegram"),
+                        [this](const Request &request) { return telegram(request); });
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
 }
@@ -149,6 +153,33 @@ SampleServer::Response SampleServer::currentUser(const Request &request) const
     if (request.method != "GET")
         return Response(405);
     return Response::json(compact(readData(QStringLiteral("me.json"))));
+}
+
+SampleServer::Response SampleServer::clientConfig(const Request &request) const
+{
+    if (request.method != "GET")
+        return Response(405);
+    return Response::json(compact(readData(QStringLiteral("client-config.json"))));
+}
+
+SampleServer::Response SampleServer::telegram(const Request &request)
+{
+    const QString userId = userForAccessToken(request);
+    if (userId.isEmpty())
+        return unauthorized();
+    if (request.method == "PATCH") {
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        // The link itself is made in Telegram, through the bot; the client can only remove it.
+        if (!body.contains(QStringLiteral("chatId")) || !body.value(QStringLiteral("chatId")).isNull())
+            return Response::json(R"({"error":"bad-request","message":"Only chatId null is accepted"})", 400);
+        m_telegramUnlinked.insert(userId);
+    } else if (request.method != "GET") {
+        return Response(405);
+    }
+    QJsonObject status = readData(QStringLiteral("telegram.json"));
+    if (m_telegramUnlinked.contains(userId))
+        status.insert(QStringLiteral("telegramChatId"), QJsonValue::Null);
+    return Response::json(compact(status));
 }
 
 void SampleServer::addDocumentRoutes()

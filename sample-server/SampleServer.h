@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <optional>
 
 // The stand-in for the learning platform that the demo and manual testing run against: the REST
@@ -38,6 +39,10 @@ private:
     Response login(const Request &request);
     Response refresh(const Request &request);
     Response currentUser(const Request &request) const;
+    // The client configuration, asked before sign-in: the support link.
+    Response clientConfig(const Request &request) const;
+    // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
+    Response telegram(const Request &request);
     // The lecture PDFs of the media origin go only to a signed-in user.
     void addDocumentRoutes();
     [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
@@ -52,5 +57,6 @@ private:
     quorin::test::FixtureServer m_server;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
+    QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
     QString m_error;
 };

@@ -12,6 +12,7 @@
 #include "learning/LearningProgressController.h"
 #include "media/CryptoManager.h"
 #include "net/InstallationIdentity.h"
+#include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
 #include "pdf/PdfController.h"
 #include "update/UpdateController.h"
@@ -180,6 +181,8 @@ int runApplication(int &argc, char **argv, const QUrl &rootDocument, const Start
     QGuiApplication::setWindowIcon(windowIcon);
     SettingsController *settings = SettingsController::instance();
     registerControllers();
+    // The preferences live below the REST client's layer; their backend calls go through it.
+    settings->setRestRequester(NetworkManager::instance()->restRequester());
     followSignedInUser();
 
     QQmlApplicationEngine engine;

@@ -1,0 +1,6 @@
+#include "learning/CourseController.h"
+
+CourseController::CourseController(QObject *parent)
+    : QObject(parent)
+{
+}

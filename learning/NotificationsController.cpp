@@ -1,0 +1,6 @@
+#include "learning/NotificationsController.h"
+
+NotificationsController::NotificationsController(QObject *parent)
+    : QObject(parent)
+{
+}

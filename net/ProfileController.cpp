@@ -1,0 +1,6 @@
+#include "net/ProfileController.h"
+
+ProfileController::ProfileController(QObject *parent)
+    : QObject(parent)
+{
+}
