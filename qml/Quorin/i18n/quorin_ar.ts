@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>CryptoManager</name>
+    <message>
+        <source>The operating system secure vault is unavailable. Unlock it and retry.</source>
+        <translation>خزنة نظام التشغيل الآمنة غير متاحة. افتحها ثم أعد المحاولة.</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
