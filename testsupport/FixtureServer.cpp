@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QSslKey>
 #include <QSslServer>
@@ -372,7 +373,10 @@ FixtureServer::FixtureServer(Transport transport, QObject *parent)
 {
     if (transport == Transport::PlainHttp) {
         m_server = std::make_unique<QTcpServer>();
-        connect(m_server.get(), &QTcpServer::newConnection, this, &FixtureServer::acceptConnections);
+        connect(m_server.get(), &QTcpServer::newConnection, this, [this] {
+            ++m_connectionCount;
+            acceptConnections();
+        });
         return;
     }
     auto server = std::make_unique<QSslServer>();
@@ -385,6 +389,7 @@ FixtureServer::FixtureServer(Transport transport, QObject *parent)
     configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     server->setSslConfiguration(configuration);
+    connect(server.get(), &QSslServer::startedEncryptionHandshake, this, [this] { ++m_connectionCount; });
     connect(server.get(), &QSslServer::pendingConnectionAvailable, this, &FixtureServer::acceptConnections);
     m_server = std::move(server);
 }
@@ -398,7 +403,12 @@ FixtureServer::~FixtureServer()
 
 bool FixtureServer::listen(quint16 port)
 {
-    return m_server->listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress(QHostAddress::LocalHost), port);
+}
+
+bool FixtureServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server->listen(address, port);
 }
 
 quint16 FixtureServer::port() const
@@ -451,9 +461,21 @@ void FixtureServer::setHandler(const QString &key, Handler handler)
     script.handler = std::move(handler);
 }
 
+void FixtureServer::setPrefixHandler(const QString &pathPrefix, Handler handler)
+{
+    for (auto &[prefix, existing] : m_prefixHandlers) {
+        if (prefix == pathPrefix) {
+            existing = std::move(handler);
+            return;
+        }
+    }
+    m_prefixHandlers.append({pathPrefix, std::move(handler)});
+}
+
 void FixtureServer::clearScripts()
 {
     m_scripts.clear();
+    m_prefixHandlers.clear();
     m_released.clear();
 }
 
@@ -500,6 +522,7 @@ void FixtureServer::clearLog()
     m_counts.clear();
     m_bytesSent = 0;
     m_maxInFlight = m_inFlight;
+    m_connectionCount = 0;
 }
 
 void FixtureServer::acceptConnections()
@@ -533,6 +556,11 @@ FixtureServer::Response FixtureServer::answerFor(const Request &request)
             script->next = index + 1;
             return applyRange(request, script->sequence.at(index));
         }
+    }
+    const QString path = QString::fromUtf8(request.path);
+    for (const auto &[prefix, handler] : std::as_const(m_prefixHandlers)) {
+        if (path.startsWith(prefix))
+            return applyRange(request, handler(request));
     }
     if (const auto file = fileAnswer(request))
         return applyRange(request, *file);

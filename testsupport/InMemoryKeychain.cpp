@@ -2,7 +2,6 @@
 
 #include "net/KeychainCredentialStore.h"
 
-#include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
@@ -22,9 +21,32 @@ struct InMemoryKeychain::State
     QHash<QPair<QString, QString>, QByteArray> items; // (service, account) -> data
     QHash<Operation, KeychainResult> faults;
     QHash<Operation, int> calls;
-    std::optional<QString> heldAccount;
-    int copiesHeld = 0;
-    QWaitCondition holdChanged;
+    bool writesHeld = false;
+    int heldWrites = 0;
+    std::optional<QString> copiesHeldFor; // the account whose copies wait
+    int heldCopies = 0;
+    QWaitCondition released;
+
+    // Waits while held() is true, counted in waiting. Call with the mutex held; the wait lets it
+    // go meanwhile.
+    template<typename Held>
+    void waitWhile(Held held, int &waiting)
+    {
+        ++waiting;
+        while (held())
+            released.wait(&mutex);
+        --waiting;
+    }
+
+    void waitUntilWritesMayGo()
+    {
+        waitWhile([this] { return writesHeld; }, heldWrites);
+    }
+
+    void waitUntilCopyMayGo(const QString &account)
+    {
+        waitWhile([this, &account] { return copiesHeldFor == account; }, heldCopies);
+    }
 
     // Counts the call and gives the injected fault, if any. Call with the mutex held.
     std::optional<KeychainResult> enter(Operation operation)
@@ -48,13 +70,7 @@ public:
     KeychainResult copyItem(const QString &service, const QString &account) override
     {
         QMutexLocker locker(&m_state->mutex);
-        if (m_state->heldAccount == account) {
-            ++m_state->copiesHeld;
-            m_state->holdChanged.wakeAll();
-            while (m_state->heldAccount == account)
-                m_state->holdChanged.wait(&m_state->mutex);
-            --m_state->copiesHeld;
-        }
+        m_state->waitUntilCopyMayGo(account);
         if (auto fault = m_state->enter(Operation::Copy))
             return *fault;
         const auto item = m_state->items.constFind({service, account});
@@ -65,6 +81,7 @@ public:
     KeychainResult updateItem(const QString &service, const QString &account, const QByteArray &data) override
     {
         const QMutexLocker locker(&m_state->mutex);
+        m_state->waitUntilWritesMayGo();
         if (auto fault = m_state->enter(Operation::Update))
             return *fault;
         const auto item = m_state->items.find({service, account});
@@ -77,6 +94,7 @@ public:
     KeychainResult addItem(const QString &service, const QString &account, const QByteArray &data) override
     {
         const QMutexLocker locker(&m_state->mutex);
+        m_state->waitUntilWritesMayGo();
         if (auto fault = m_state->enter(Operation::Add))
             return *fault;
         // As on a real keychain, adding an item that exists is a duplicate, not a replacement.
@@ -152,28 +170,42 @@ void InMemoryKeychain::clearFaults()
     m_state->faults.clear();
 }
 
+void InMemoryKeychain::holdWrites()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->writesHeld = true;
+}
+
+void InMemoryKeychain::releaseWrites()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->writesHeld = false;
+    m_state->released.wakeAll();
+}
+
+int InMemoryKeychain::heldWrites() const
+{
+    const QMutexLocker locker(&m_state->mutex);
+    return m_state->heldWrites;
+}
+
 void InMemoryKeychain::holdCopies(const QString &account)
 {
     const QMutexLocker locker(&m_state->mutex);
-    m_state->heldAccount = account;
-}
-
-bool InMemoryKeychain::waitForHeldCopy(int timeoutMs)
-{
-    QMutexLocker locker(&m_state->mutex);
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_state->copiesHeld == 0) {
-        if (!m_state->holdChanged.wait(&m_state->mutex, deadline))
-            return m_state->copiesHeld > 0;
-    }
-    return true;
+    m_state->copiesHeldFor = account;
 }
 
 void InMemoryKeychain::releaseCopies()
 {
     const QMutexLocker locker(&m_state->mutex);
-    m_state->heldAccount.reset();
-    m_state->holdChanged.wakeAll();
+    m_state->copiesHeldFor.reset();
+    m_state->released.wakeAll();
+}
+
+int InMemoryKeychain::heldCopies() const
+{
+    const QMutexLocker locker(&m_state->mutex);
+    return m_state->heldCopies;
 }
 
 std::optional<QString> InMemoryKeychain::value(const QString &account) const
@@ -215,8 +247,8 @@ void InMemoryKeychain::clear()
     m_state->items.clear();
     m_state->faults.clear();
     m_state->calls.clear();
-    m_state->heldAccount.reset();
-    m_state->holdChanged.wakeAll();
+    m_state->copiesHeldFor.reset();
+    m_state->released.wakeAll();
 }
 
 } // namespace quorin::test

@@ -36,13 +36,17 @@ public:
     // A copy fails as if the keychain returned something other than data: "-26275".
     void failCopyWithoutData();
     void clearFaults();
+    // Updates and adds wait until releaseWrites(), so a test can act while another thread is
+    // inside a write; heldWrites() counts the writes waiting now.
+    void holdWrites();
+    void releaseWrites();
+    [[nodiscard]] int heldWrites() const;
 
     // Copies of this account wait inside the keychain, as behind a slow or prompting keychain,
-    // until releaseCopies(); waitForHeldCopy() returns once one is waiting (false after the
-    // timeout).
+    // until releaseCopies(); heldCopies() counts the copies waiting now.
     void holdCopies(const QString &account);
-    [[nodiscard]] bool waitForHeldCopy(int timeoutMs);
     void releaseCopies();
+    [[nodiscard]] int heldCopies() const;
 
     // Items of the client's service, by account.
     [[nodiscard]] std::optional<QString> value(const QString &account) const;

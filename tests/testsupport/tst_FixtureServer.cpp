@@ -57,6 +57,8 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(reply->error(), QNetworkReply::SslHandshakeFailedError);
         QCOMPARE(server.requestCount(QStringLiteral("/hello")), 1);
+        // The refused handshake logged no request, but its connection did reach the server.
+        QCOMPARE(server.connectionCount(), 2);
     }
 
     void answersAScriptedSequenceInOrder()
@@ -73,6 +75,33 @@ private Q_SLOTS:
         QCOMPARE(second.body, QByteArray(R"({"id":"u-1"})"));
         // The last answer repeats once the sequence is used up.
         QCOMPARE(get(server.url(QStringLiteral("/api/v1/users/me"))).status, 200);
+    }
+
+    void prefixHandlersAnswerWhatNoScriptNames()
+    {
+        FixtureServer server;
+        QVERIFY(server.listen());
+        const auto answerWith = [](const QByteArray &name) {
+            return [name](const FixtureServer::Request &request) {
+                return FixtureServer::Response(200, name + ' ' + request.path, "text/plain");
+            };
+        };
+        server.setResponse(QStringLiteral("/api/v1/notifications/read-all"),
+                           FixtureServer::Response(200, "script"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/notifications/"), answerWith("old"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/"), answerWith("api"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/notifications/"), answerWith("new"));
+
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/notifications/read-all"))).body,
+                 QByteArray("script"));
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/notifications/n%2F1/read?x=1"))).body,
+                 QByteArray("new /api/v1/notifications/n%2F1/read"));
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/courses/c-1"))).body,
+                 QByteArray("api /api/v1/courses/c-1"));
+        QCOMPARE(get(server.url(QStringLiteral("/other"))).status, 404);
+
+        server.clearScripts();
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/courses/c-1"))).status, 404);
     }
 
     void servesRanges_data()
@@ -184,7 +213,7 @@ private Q_SLOTS:
         FixtureServer server;
         QVERIFY(server.listen());
         FixtureServer::Response slow(200, "ok");
-        slow.delayMs = 300;
+        slow.held = true;
         server.setResponse(QStringLiteral("/slow"), slow);
 
         std::vector<std::unique_ptr<QNetworkReply>> replies;
@@ -193,6 +222,10 @@ private Q_SLOTS:
             request.setSslConfiguration(FixtureServer::clientConfiguration());
             replies.emplace_back(m_network.get(request));
         }
+        // Held until all three are in, however long their connections take.
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/slow")), 3, 10000);
+        QCOMPARE(server.requestsInFlight(), 3);
+        server.release(QStringLiteral("/slow"));
         QTRY_VERIFY_WITH_TIMEOUT(
             std::all_of(replies.begin(), replies.end(), [](const auto &r) { return r->isFinished(); }),
             10000);

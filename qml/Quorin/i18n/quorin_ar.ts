@@ -45,6 +45,21 @@
         <source>This account is already active on another device.</source>
         <translation>هذا الحساب نشط بالفعل على جهاز آخر.</translation>
     </message>
+    <message>
+        <source>The request was cancelled.</source>
+        <translation>أُلغي الطلب.</translation>
+    </message>
+</context>
+<context>
+    <name>ProfileController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Enter a full name and quiz nickname.</source>
+        <translation>أدخل الاسم الكامل والاسم المستعار للاختبارات.</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -54,10 +69,77 @@
     </message>
 </context>
 <context>
+    <name>QuorinBackIconButton</name>
+    <message>
+        <source>Back</source>
+        <translation>رجوع</translation>
+    </message>
+    <message>
+        <source>Go back</source>
+        <translation>العودة إلى الخلف</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinButton</name>
+    <message>
+        <source>Quorin button</source>
+        <translation>زر Quorin</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinTextField</name>
+    <message>
+        <source>Hide password</source>
+        <translation>إخفاء كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Show password</source>
+        <translation>إظهار كلمة المرور</translation>
+    </message>
+</context>
+<context>
     <name>SettingsController</name>
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
         <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>UserIdentityController</name>
+    <message>
+        <source>Your session has expired. Please sign in again.</source>
+        <translation>انتهت صلاحية جلستك. يُرجى تسجيل الدخول مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>The server returned an invalid course list. Please try again.</source>
+        <translation>أرسل الخادم قائمة دورات غير صالحة. يُرجى المحاولة مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>You are offline. Cached courses and downloads remain available.</source>
+        <translation>أنت غير متصل بالإنترنت. تبقى الدورات المحفوظة والتنزيلات متاحة.</translation>
+    </message>
+    <message>
+        <source>The server is temporarily unavailable. Courses could not be refreshed.</source>
+        <translation>الخادم غير متاح مؤقتًا. تعذّر تحديث الدورات.</translation>
+    </message>
+</context>
+<context>
+    <name>quorin::MediaFetch</name>
+    <message>
+        <source>The media server did not answer in time.</source>
+        <translation>لم يستجب خادم الوسائط في الوقت المحدد.</translation>
+    </message>
+    <message>
+        <source>The media server redirected the request too many times.</source>
+        <translation>أعاد خادم الوسائط توجيه الطلب مرات كثيرة جدًا.</translation>
+    </message>
+    <message>
+        <source>The media server redirected the request to a destination that is not allowed.</source>
+        <translation>أعاد خادم الوسائط توجيه الطلب إلى وجهة غير مسموح بها.</translation>
+    </message>
+    <message>
+        <source>The media transfer was cancelled.</source>
+        <translation>أُلغي نقل الوسائط.</translation>
     </message>
 </context>
 </TS>

@@ -18,6 +18,13 @@ TestCase {
         id: quizComponent
         QuizController {}
     }
+    Component {
+        id: profileWithErrorHandler
+        ProfileController {
+            property var reported: []
+            onProfileUpdateError: failure => reported.push({ code: failure.code, message: failure.userMessage })
+        }
+    }
 
     function test_singletonIsAnObject_data() {
         return [
@@ -66,11 +73,37 @@ TestCase {
         return [
             { tag: "UiPerformance.CourseReady", check: () => UiPerformance.CourseReady === 3 },
             { tag: "SettingsController.supportUrl",
-              check: () => SettingsController.supportUrl.startsWith("https://t.me/") }
+              check: () => SettingsController.supportUrl.startsWith("https://t.me/") },
+            { tag: "UserIdentity.profileState before any fetch",
+              check: () => UserIdentity.profileState === UserIdentity.Idle },
+            { tag: "UserIdentity.AuthenticationRequired",
+              check: () => UserIdentity.AuthenticationRequired === 5 },
+            { tag: "UserIdentity.DeviceWatermark without a phone",
+              check: () => UserIdentity.watermarkSource === UserIdentity.DeviceWatermark
+                           && UserIdentity.watermarkText === "" },
+            { tag: "UserIdentity.profileFailure empty",
+              check: () => UserIdentity.profileFailure.code === "" && !UserIdentity.loading },
+            { tag: "ProfileController.state", check: () => createTemporaryObject(profileComponent, testCase).state === "idle" },
+            { tag: "CourseController.watermarkEnabled",
+              check: () => createTemporaryObject(courseComponent, testCase).watermarkEnabled === true },
+            { tag: "CourseController.sections",
+              check: () => createTemporaryObject(courseComponent, testCase).sections.length === 0 },
+            { tag: "NotificationsController.unreadCount", check: () => NotificationsController.unreadCount === 0 }
         ]
     }
 
     function test_controllerSurface(data) {
         verify(data.check(), data.tag)
+    }
+
+    function test_profileValidationFailureReachesTheHandler() {
+        const profile = createTemporaryObject(profileWithErrorHandler, testCase)
+        profile.updateProfile("", "", "")
+        compare(profile.reported.length, 1)
+        compare(profile.reported[0].code, "NICKNAME_INVALID")
+        compare(profile.reported[0].message, "Nickname must contain 1–64 characters.")
+        compare(profile.failure.code, "NICKNAME_INVALID")
+        compare(profile.state, "failed")
+        verify(!profile.isLoading)
     }
 }
