@@ -5,6 +5,9 @@
 #include "app/PreferencesStore.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
+#include "net/MediaFetch.h"
+#include "net/MediaUrlRules.h"
+#include "net/PdfTransfer.h"
 #include "net/VaultStartHook.h"
 
 #include <QCoreApplication>
@@ -103,6 +106,21 @@ QString tokenValue(const QJsonObject &object, const QString &key)
 QString sessionExpiredText()
 {
     return NetworkManager::tr("Your session has expired. Please sign in again.");
+}
+
+void logDocumentEvent(const QString &level, const QString &event, const QVariantMap &fields)
+{
+    DiagnosticLogger::log(QStringLiteral("pdf"), level, event, fields);
+}
+
+// How a finished document transfer is described in the log.
+QString documentClassification(const NetworkFailure &failure)
+{
+    if (failure.failure.code.isEmpty())
+        return QStringLiteral("success");
+    if (failure.authentication)
+        return QStringLiteral("authentication");
+    return failure.retryable ? QStringLiteral("transient") : QStringLiteral("terminal");
 }
 
 void writeToken(CredentialStore &store, const QString &key, const QString &value, const char *warning)
@@ -659,4 +677,145 @@ MediaAuthSnapshot NetworkManager::mediaAuthenticationSnapshot() const
     if (!m_accessToken.isEmpty())
         snapshot.authorization = "Bearer " + m_accessToken.toUtf8();
     return snapshot;
+}
+
+// Lecture documents
+
+PdfTransfer *NetworkManager::fetchPdfData(const QString &url)
+{
+    auto *transfer = new PdfTransfer(this);
+    if (url.isEmpty()) {
+        NetworkFailure failure;
+        failure.message = tr("Document URL is empty.");
+        failure.failure = AppFailure::local(QStringLiteral("PDF_URL_EMPTY"), failure.message,
+                                            QStringLiteral("validation"), false);
+        finishDocument(transfer, QByteArray(), failure);
+        return transfer;
+    }
+    if (isTokenExpiringSoon()) {
+        logDocumentEvent(QStringLiteral("info"), QStringLiteral("authentication_retry"),
+                         {{QStringLiteral("reason"), QStringLiteral("proactive_refresh")}});
+        refreshTokens(documentRefreshWaiter(url, transfer, false));
+        return transfer;
+    }
+    executeFetchPdfData(url, transfer, false);
+    return transfer;
+}
+
+// A refresh may serve its waiters before fetchPdfData returns (without a refresh token), so the
+// failure it hands over goes through the event loop like every other end of a transfer.
+NetworkManager::RefreshCallback NetworkManager::documentRefreshWaiter(const QString &url,
+                                                                      PdfTransfer *transfer, bool isRetry)
+{
+    return [this, url, transfer = QPointer<PdfTransfer>(transfer), isRetry](const AuthRefreshResult &result) {
+        if (!transfer || transfer->isCancelled())
+            return;
+        if (result.success)
+            executeFetchPdfData(url, transfer, isRetry);
+        else
+            finishDocument(transfer, QByteArray(), result.failure);
+    };
+}
+
+void NetworkManager::executeFetchPdfData(const QString &url, PdfTransfer *transfer, bool isRetry)
+{
+    if (!transfer || transfer->isCancelled())
+        return;
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // The bearer goes only to an acceptable https destination; redirects keep it on that origin.
+    applyRequestHeaders(request, quorin::MediaUrlRules::validHttpsDestination(request.url()));
+    request.setRawHeader("Accept", "application/pdf");
+    request.setTransferTimeout(m_documentTransferTimeoutMs);
+
+    // A child of the transfer: deleting the transfer ends the request without a word.
+    auto *fetch = new quorin::MediaFetch(m_networkAccess, request, transfer);
+    transfer->m_request = fetch;
+    // Set when the answer is refused for its size before it has all arrived.
+    const auto tooLarge = std::make_shared<bool>(false);
+    const auto refuseIfTooLarge = [fetch, tooLarge](qint64 bytes) {
+        if (bytes <= MaximumDocumentBytes || *tooLarge)
+            return false;
+        *tooLarge = true;
+        fetch->abort();
+        return true;
+    };
+    connect(fetch, &quorin::MediaFetch::headReceived, transfer, [fetch, refuseIfTooLarge] {
+        bool declared = false;
+        const qint64 length = fetch->rawHeader("Content-Length").trimmed().toLongLong(&declared);
+        if (declared)
+            refuseIfTooLarge(length);
+    });
+    connect(fetch, &quorin::MediaFetch::downloadProgress, transfer,
+            [transfer, refuseIfTooLarge](qint64 received, qint64 total) {
+                if (refuseIfTooLarge(received) || transfer->isCancelled())
+                    return;
+                Q_EMIT transfer->progress(received, total);
+            });
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [this, fetch, url, guard = QPointer<PdfTransfer>(transfer), isRetry, tooLarge] {
+                handlePdfReply(fetch, url, guard, isRetry, *tooLarge);
+            });
+    fetch->start();
+}
+
+void NetworkManager::handlePdfReply(quorin::MediaFetch *fetch, const QString &url,
+                                    const QPointer<PdfTransfer> &transfer, bool isRetry, bool tooLarge)
+{
+    fetch->deleteLater();
+    if (!transfer)
+        return;
+    int status = fetch->httpStatus();
+    int error = fetch->networkError();
+    QByteArray body = fetch->readAll();
+    transfer->m_request.clear();
+    if (transfer->isCancelled())
+        return;
+    if (tooLarge) {
+        // Ended by the size cap, not by the server: judged as the answer it was.
+        error = QNetworkReply::NoError;
+    } else if (error != QNetworkReply::NoError && status >= 200 && status <= 299) {
+        // An answer cut short (time-out, dropped connection) has no status of its own.
+        status = 0;
+    }
+
+    if (status == 401 && !isRetry) {
+        logDocumentEvent(QStringLiteral("info"), QStringLiteral("authentication_retry"),
+                         {{QStringLiteral("reason"), QStringLiteral("http_401")}});
+        refreshTokens(documentRefreshWaiter(url, transfer, true));
+        return;
+    }
+
+    NetworkFailure failure;
+    if (error != QNetworkReply::NoError || status < 200 || status > 299)
+        failure = makeNetworkFailure(status, error, body, tr("The document request failed."));
+    if (tooLarge || body.size() > MaximumDocumentBytes) {
+        body.clear();
+        failure.failure = AppFailure::local(QStringLiteral("PDF_TOO_LARGE"),
+                                            tr("The document is too large to open safely."),
+                                            QStringLiteral("validation"), false);
+        failure.message = failure.failure.userMessage;
+    }
+
+    logDocumentEvent(failure.failure.code.isEmpty() ? QStringLiteral("info") : QStringLiteral("warning"),
+                     QStringLiteral("response_classified"),
+                     {{QStringLiteral("status"), status},
+                      {QStringLiteral("classification"), documentClassification(failure)},
+                      {QStringLiteral("bytes"), qint64(body.size())}});
+    if (!failure.failure.code.isEmpty())
+        Q_EMIT requestFailed(QStringLiteral("pdf"), failure.failure);
+    finishDocument(transfer, body, failure);
+}
+
+// Every end of a transfer reaches the caller on a later turn of the event loop, never for a
+// transfer that has been cancelled or deleted meanwhile.
+void NetworkManager::finishDocument(PdfTransfer *transfer, const QByteArray &data,
+                                    const NetworkFailure &failure)
+{
+    QMetaObject::invokeMethod(
+        transfer,
+        [transfer, data, failure] {
+            if (!transfer->isCancelled())
+                Q_EMIT transfer->finished(data, failure);
+        },
+        Qt::QueuedConnection);
 }

@@ -17,12 +17,17 @@
 #include <memory>
 
 class CredentialStore;
+class PdfTransfer;
 class QJSEngine;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QQmlEngine;
 class QTimer;
+
+namespace quorin {
+class MediaFetch;
+}
 
 // The one client of the backend REST API. It holds the signed-in user's tokens (in memory and in
 // the keychain), renews them single-flight at "auth/refresh", carries every REST call with the
@@ -109,6 +114,13 @@ public:
     // The credentials and language for a media request, copied freely to other threads.
     [[nodiscard]] MediaAuthSnapshot mediaAuthenticationSnapshot() const;
 
+    // The largest document fetchPdfData hands over, in bytes.
+    static constexpr qint64 MaximumDocumentBytes = 67108864;
+    // Starts downloading a lecture PDF from its absolute URL, with the sign-in's bearer when the URL
+    // is an acceptable https destination. Returns at once a transfer owned by this manager (the
+    // caller may delete it); every result comes later through its signals.
+    [[nodiscard]] PdfTransfer *fetchPdfData(const QString &url);
+
 Q_SIGNALS:
     void loginSuccess();
     void loginError(const QString &errorMsg);
@@ -159,6 +171,13 @@ private:
 
     void handleLoginReply(QNetworkReply *reply);
     void announceLoginFailure(const AppFailure &failure);
+
+    void executeFetchPdfData(const QString &url, PdfTransfer *transfer, bool isRetry);
+    void handlePdfReply(quorin::MediaFetch *fetch, const QString &url, const QPointer<PdfTransfer> &transfer,
+                        bool isRetry, bool tooLarge);
+    [[nodiscard]] RefreshCallback documentRefreshWaiter(const QString &url, PdfTransfer *transfer,
+                                                        bool isRetry);
+    static void finishDocument(PdfTransfer *transfer, const QByteArray &data, const NetworkFailure &failure);
 
     QString m_installationId;
     QNetworkAccessManager *m_networkAccess = nullptr;

@@ -65,7 +65,7 @@ private:
         return m_harness.makeSignedInManager(m_access, QStringLiteral("refresh-1"), options);
     }
 
-    [[nodiscard]] QString documentUrl(const QString &path = kDocumentPath) const
+    [[nodiscard]] QString documentUrl(const QString &path = kDocumentPath)
     {
         return m_harness.server().url(path).toString();
     }
@@ -75,8 +75,9 @@ private:
     static QPointer<PdfTransfer> start(NetworkManager &manager, const QString &url, FetchRecord &record)
     {
         PdfTransfer *transfer = manager.fetchPdfData(url);
-        connect(transfer, &PdfTransfer::progress, transfer,
-                [&record](qint64 received, qint64 total) { record.progress.append({received, total}); });
+        connect(transfer, &PdfTransfer::progress, transfer, [&record](qint64 received, qint64 total) {
+            record.progress.append({received, total});
+        });
         connect(transfer, &PdfTransfer::finished, transfer,
                 [&record](const QByteArray &data, const NetworkFailure &failure) {
                     ++record.finishedCount;
@@ -196,10 +197,10 @@ private Q_SLOTS:
                                    << QStringLiteral("HTTP_401") << 401;
         QTest::newRow("403 is not retried")
             << QList<int>{403} << 0 << QStringLiteral("authentication") << QStringLiteral("HTTP_403") << 403;
-        QTest::newRow("404") << QList<int>{404} << 0 << QStringLiteral("terminal") << QStringLiteral("HTTP_404")
-                             << 404;
-        QTest::newRow("503") << QList<int>{503} << 0 << QStringLiteral("transient") << QStringLiteral("HTTP_503")
-                             << 503;
+        QTest::newRow("404") << QList<int>{404} << 0 << QStringLiteral("terminal")
+                             << QStringLiteral("HTTP_404") << 404;
+        QTest::newRow("503") << QList<int>{503} << 0 << QStringLiteral("transient")
+                             << QStringLiteral("HTTP_503") << 503;
     }
 
     void answersAreClassified()
@@ -257,8 +258,9 @@ private Q_SLOTS:
         QCOMPARE(record.failure.networkError, int(QNetworkReply::ConnectionRefusedError));
         QCOMPARE(record.failure.httpStatus, 0);
         QVERIFY(record.failure.retryable);
-        QCOMPARE(record.events, (QStringList{QStringLiteral("requestFailed:pdf:") + record.failure.failure.code,
-                                             QStringLiteral("finished")}));
+        QCOMPARE(record.events,
+                 (QStringList{QStringLiteral("requestFailed:pdf:") + record.failure.failure.code,
+                              QStringLiteral("finished")}));
         verifyClassified(QStringLiteral("warning"), 0, QStringLiteral("transient"), 0);
     }
 
@@ -401,10 +403,11 @@ private Q_SLOTS:
         m_harness.server().setResponse(NetworkManagerHarness::route(QStringLiteral("ping")),
                                        FixtureServer::Response::json("{}"));
         const QByteArray renewed = m_harness.tokenExpiringIn(3600, QStringLiteral("renewed"));
-        FixtureServer::Response heldRefresh =
-            FixtureServer::Response::json("{\"accessToken\":\"" + renewed + "\",\"refreshToken\":\"refresh-2\"}");
+        FixtureServer::Response heldRefresh = FixtureServer::Response::json(
+            "{\"accessToken\":\"" + renewed + "\",\"refreshToken\":\"refresh-2\"}");
         heldRefresh.held = true;
-        m_harness.server().setResponse(NetworkManagerHarness::route(QStringLiteral("auth/refresh")), heldRefresh);
+        m_harness.server().setResponse(NetworkManagerHarness::route(QStringLiteral("auth/refresh")),
+                                       heldRefresh);
         const auto manager =
             m_harness.makeSignedInManager(m_harness.tokenExpiringIn(10), QStringLiteral("refresh-1"));
 
@@ -435,7 +438,8 @@ private Q_SLOTS:
     {
         for (int hop = 1; hop <= 5; ++hop) {
             const QByteArray next = hop < 5 ? "/hop/" + QByteArray::number(hop + 1) : kDocumentPath.toUtf8();
-            m_harness.server().setResponse(QStringLiteral("/hop/%1").arg(hop), FixtureServer::Response::redirect(next));
+            m_harness.server().setResponse(QStringLiteral("/hop/%1").arg(hop),
+                                           FixtureServer::Response::redirect(next));
         }
         m_harness.server().setResponse(kDocumentPath, document("%PDF-1.4 far"));
         const auto manager = signedInManager();
@@ -478,7 +482,8 @@ private Q_SLOTS:
         }
         for (int hop = 1; hop <= hops; ++hop) {
             const QByteArray next = hop < hops ? "/hop/" + QByteArray::number(hop + 1) : finalTarget;
-            m_harness.server().setResponse(QStringLiteral("/hop/%1").arg(hop), FixtureServer::Response::redirect(next));
+            m_harness.server().setResponse(QStringLiteral("/hop/%1").arg(hop),
+                                           FixtureServer::Response::redirect(next));
         }
         m_harness.server().setResponse(kDocumentPath, document("%PDF-1.4 never"));
         const auto manager = signedInManager();
@@ -490,8 +495,9 @@ private Q_SLOTS:
         QVERIFY(!record.failure.retryable);
         QVERIFY(!record.failure.authentication);
         QVERIFY(record.data != "%PDF-1.4 never");
-        QCOMPARE(record.events, (QStringList{QStringLiteral("requestFailed:pdf:") + record.failure.failure.code,
-                                             QStringLiteral("finished")}));
+        QCOMPARE(record.events,
+                 (QStringList{QStringLiteral("requestFailed:pdf:") + record.failure.failure.code,
+                              QStringLiteral("finished")}));
         for (int hop = 1; hop <= hops; ++hop)
             QCOMPARE(m_harness.server().requestCount(QStringLiteral("/hop/%1").arg(hop)), 1);
         // The refused target was never asked.

@@ -49,6 +49,18 @@
         <source>The request was cancelled.</source>
         <translation>أُلغي الطلب.</translation>
     </message>
+    <message>
+        <source>Document URL is empty.</source>
+        <translation>رابط المستند فارغ.</translation>
+    </message>
+    <message>
+        <source>The document request failed.</source>
+        <translation>تعذّر طلب المستند.</translation>
+    </message>
+    <message>
+        <source>The document is too large to open safely.</source>
+        <translation>المستند أكبر من أن يُفتح بأمان.</translation>
+    </message>
 </context>
 <context>
     <name>ProfileController</name>
