@@ -10,12 +10,14 @@
 #include <QThread>
 #include <array>
 #include <memory>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
 namespace {
 
 using CounterBlock = std::array<unsigned char, CryptoManager::IvBytes>;
+using KeyBlock = std::array<unsigned char, CryptoManager::KeyBytes>;
 
 // OpenSSL takes lengths as int: longer chunks go through in pieces of this size.
 constexpr qsizetype kLargestCipherPiece = qsizetype(1) << 30;
@@ -66,12 +68,11 @@ void advanceCounter(CounterBlock &counter, quint64 blocks)
 
 // The keystream exclusive or of data, starting skip bytes into the block counter addresses.
 // Empty when any OpenSSL call fails.
-QByteArray runCipher(EVP_CIPHER_CTX *context, const QByteArray &key, const CounterBlock &counter, int skip,
+QByteArray runCipher(EVP_CIPHER_CTX *context, const KeyBlock &key, const CounterBlock &counter, int skip,
                      const QByteArray &data)
 {
     if (EVP_CIPHER_CTX_reset(context) != 1 ||
-        EVP_EncryptInit_ex(context, aes256Ctr(), nullptr,
-                           reinterpret_cast<const unsigned char *>(key.constData()), counter.data()) != 1)
+        EVP_EncryptInit_ex(context, aes256Ctr(), nullptr, key.data(), counter.data()) != 1)
         return {};
     std::array<unsigned char, CryptoManager::IvBytes> scratch{};
     int written = 0;
@@ -191,21 +192,27 @@ bool CryptoManager::hasSecureVault() const
     return state == ReadyTpm || state == ReadySecretService;
 }
 
+bool CryptoManager::copyKey(KeyBlock &key) const
+{
+    const QMutexLocker locker(&m_mutex);
+    if (m_masterKey.size() != KeyBytes)
+        return false;
+    std::copy(m_masterKey.cbegin(), m_masterKey.cend(), key.begin());
+    return true;
+}
+
 QByteArray CryptoManager::getOrCreateMasterIv(const QString &lectureId) const
 {
-    QByteArray key;
-    {
-        const QMutexLocker locker(&m_mutex);
-        key = m_masterKey;
-    }
-    if (key.isEmpty()) {
+    KeyBlock key;
+    if (!copyKey(key)) {
         // Callers store this IV with their data, so the fallback stays as it always was.
         qWarning("CryptoManager: Master key is not initialized! Returning zero IV.");
         return QByteArray(IvBytes, '\0');
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(key);
+    hash.addData(QByteArrayView(key.data(), key.size()));
     hash.addData(lectureId.toUtf8());
+    OPENSSL_cleanse(key.data(), key.size());
     return hash.result().left(IvBytes);
 }
 
@@ -213,15 +220,11 @@ QByteArray CryptoManager::processChunk(const QByteArray &data, qint64 offset, co
 {
     if (data.isEmpty())
         return data;
-    QByteArray key;
-    {
-        // The key is held from the first successful init until an init fails, re-initialisations
-        // included, so it alone tells whether data can be transformed.
-        const QMutexLocker locker(&m_mutex);
-        key = m_masterKey;
-    }
-    // Handing the input back would store plaintext as if it were encrypted.
-    if (key.size() != KeyBytes || iv.size() != IvBytes || offset < 0)
+    // The key is held from the first successful init until an init fails, re-initialisations
+    // included, so it alone tells whether data can be transformed. Handing the input back instead
+    // would store plaintext as if it were encrypted.
+    KeyBlock key;
+    if (iv.size() != IvBytes || offset < 0 || !copyKey(key))
         return {};
     EVP_CIPHER_CTX *context = threadCipherContext();
     if (!context)
@@ -230,5 +233,7 @@ QByteArray CryptoManager::processChunk(const QByteArray &data, qint64 offset, co
     CounterBlock counter;
     std::copy(iv.cbegin(), iv.cend(), counter.begin());
     advanceCounter(counter, quint64(offset) / IvBytes);
-    return runCipher(context, key, counter, int(offset % IvBytes), data);
+    const QByteArray result = runCipher(context, key, counter, int(offset % IvBytes), data);
+    OPENSSL_cleanse(key.data(), key.size());
+    return result;
 }

@@ -4,6 +4,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <array>
 
 // The offline vault's cipher. It holds the device master key (kept in the keychain) and applies
 // the one transform of data at rest, AES-256-CTR at any byte offset of a file, so an encrypted file
@@ -61,6 +62,9 @@ Q_SIGNALS:
 private:
     CryptoManager();
 
+    // Copies the key out under the mutex, so transforms share no data with a concurrent init.
+    // False when there is none.
+    [[nodiscard]] bool copyKey(std::array<unsigned char, KeyBytes> &key) const;
     // Sets the state and, on failure, clears the key; the error text goes with the state.
     void finish(VaultState state, const QByteArray &key, const QString &error);
 
