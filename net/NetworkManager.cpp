@@ -745,6 +745,10 @@ void NetworkManager::executeFetchPdfData(const QString &url, PdfTransfer *transf
         if (declared)
             refuseIfTooLarge(length);
     });
+    // The body stays in the request until the end, so what it holds is what has arrived. Its
+    // readyRead is not throttled as downloadProgress is, so the cap cuts in at once.
+    connect(fetch, &quorin::MediaFetch::readyRead, transfer,
+            [fetch, refuseIfTooLarge] { refuseIfTooLarge(fetch->bytesAvailable()); });
     connect(fetch, &quorin::MediaFetch::downloadProgress, transfer,
             [transfer, refuseIfTooLarge](qint64 received, qint64 total) {
                 if (refuseIfTooLarge(received) || transfer->isCancelled())

@@ -1,3 +1,4 @@
+#include "net/MediaFetch.h"
 #include "net/PdfTransfer.h"
 #include "sample-server/SampleServer.h"
 #include "tests/net/NetworkManagerHarness.h"
@@ -358,16 +359,33 @@ private Q_SLOTS:
         QCOMPARE(m_harness.server().totalRequestCount(), 0);
     }
 
-    void cancellingWhileTheBodyIsDelayed()
+    void cancellingWhileTheDocumentIsOnItsWay_data()
     {
-        FixtureServer::Response held = document("%PDF-1.4 held");
-        held.held = true;
-        m_harness.server().setResponse(kDocumentPath, held);
+        QTest::addColumn<bool>("headArrived");
+        QTest::newRow("before the head") << false;
+        QTest::newRow("after the head, body delayed") << true;
+    }
+
+    void cancellingWhileTheDocumentIsOnItsWay()
+    {
+        QFETCH(bool, headArrived);
+        FixtureServer::Response slow = document(bodyOf(1000));
+        if (headArrived)
+            slow.stallAfterBodyBytes = 10;
+        else
+            slow.held = true;
+        m_harness.server().setResponse(kDocumentPath, slow);
         m_harness.server().setResponse(QStringLiteral("/media/pdf/handout.pdf"), document("%PDF-1.4 next"));
         const auto manager = signedInManager();
         FetchRecord cancelled;
         const QPointer<PdfTransfer> transfer = start(*manager, documentUrl(), cancelled);
         QTRY_COMPARE(m_harness.server().requestsInFlight(), 1);
+        if (headArrived) {
+            // The transfer's request object is its child; its status is known once the head is in.
+            const auto *request = transfer->findChild<quorin::MediaFetch *>();
+            QVERIFY(request);
+            QTRY_COMPARE(request->httpStatus(), 200);
+        }
 
         transfer->cancel();
         // The client hung up.
