@@ -1,5 +1,7 @@
 #include "update/UpdateController.h"
 
+#include <QCoreApplication>
+
 UpdateController *UpdateController::instance()
 {
     static UpdateController controller;
@@ -9,4 +11,9 @@ UpdateController *UpdateController::instance()
 void UpdateController::startupCheck()
 {
     ++m_startupChecks;
+}
+
+void UpdateController::exitApplication()
+{
+    QCoreApplication::quit();
 }

@@ -82,7 +82,9 @@ const QHash<QString, ModuleType> &moduleTypes()
                                                QStringLiteral("RequiredUpdateDialog"),
                                                QStringLiteral("ChangelogDialog"),
                                                QStringLiteral("Snackbar"),
-                                               QStringLiteral("SnackbarHost")});
+                                               QStringLiteral("SnackbarHost"),
+                                               // What the pages show until their screens are built.
+                                               QStringLiteral("PlaceholderPage")});
         add(QStringLiteral("ui/screens/"),
             {QStringLiteral("Quiz"), QStringLiteral("AppWrapper"), QStringLiteral("Main"),
              QStringLiteral("Login"), QStringLiteral("Home"), QStringLiteral("Course"),
