@@ -131,11 +131,19 @@ Item {
         }
 
         function test_repostOnShowKeepsItsTimeAndAnotherSeverityQueues() {
+            const timer = findInHost("snackbarTimer")
             const posted = Date.now()
             Snackbar.show("Saved", "info", "", "", 1000)
             wait(600)
+            let touched = 0
+            const touch = () => touched += 1
+            timer.runningChanged.connect(touch)
+            Snackbar.currentChanged.connect(touch)
             const reposted = Date.now()
             Snackbar.show("Saved", "info", "Undo", "undo", 8000)
+            timer.runningChanged.disconnect(touch)
+            Snackbar.currentChanged.disconnect(touch)
+            compare(touched, 0, "neither the entry nor its timer was touched")
             compare(Snackbar.pending.length, 0, "the duplicate is dropped, not queued")
             compare(Snackbar.actionText, "", "the duplicate's action is dropped")
             Snackbar.show("Saved", "error", "", "", 1000)

@@ -366,6 +366,45 @@ Item {
             verify(harness.escapeReachedOutside, "with no snackbar the key travels on")
         }
 
+        // The keyboard stays with the page stack after the snackbar's own buttons or a dialog's
+        // were used, so a later Escape still finds its last handler.
+        function test_escapeStillArrivesAfterClicks_data() {
+            return [
+                { tag: "snackbar close button", dialog: false },
+                { tag: "dialog button", dialog: true }
+            ]
+        }
+
+        function test_escapeStillArrivesAfterClicks(row) {
+            const window = makeWindow()
+            const stack = stackOf(window)
+            if (row.dialog) {
+                click(stack.currentItem, "homeOpenDialogButton")
+                const dialog = findChild(stack.currentItem, "homeSampleDialog")
+                tryCompare(dialog, "opened", true)
+                mouseClick(findChild(dialog.footer, "quorinDialogCancelButton"))
+                tryCompare(dialog, "visible", false)
+                Snackbar.show("Next")
+            } else {
+                Snackbar.show("First")
+                Snackbar.show("Next")
+                mouseClick(findChild(window.contentItem, "snackbarDismissButton"))
+                compare(Snackbar.message, "Next")
+            }
+            keyClick(Qt.Key_Escape)
+            verify(!Snackbar.visible, "Escape reached the page stack")
+        }
+
+        function test_closingThePictureInPictureWindowStopsThePlayback() {
+            const window = makeWindow()
+            playInPictureInPicture()
+            const pictureInPicture = pictureInPictureWindow(window)
+            tryCompare(pictureInPicture, "visible", true)
+            pictureInPicture.close()
+            compare(stopReasons(), ["pip_close"])
+            verify(!pictureInPicture.visible)
+        }
+
         function test_escapeClosesADialogFirst() {
             const window = makeWindow()
             const stack = stackOf(window)
@@ -385,16 +424,18 @@ Item {
             const wrapper = findChild(window.contentItem, "pageStackLoader").item
             verify(!stack.layer.enabled, "no layer without a dialog")
 
+            const opened = Date.now()
             click(stack.currentItem, "homeOpenDialogButton")
             const dialog = findChild(stack.currentItem, "homeSampleDialog")
             tryCompare(dialog, "opened", true)
             compare(Theme.activeDialogs, 1)
-            const opened = Date.now()
             // A fixed 250 ms, even with animations switched off.
             tryVerify(() => wrapper.blurValue > 0 && wrapper.blurValue < 1, 1000, "blurring")
             verify(stack.layer.enabled)
+            compare(findChild(wrapper, "pageBlur").radius, 32 * wrapper.blurValue)
             tryCompare(wrapper, "blurValue", 1, 2000)
-            verify(Date.now() - opened >= 200, "blurred in " + (Date.now() - opened) + " ms")
+            const blurred = Date.now() - opened
+            verify(blurred >= 240, "blurred in " + blurred + " ms")
 
             dialog.close()
             compare(Theme.activeDialogs, 0)
