@@ -2,6 +2,7 @@
 
 #include "app/SettingsController.h"
 #include "testsupport/GalleryScene.h"
+#include "update/UpdateController.h"
 
 #include <QImage>
 #include <QQmlApplicationEngine>
@@ -86,7 +87,7 @@ bool ScreenshotRun::run()
     // Every control changes state at once, so a grab never catches a colour half-way; the
     // splash and the page blur keep their fixed lengths.
     SettingsController::instance()->setAnimationSpeedMultiplier(0);
-    if (!waitForSplash())
+    if (!waitForSplash() || !waitForReleaseCheck())
         return false;
     const QList<WindowScene> scenes = windowScenes();
     for (const WindowScene &scene : scenes) {
@@ -106,6 +107,18 @@ bool ScreenshotRun::waitForSplash()
     if (!splash)
         return fail(QStringLiteral("the window has no splash"));
     return waitFor([splash] { return !splash->isVisible(); }, QStringLiteral("the splash to fade"));
+}
+
+bool ScreenshotRun::waitForReleaseCheck()
+{
+    // The start-up asks the release service once; every picture shows what it answered.
+    const UpdateController *updates = UpdateController::instance();
+    return waitFor(
+        [updates] {
+            return updates->state() != UpdateController::Idle &&
+                   updates->state() != UpdateController::Checking;
+        },
+        QStringLiteral("the release check to end"));
 }
 
 bool ScreenshotRun::signIn()

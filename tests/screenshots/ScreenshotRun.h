@@ -13,10 +13,10 @@ class QQuickWindow;
 namespace quorin::test {
 
 // Takes the screenshots of a running client: the main window in its scenes (the sign-in page,
-// the home page after signing in, the home page under a dialog with a snackbar) and every control
-// gallery, each in the light and dark themes and in English and Arabic, as
-// "<scene>-<theme>-<language>.png". It compares no images; it fails when a part it needs cannot
-// be found or loaded, a wait runs out, or a grab comes back empty.
+// the home page after signing in, the home page under a dialog with a snackbar), once the
+// start-up's release check has ended, and every control gallery, each in the light and dark
+// themes and in English and Arabic, as "<scene>-<theme>-<language>.png". It compares no images; it fails when
+// a part it needs cannot be found or loaded, a wait runs out, or a grab comes back empty.
 //
 // New window scenes go into windowScenes(); new galleries into the build's gallery list.
 class ScreenshotRun
@@ -59,6 +59,7 @@ private:
     [[nodiscard]] static QList<Variant> variants();
 
     [[nodiscard]] bool waitForSplash();
+    [[nodiscard]] bool waitForReleaseCheck();
     [[nodiscard]] bool signIn();
     [[nodiscard]] bool shootWindowScene(const WindowScene &scene);
     [[nodiscard]] bool shootGalleries();

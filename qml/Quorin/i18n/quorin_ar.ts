@@ -265,10 +265,28 @@
     </message>
 </context>
 <context>
+    <name>ResetPasswordController</name>
+    <message>
+        <source>Passwords do not match.</source>
+        <translation>كلمتا المرور غير متطابقتين.</translation>
+    </message>
+</context>
+<context>
     <name>SettingsController</name>
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
         <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>SignupController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Registration failed</source>
+        <translation>فشل التسجيل</translation>
     </message>
 </context>
 <context>
@@ -307,6 +325,21 @@
     <message>
         <source>Later</source>
         <translation>لاحقًا</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateController</name>
+    <message>
+        <source>The release service URL is not secure.</source>
+        <translation>عنوان خدمة الإصدارات غير آمن.</translation>
+    </message>
+    <message>
+        <source>The update service timed out.</source>
+        <translation>انتهت مهلة الاتصال بخدمة التحديثات.</translation>
+    </message>
+    <message>
+        <source>The required-update grace period has expired.</source>
+        <translation>انتهت مهلة السماح للتحديث الإلزامي.</translation>
     </message>
 </context>
 <context>
