@@ -6,6 +6,7 @@ namespace quorin::test {
 
 // Stands in for HeadphoneMonitor in Qt Quick tests of the interface shell: a test decides
 // whether the audio route permits a video that requires headphones, and changes the route.
+// Every write of `permits` is announced as a route change.
 class HeadphoneMonitorDouble : public QObject
 {
     Q_OBJECT

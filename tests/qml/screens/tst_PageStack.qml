@@ -252,6 +252,7 @@ Item {
         function test_terminalFailureInPictureInPicture() {
             const window = makeWindow()
             window.showFullScreen()
+            tryCompare(window, "visibility", Window.FullScreen)
             playInPictureInPicture()
             StreamController.reportPlaybackFailure("access_denied", "upstream_backend",
                                                    "You no longer have access to this lecture.", true, false)
@@ -292,7 +293,9 @@ Item {
         }
 
         function test_headphonesLostInPictureInPicture(row) {
-            makeWindow()
+            const window = makeWindow()
+            window.showFullScreen()
+            tryCompare(window, "visibility", Window.FullScreen)
             const lecture = Object.assign({}, root.lecture, { headphonesRequired: row.required })
             verify(VideoPlaybackSession.open(lecture, null, 0))
             if (row.pictureInPicture)
@@ -300,6 +303,7 @@ Item {
             HeadphoneMonitor.changeRoute(row.permits)
             if (row.stops) {
                 compare(stopReasons(), ["headphones_disconnected"])
+                compare(window.visibility, Window.Windowed)
                 compare(Snackbar.message, "Headphones were disconnected. Reconnect them and reopen the video.")
                 compare(Snackbar.severity, "error")
             } else {

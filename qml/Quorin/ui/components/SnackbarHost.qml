@@ -61,7 +61,7 @@ FocusScope {
     objectName: "globalSnackbarHost"
     focus: false
     activeFocusOnTab: false
-    implicitWidth: parent ? Math.min(560, parent.width - 2 * Theme.largeSpacing) : 560
+    implicitWidth: parent ? Math.max(0, Math.min(560, parent.width - 2 * Theme.largeSpacing)) : 560
     implicitHeight: card.implicitHeight
     visible: showing
     opacity: showing ? 1 : 0
