@@ -66,6 +66,9 @@ private:
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
     Response telegram(const Request &request);
+    // The lecture PDFs of the media origin go only to a signed-in user.
+    void addDocumentRoutes();
+    [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);

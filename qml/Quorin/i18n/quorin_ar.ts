@@ -31,6 +31,13 @@
     </message>
 </context>
 <context>
+    <name>CryptoManager</name>
+    <message>
+        <source>The operating system secure vault is unavailable. Unlock it and retry.</source>
+        <translation>خزنة نظام التشغيل الآمنة غير متاحة. افتحها ثم أعد المحاولة.</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
@@ -140,6 +147,18 @@
     <message>
         <source>The request was cancelled.</source>
         <translation>أُلغي الطلب.</translation>
+    </message>
+    <message>
+        <source>Document URL is empty.</source>
+        <translation>رابط المستند فارغ.</translation>
+    </message>
+    <message>
+        <source>The document request failed.</source>
+        <translation>تعذّر طلب المستند.</translation>
+    </message>
+    <message>
+        <source>The document is too large to open safely.</source>
+        <translation>المستند أكبر من أن يُفتح بأمان.</translation>
     </message>
 </context>
 <context>
