@@ -82,9 +82,9 @@ const QHash<QString, ModuleType> &moduleTypes()
                                                QStringLiteral("RequiredUpdateDialog"),
                                                QStringLiteral("ChangelogDialog"),
                                                QStringLiteral("Snackbar"),
-                                               QStringLiteral("SnackbarHost"),
-                                               // What the pages show until their screens are built.
-                                               QStringLiteral("PlaceholderPage")});
+                                               QStringLiteral("SnackbarHost")});
+        // What the pages show until their screens are built.
+        add(QStringLiteral("ui/components/"), {QStringLiteral("PlaceholderPage")});
         add(QStringLiteral("ui/screens/"),
             {QStringLiteral("Quiz"), QStringLiteral("AppWrapper"), QStringLiteral("Main"),
              QStringLiteral("Login"), QStringLiteral("Home"), QStringLiteral("Course"),
