@@ -10,7 +10,6 @@ import Quorin
 FocusScope {
     id: host
 
-    // Hidden at the moment the entry goes, so the card vanishes at once and only fades in.
     readonly property bool showing: Snackbar.visible
     // Set by the first entry that makes the host appear; only that one is announced.
     property bool appeared: false
@@ -63,6 +62,7 @@ FocusScope {
     activeFocusOnTab: false
     implicitWidth: parent ? Math.max(0, Math.min(560, parent.width - 2 * Theme.largeSpacing)) : 560
     implicitHeight: card.implicitHeight
+    // Hidden at the moment the entry goes, so the card vanishes at once and only fades in.
     visible: showing
     opacity: showing ? 1 : 0
 
@@ -109,12 +109,12 @@ FocusScope {
         DragHandler {
             id: swipe
 
+            // Measured from the press point while the drag runs; the end of the drag decides.
+            property real travel: 0
+
             objectName: "snackbarSwipe"
             target: null
             yAxis.enabled: false
-
-            // Measured from the press point while the drag runs; the end of the drag decides.
-            property real travel: 0
 
             onCentroidChanged: {
                 if (active)
