@@ -38,6 +38,17 @@
     </message>
 </context>
 <context>
+    <name>FloatingSupportAction</name>
+    <message>
+        <source>Contact support</source>
+        <translation>تواصل مع الدعم</translation>
+    </message>
+    <message>
+        <source>Open the Quorin support chat</source>
+        <translation>فتح محادثة دعم Quorin</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
@@ -191,6 +202,13 @@
     </message>
 </context>
 <context>
+    <name>Quiz</name>
+    <message>
+        <source>Quiz</source>
+        <translation>الاختبار</translation>
+    </message>
+</context>
+<context>
     <name>QuizController</name>
     <message>
         <source>This quiz starts at %1.</source>
@@ -230,13 +248,6 @@
     </message>
 </context>
 <context>
-    <name>Quiz</name>
-    <message>
-        <source>Quiz</source>
-        <translation>الاختبار</translation>
-    </message>
-</context>
-<context>
     <name>QuorinBackIconButton</name>
     <message>
         <source>Back</source>
@@ -267,6 +278,36 @@
     <message>
         <source>No</source>
         <translation>لا</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinFailureState</name>
+    <message>
+        <source>Content unavailable</source>
+        <translation>المحتوى غير متاح</translation>
+    </message>
+    <message>
+        <source>Error code: %1</source>
+        <translation>رمز الخطأ: %1</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>رجوع</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinNotice</name>
+    <message>
+        <source>Hide details</source>
+        <translation>إخفاء التفاصيل</translation>
+    </message>
+    <message>
+        <source>Technical details</source>
+        <translation>التفاصيل التقنية</translation>
     </message>
 </context>
 <context>
@@ -352,6 +393,49 @@
     <message>
         <source>Dismiss notification</source>
         <translation>إغلاق الإشعار</translation>
+    </message>
+</context>
+<context>
+    <name>TechnicalErrorDialog</name>
+    <message>
+        <source>We couldn&apos;t complete that action.</source>
+        <translation>تعذّر علينا إتمام هذا الإجراء.</translation>
+    </message>
+    <message>
+        <source>Something went wrong</source>
+        <translation>حدث خطأ ما</translation>
+    </message>
+    <message>
+        <source>Dismiss</source>
+        <translation>إغلاق</translation>
+    </message>
+    <message>
+        <source>Error code: %1</source>
+        <translation>رمز الخطأ: %1</translation>
+    </message>
+    <message>
+        <source>Technical information is available if you need to share it with support.</source>
+        <translation>تتوفر معلومات تقنية إذا احتجت إلى مشاركتها مع فريق الدعم.</translation>
+    </message>
+    <message>
+        <source>Saved to: %1</source>
+        <translation>تم الحفظ في: %1</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>نسخ</translation>
+    </message>
+    <message>
+        <source>Save diagnostics</source>
+        <translation>حفظ بيانات التشخيص</translation>
+    </message>
+    <message>
+        <source>Reveal saved location</source>
+        <translation>إظهار مكان الحفظ</translation>
+    </message>
+    <message>
+        <source>Contact support</source>
+        <translation>تواصل مع الدعم</translation>
     </message>
 </context>
 <context>

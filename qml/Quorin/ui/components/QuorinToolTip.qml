@@ -16,7 +16,11 @@ Basic.ToolTip {
 
     delay: 400
     timeout: 3000
-    implicitWidth: Math.min(500, textMetrics.advanceWidth + leftPadding + rightPadding)
+    // The advance width alone is too narrow when the last glyph overhangs it (the "k" of "Back"
+    // in the interface's face): the text's own layout counts the overhang and would wrap the
+    // word. The content's unwrapped width covers it.
+    implicitWidth: Math.min(500, Math.max(textMetrics.advanceWidth, contentItem.implicitWidth) + leftPadding
+                                 + rightPadding)
 
     contentItem: Text {
         objectName: "quorinToolTipText"
