@@ -4,10 +4,12 @@
 #include "testsupport/GalleryScene.h"
 #include "update/UpdateController.h"
 
+#include <QCursor>
 #include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QTest>
 
 namespace quorin::test {
@@ -187,6 +189,10 @@ bool ScreenshotRun::shootGalleries()
             GalleryScene scene(m_engine);
             if (!scene.load(document, variant.theme, variant.language))
                 return fail(QStringLiteral("%1 did not load: %2").arg(gallery, scene.errorString()));
+            // The virtual display's pointer rests in the middle of the screen, where it would
+            // hover whatever control a gallery shows there.
+            if (QScreen *screen = scene.window()->screen())
+                QCursor::setPos(screen, screen->geometry().bottomRight());
             // Pop-ups open and transitions end.
             QTest::qWait(400);
             if (!grab(scene.window(), gallery, variant))
