@@ -431,7 +431,7 @@ void LearningProgressController::setCompleted(const QString &resourceId, const Q
         markIncompleteOnline(resourceId, previousRecord);
         return;
     }
-    m_activityItems[index] = previousRecord;
+    restoreCompletion(resourceId, previousRecord);
     save();
     emitItemsChanged();
     Q_EMIT progressError(AppFailure::local(QStringLiteral("INCOMPLETE_REQUIRES_ONLINE"),
@@ -624,13 +624,15 @@ void LearningProgressController::restoreFromQueuedEntry(const QVariantMap &entry
 }
 
 // Puts the completion flag back as the previous record had it, or the whole previous record at
-// the front when the resource has none now.
+// the front when the resource has none now. Nothing else of the record is touched: a change
+// refused late must not undo what was reported while it waited.
 void LearningProgressController::restoreCompletion(const QString &resourceId,
                                                    const QVariantMap &previousRecord)
 {
     const qsizetype index = itemIndex(resourceId);
     if (index < 0) {
-        m_activityItems.prepend(previousRecord);
+        if (!previousRecord.isEmpty())
+            m_activityItems.prepend(previousRecord);
         return;
     }
     QVariantMap record = itemAt(index);

@@ -252,6 +252,12 @@ private:
         controller.flush();
     }
 
+    static void openCompleted(LearningProgressController &controller, const QString &id)
+    {
+        LearningProgressHarness::open(controller, id, QStringLiteral("VIDEO"),
+                                      QStringLiteral("https://media.example/lecture.m3u8"), true);
+    }
+
     static FixtureServer::Response held(const FixtureServer::Response &response)
     {
         FixtureServer::Response holding = response;
@@ -513,8 +519,7 @@ private Q_SLOTS:
     void markingIncompleteSignedOutIsRefused()
     {
         auto controller = controllerFor(kUser);
-        LearningProgressHarness::open(*controller, r1, QStringLiteral("VIDEO"),
-                                      QStringLiteral("https://media.example/lecture.m3u8"), true);
+        openCompleted(*controller, r1);
         const QVariantMap before = LearningProgressHarness::storedRecord(kUser, r1);
         Timeline timeline(*controller, *m_log);
 
@@ -559,8 +564,7 @@ private Q_SLOTS:
         QVERIFY(signIn());
         server().setResponse(progressRoute(r1), held(answer));
         auto controller = controllerFor(kUser);
-        LearningProgressHarness::open(*controller, r1, QStringLiteral("VIDEO"),
-                                      QStringLiteral("https://media.example/lecture.m3u8"), true);
+        openCompleted(*controller, r1);
         const QVariantMap before = LearningProgressHarness::storedRecord(kUser, r1);
         Timeline timeline(*controller, *m_log);
 
@@ -597,8 +601,7 @@ private Q_SLOTS:
         m_harness.setManager(m_harness.network().makeManager());
         QVERIFY(manager().isAuthenticated());
         auto controller = controllerFor(kUser);
-        LearningProgressHarness::open(*controller, r1, QStringLiteral("VIDEO"),
-                                      QStringLiteral("https://media.example/lecture.m3u8"), true);
+        openCompleted(*controller, r1);
         Timeline timeline(*controller, *m_log);
 
         controller->setCompleted(r1, kCourse, false);
