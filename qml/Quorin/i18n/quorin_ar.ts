@@ -96,6 +96,45 @@
     </message>
 </context>
 <context>
+    <name>QuizController</name>
+    <message>
+        <source>This quiz starts at %1.</source>
+        <translation>يبدأ هذا الاختبار في %1.</translation>
+    </message>
+    <message>
+        <source>The deadline is based on the official quiz start time.</source>
+        <translation>يُحتسب الموعد النهائي من وقت البدء الرسمي للاختبار.</translation>
+    </message>
+    <message>
+        <source>This quiz has expired.</source>
+        <translation>انتهت مدة هذا الاختبار.</translation>
+    </message>
+    <message>
+        <source>Connection lost. This loaded attempt is read-only until reconnection.</source>
+        <translation>انقطع الاتصال. هذه المحاولة المحمّلة للقراءة فقط حتى يعود الاتصال.</translation>
+    </message>
+    <message>
+        <source>Internet connection is required to start the quiz.</source>
+        <translation>يلزم الاتصال بالإنترنت لبدء الاختبار.</translation>
+    </message>
+    <message>
+        <source>Enter a nickname to start this timed quiz.</source>
+        <translation>أدخل اسمًا مستعارًا لبدء هذا الاختبار المؤقّت.</translation>
+    </message>
+    <message>
+        <source>The server returned an invalid quiz attempt.</source>
+        <translation>أعاد الخادم محاولة اختبار غير صالحة.</translation>
+    </message>
+    <message>
+        <source>Could not save quiz answers locally.</source>
+        <translation>تعذّر حفظ إجابات الاختبار على هذا الجهاز.</translation>
+    </message>
+    <message>
+        <source>Some questions changed. Review your answers before continuing.</source>
+        <translation>تغيّرت بعض الأسئلة. راجع إجاباتك قبل المتابعة.</translation>
+    </message>
+</context>
+<context>
     <name>QuorinBackIconButton</name>
     <message>
         <source>Back</source>
