@@ -7,11 +7,18 @@
 #include <QMetaMethod>
 #include <QMetaType>
 #include <QNetworkAccessManager>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <algorithm>
+#include <fcntl.h>
 #include <latch>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -28,6 +35,39 @@ SessionInfo sessionFor(const QString &lectureId)
     info.generation = 1;
     return info;
 }
+
+// Lowers the process's descriptor limit and takes every descriptor left below it, so that the
+// next socket cannot be made; gives everything back when it goes.
+class DescriptorsExhausted
+{
+public:
+    DescriptorsExhausted()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = std::min<rlim_t>(m_saved.rlim_cur, 1024);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int descriptor = ::open("/dev/null", O_RDONLY); descriptor >= 0;
+             descriptor = ::open("/dev/null", O_RDONLY))
+            m_held.push_back(descriptor);
+    }
+
+    ~DescriptorsExhausted()
+    {
+        for (const int descriptor : m_held)
+            ::close(descriptor);
+        ::setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+
+    DescriptorsExhausted(const DescriptorsExhausted &) = delete;
+    DescriptorsExhausted &operator=(const DescriptorsExhausted &) = delete;
+
+    [[nodiscard]] std::size_t held() const { return m_held.size(); }
+
+private:
+    rlimit m_saved{};
+    std::vector<int> m_held;
+};
 
 } // namespace
 
@@ -69,14 +109,11 @@ private:
     }
 
 private Q_SLOTS:
-    void cleanupTestCase() { DiagnosticLogger::shutdown(); }
-
     // instance() builds the one server once per process, so every case of it is here.
     void initTestCase()
     {
         QVERIFY(!QMetaType::fromName("ProxyFailureRecord").isValid());
         QVERIFY(!QMetaType::fromName("ProxyResourceType").isValid());
-        DiagnosticLogger::initialize();
 
         std::latch start(2);
         auto firstCall = [&start](int caller) {
@@ -231,6 +268,8 @@ private Q_SLOTS:
 
     void clearConnectionCacheIsLogged()
     {
+        DiagnosticLogger::initialize();
+        const auto stopLog = qScopeGuard([] { DiagnosticLogger::shutdown(); });
         const quorin::test::LogRecorder recorder;
         QVERIFY(QMetaObject::invokeMethod(server, "clearConnectionCache", Qt::BlockingQueuedConnection));
 
@@ -243,11 +282,31 @@ private Q_SLOTS:
 
     void clearConnectionCacheBeforeListeningDoesNothing()
     {
+        DiagnosticLogger::initialize();
+        const auto stopLog = qScopeGuard([] { DiagnosticLogger::shutdown(); });
         const quorin::test::LogRecorder recorder;
         HlsProxyServer notStarted;
         notStarted.clearConnectionCache();
         QVERIFY(notStarted.network() == nullptr);
         QVERIFY(recorder.withEvent(QStringLiteral("connection_cache_cleared")).isEmpty());
+    }
+
+    // Without a free descriptor the server cannot listen: it says so once, keeps its port at 0
+    // and its network manager, and accepts nothing.
+    void listeningFailure()
+    {
+        HlsProxyServer server;
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QStringLiteral("^HlsProxyServer failed to listen: .+")));
+        {
+            const DescriptorsExhausted exhausted;
+            QVERIFY(exhausted.held() > 0);
+            server.startListening();
+        }
+        QVERIFY(!server.isListening());
+        QCOMPARE(server.port(), 0);
+        QVERIFY(!server.errorString().isEmpty());
+        QVERIFY(server.network() != nullptr);
     }
 
     // Each accepted connection becomes a connection object of the server, gone when the player
