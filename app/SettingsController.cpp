@@ -1,16 +1,26 @@
 #include "app/SettingsController.h"
 
+#include "app/DiagnosticBundle.h"
 #include "app/DiagnosticLogger.h"
 #include "app/PreferencesStore.h"
+#include "app/TelegramLinks.h"
 
+#include <QClipboard>
 #include <QColor>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDesktopServices>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QPalette>
+#include <QPointer>
 #include <QStyleHints>
 #include <QThread>
+#include <QUrl>
 
 namespace {
 
@@ -27,6 +37,10 @@ const QString kSystem = QStringLiteral("system");
 const QString kArabic = QStringLiteral("ar");
 const QString kEnglish = QStringLiteral("en");
 const QString kArabicTranslation = QStringLiteral(":/i18n/quorin_ar.qm");
+const QString kClientConfigPath = QStringLiteral("desktop/client-config");
+const QString kTelegramPath = QStringLiteral("notifications/telegram");
+
+using quorin::RestMethod;
 
 float animationDefaultFor(int processors)
 {
@@ -36,6 +50,32 @@ float animationDefaultFor(int processors)
     if (processors >= 4)
         return 0.5F;
     return 0.0F;
+}
+
+// Web links, and local folders for the file manager. Handing the system opener anything else
+// would start whatever handles it: files open in their applications, network shares mount,
+// custom schemes reach other programs.
+bool mayOpen(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        return url.isValid() && !url.host().isEmpty();
+    return url.isLocalFile() && url.host().isEmpty() && QFileInfo(url.toLocalFile()).isDir();
+}
+
+// One key per user and course; the ids are hashed exactly as given, spaces included.
+QString courseViewKey(const QString &userId, const QString &courseId)
+{
+    QByteArray material = userId.toUtf8();
+    material.append('\0');
+    material.append(courseId.toUtf8());
+    return QStringLiteral("courseView/") +
+           QString::fromLatin1(QCryptographicHash::hash(material, QCryptographicHash::Sha256).toHex());
+}
+
+bool hasBothIds(const QString &userId, const QString &courseId)
+{
+    return !userId.trimmed().isEmpty() && !courseId.trimmed().isEmpty();
 }
 
 } // namespace
@@ -54,6 +94,7 @@ std::unique_ptr<SettingsController> SettingsController::createWithStore(std::uni
 
 SettingsController::SettingsController(std::unique_ptr<QSettings> store, const ProcessorCount &processorCount)
     : m_store(std::move(store))
+    , m_supportUrl(quorin::TelegramLinks::defaultSupportUrl())
 {
     migrateTheme();
     writeAnimationDefault(processorCount ? processorCount : ProcessorCount(&QThread::idealThreadCount));
@@ -239,4 +280,170 @@ void SettingsController::setDetailedDiagnosticsEnabled(bool enabled)
     DiagnosticLogger::setDetailedUntil(
         enabled ? QDateTime::currentDateTimeUtc().addSecs(kDetailedWindowSeconds) : QDateTime());
     Q_EMIT detailedDiagnosticsChanged();
+}
+
+void SettingsController::setRestRequester(quorin::RestRequester requester)
+{
+    m_restRequester = std::move(requester);
+}
+
+void SettingsController::sendTelegramRequest(RestMethod method, const QJsonObject &body,
+                                             void (SettingsController::*onSuccess)(const QJsonObject &))
+{
+    // Status and unlink share one flag: one Telegram request at a time, later calls dropped.
+    if (m_telegramLoading || !m_restRequester)
+        return;
+    m_telegramLoading = true;
+    Q_EMIT telegramStatusChanged();
+    m_restRequester(
+        method, kTelegramPath, body,
+        [self = QPointer(this), onSuccess](const QJsonDocument &reply, const AppFailure &failure) {
+            if (!self)
+                return;
+            self->m_telegramLoading = false;
+            if (!failure.code.isEmpty())
+                self->reportTelegramFailure(failure);
+            else
+                (self.data()->*onSuccess)(reply.object());
+            Q_EMIT self->telegramStatusChanged();
+        });
+}
+
+void SettingsController::reportTelegramFailure(const AppFailure &failure)
+{
+    // Kept until another failure replaces it; the integrations pane clears its own notice.
+    m_telegramFailure = failure;
+    Q_EMIT telegramFailureChanged();
+    Q_EMIT telegramError(failure);
+}
+
+void SettingsController::fetchTelegramStatus()
+{
+    sendTelegramRequest(RestMethod::Get, {}, &SettingsController::applyTelegramStatus);
+}
+
+void SettingsController::applyTelegramStatus(const QJsonObject &status)
+{
+    // Any value but null means linked, even 0, false or an empty text.
+    m_telegramConnected = status.contains(QLatin1String("telegramChatId")) &&
+                          !status.value(QLatin1String("telegramChatId")).isNull();
+    if (status.contains(QLatin1String("userId"))) {
+        const QJsonValue userId = status.value(QLatin1String("userId"));
+        m_telegramUserId = userId.isString() ? userId.toString() : QString();
+    }
+}
+
+void SettingsController::disconnectTelegram()
+{
+    sendTelegramRequest(RestMethod::Patch, {{QStringLiteral("chatId"), QJsonValue::Null}},
+                        &SettingsController::applyTelegramUnlinked);
+}
+
+void SettingsController::applyTelegramUnlinked(const QJsonObject &)
+{
+    // The Telegram user id stays: linking again needs no new status.
+    m_telegramConnected = false;
+}
+
+void SettingsController::linkTelegram()
+{
+    if (m_telegramUserId.isEmpty()) {
+        reportTelegramFailure(
+            AppFailure::local(QStringLiteral("TELEGRAM_USER_ID_MISSING"),
+                              tr("Cannot link Telegram: user ID missing. Please refresh the status first."),
+                              QStringLiteral("validation"), false));
+        return;
+    }
+    // The page asks for the status again when the user comes back and presses refresh.
+    QDesktopServices::openUrl(quorin::TelegramLinks::botLink(m_telegramUserId));
+}
+
+void SettingsController::openSupportChat()
+{
+    QDesktopServices::openUrl(QUrl(m_supportUrl));
+}
+
+QString SettingsController::normalizedSupportUrl(const QString &url) const
+{
+    return quorin::TelegramLinks::normalizedSupportUrl(url);
+}
+
+void SettingsController::refreshClientConfig()
+{
+    if (!m_restRequester)
+        return;
+    m_restRequester(RestMethod::Get, kClientConfigPath, {},
+                    [self = QPointer(this)](const QJsonDocument &reply, const AppFailure &failure) {
+                        // A failed request keeps the current link, silently.
+                        if (self && failure.code.isEmpty())
+                            self->applyClientConfig(reply.object());
+                    });
+}
+
+void SettingsController::applyClientConfig(const QJsonObject &config)
+{
+    QString link = config.value(QLatin1String("telegramSupportUrl")).toString();
+    const QJsonValue support = config.value(QLatin1String("support"));
+    if (link.isEmpty() && support.isObject())
+        link = support.toObject().value(QLatin1String("telegramUrl")).toString();
+    const QString normalized = quorin::TelegramLinks::normalizedSupportUrl(link);
+    if (normalized.isEmpty() || normalized == m_supportUrl)
+        return;
+    m_supportUrl = normalized;
+    Q_EMIT clientConfigChanged();
+}
+
+void SettingsController::openUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::TolerantMode);
+    if (!mayOpen(url)) {
+        // The scheme alone: the rest of a link may carry tokens or personal paths.
+        DiagnosticLogger::log(QStringLiteral("app"), QStringLiteral("warning"),
+                              QStringLiteral("url_open_refused"), {{QStringLiteral("scheme"), url.scheme()}});
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+void SettingsController::copyText(const QString &text)
+{
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text, QClipboard::Clipboard);
+}
+
+QVariantMap SettingsController::courseViewState(const QString &userId, const QString &courseId) const
+{
+    if (!hasBothIds(userId, courseId))
+        return {};
+    const QJsonDocument stored =
+        QJsonDocument::fromJson(m_store->value(courseViewKey(userId, courseId)).toByteArray());
+    return stored.isObject() ? stored.object().toVariantMap() : QVariantMap();
+}
+
+void SettingsController::saveCourseViewState(const QString &userId, const QString &courseId,
+                                             const QVariantMap &state)
+{
+    if (!hasBothIds(userId, courseId))
+        return;
+    m_store->setValue(courseViewKey(userId, courseId),
+                      QJsonDocument(QJsonObject::fromVariantMap(state)).toJson(QJsonDocument::Compact));
+}
+
+QString SettingsController::saveDiagnosticBundle(const QString &failureCode)
+{
+    m_lastBundlePath = quorin::DiagnosticBundle::save(failureCode, animationSpeedMultiplier());
+    Q_EMIT diagnosticBundleChanged();
+    return m_lastBundlePath;
+}
+
+QString SettingsController::saveDiagnosticBundle()
+{
+    return saveDiagnosticBundle(QString());
+}
+
+void SettingsController::revealDiagnosticBundle()
+{
+    if (m_lastBundlePath.isEmpty())
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_lastBundlePath).absolutePath()));
 }

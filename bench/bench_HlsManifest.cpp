@@ -1,15 +1,14 @@
 // Times the playlist parser on a 2 MiB media playlist with a key line before every segment (the
 // worst a single answer may be) and on a typical one of 300 segments, against a baseline that only
 // splits the text into trimmed lines and resolves every URI line. Prints figures; never fails.
+#include "bench/BenchTiming.h"
 #include "media/HlsManifest.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringTokenizer>
 #include <QTextStream>
-#include <algorithm>
-#include <functional>
-#include <vector>
+
+using quorin::bench::medianMs;
 
 namespace {
 
@@ -79,20 +78,6 @@ qsizetype baseline(const QByteArray &data)
         resolved += Base.resolved(QUrl(trimmed.toString(), QUrl::TolerantMode)).isValid() ? 1 : 0;
     }
     return resolved;
-}
-
-// Median milliseconds of one call over the given number of rounds.
-double medianMs(int rounds, const std::function<void()> &work)
-{
-    std::vector<double> samples;
-    QElapsedTimer timer;
-    for (int round = 0; round < rounds; ++round) {
-        timer.start();
-        work();
-        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
 }
 
 void report(QTextStream &out, const QString &name, const QByteArray &data, int rounds)

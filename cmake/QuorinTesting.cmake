@@ -14,14 +14,30 @@ function(quorin_add_test name)
     quorin_register_test(${name} $<TARGET_FILE:${name}> WRAPPER ${ARG_WRAPPER} ENVIRONMENT ${ARG_ENVIRONMENT})
 endfunction()
 
-# quorin_add_qml_test(<name> SOURCES <setup.cpp> QML_DIR <folder> [LIBS ...])
-# Registers a Qt Quick Test executable; <setup.cpp> holds QUICK_TEST_MAIN(_WITH_SETUP) and the
-# tst_*.qml files are read from QML_DIR.
+# quorin_add_qml_test(<name> (QML_FILE <tst_*.qml> | QML_DIR <folder>) [SOURCES <setup.cpp> ...]
+#                      [LIBS ...] [WRAPPER ...] [ENVIRONMENT ...])
+# Registers a Qt Quick Test executable that runs one tst_*.qml file, or every tst_*.qml under a
+# folder. Without SOURCES it runs on the shared set-up, quorin::test::QmlTestSetup: the interface
+# module "Quorin" linked in, the import path "qrc:/qt/qml", the real SettingsController under
+# "Quorin.Controllers" and the set-up itself as "TestSetup" of "Quorin.Testing". A test that needs
+# more controllers passes SOURCES with a subclass of QmlTestSetup named in its own
+# QUICK_TEST_MAIN_WITH_SETUP(<name>, <subclass>).
 function(quorin_add_qml_test name)
-    cmake_parse_arguments(ARG "" "QML_DIR" "SOURCES;LIBS;WRAPPER;ENVIRONMENT" ${ARGN})
-    qt_add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE Qt6::QuickTest Qt6::Quick quorin_testsupport ${ARG_LIBS})
-    target_compile_definitions(${name} PRIVATE QUICK_TEST_SOURCE_DIR="${ARG_QML_DIR}")
+    cmake_parse_arguments(ARG "" "QML_DIR;QML_FILE" "SOURCES;LIBS;WRAPPER;ENVIRONMENT" ${ARGN})
+    if(ARG_SOURCES)
+        qt_add_executable(${name} ${ARG_SOURCES})
+    else()
+        qt_add_executable(${name} "${PROJECT_SOURCE_DIR}/testsupport/QmlTestMain.cpp")
+        target_compile_definitions(${name} PRIVATE QUORIN_QML_TEST_NAME="${name}")
+    endif()
+    if(ARG_QML_FILE)
+        set(tests "${ARG_QML_FILE}")
+    else()
+        set(tests "${ARG_QML_DIR}")
+    endif()
+    target_link_libraries(${name} PRIVATE Qt6::QuickTest Qt6::Quick quorin_testsupport quorin_qmltestsupport
+                          ${ARG_LIBS})
+    target_compile_definitions(${name} PRIVATE QUICK_TEST_SOURCE_DIR="${tests}")
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
     quorin_register_test(${name} $<TARGET_FILE:${name}> WRAPPER ${ARG_WRAPPER} ENVIRONMENT ${ARG_ENVIRONMENT})
 endfunction()

@@ -1,6 +1,6 @@
 #include "learning/LearningProgressController.h"
 
-#include <QJSEngine>
+#include "app/ProgramOwnership.h"
 
 LearningProgressController *LearningProgressController::instance()
 {
@@ -10,9 +10,7 @@ LearningProgressController *LearningProgressController::instance()
 
 LearningProgressController *LearningProgressController::create(QQmlEngine *, QJSEngine *)
 {
-    LearningProgressController *controller = instance();
-    QJSEngine::setObjectOwnership(controller, QJSEngine::CppOwnership);
-    return controller;
+    return quorin::ownedByProgram(instance());
 }
 
 void LearningProgressController::setUserId(const QString &userId)

@@ -11,6 +11,8 @@ class QQmlEngine;
 class LearningProgressController : public QObject
 {
     Q_OBJECT
+    Q_CLASSINFO("QML.Element", "LearningProgress")
+    Q_CLASSINFO("QML.Singleton", "true")
 
 public:
     [[nodiscard]] static LearningProgressController *instance();

@@ -182,6 +182,25 @@ NetworkManager *NetworkManager::create(QQmlEngine *, QJSEngine *)
     return manager;
 }
 
+quorin::RestRequester NetworkManager::restRequester()
+{
+    static_assert(int(HttpMethod::Get) == int(quorin::RestMethod::Get) &&
+                  int(HttpMethod::Post) == int(quorin::RestMethod::Post) &&
+                  int(HttpMethod::Put) == int(quorin::RestMethod::Put) &&
+                  int(HttpMethod::Patch) == int(quorin::RestMethod::Patch) &&
+                  int(HttpMethod::Delete) == int(quorin::RestMethod::Delete));
+    return [manager = QPointer(this)](quorin::RestMethod method, const QString &path, const QJsonObject &body,
+                                      quorin::RestReply reply) {
+        if (!manager)
+            return;
+        manager->sendRequestDetailed(
+            HttpMethod(int(method)), path, body,
+            [reply = std::move(reply)](const QJsonDocument &document, const NetworkFailure &failure) {
+                reply(document, failure.failure);
+            });
+    };
+}
+
 // REST pipeline
 
 void NetworkManager::sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppFailure.h"
+#include "app/RestRequester.h"
 #include "net/AuthRefreshResult.h"
 #include "net/MediaAuthSnapshot.h"
 #include "net/NetworkFailure.h"
@@ -12,7 +13,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QtQmlIntegration/qqmlintegration.h>
 #include <functional>
 #include <memory>
 
@@ -31,8 +31,8 @@ class QTimer;
 class NetworkManager : public QObject
 {
     Q_OBJECT
-    QML_NAMED_ELEMENT(NetworkManager)
-    QML_SINGLETON
+    Q_CLASSINFO("QML.Element", "NetworkManager")
+    Q_CLASSINFO("QML.Singleton", "true")
     Q_PROPERTY(bool isAuthenticated READ isAuthenticated NOTIFY isAuthenticatedChanged)
     Q_PROPERTY(QString loginMobileNumber READ loginMobileNumber NOTIFY loginMobileNumberChanged)
     Q_PROPERTY(QString installationId READ installationId CONSTANT)
@@ -77,6 +77,9 @@ public:
     void sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                              RequestCallback callback);
     void applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const;
+    // The pipeline in the shape the layers below take it. A call made after the manager is gone
+    // is dropped.
+    [[nodiscard]] quorin::RestRequester restRequester();
     // True when the access token must be renewed before it is sent: missing, unreadable, or its
     // "exp" less than 60 seconds away.
     [[nodiscard]] bool isTokenExpiringSoon() const;

@@ -6,6 +6,8 @@
 class PdfController : public QObject
 {
     Q_OBJECT
+    Q_CLASSINFO("QML.Element", "PdfController")
+    Q_CLASSINFO("QML.Singleton", "true")
 
 public:
     [[nodiscard]] static PdfController *instance();

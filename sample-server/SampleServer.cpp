@@ -44,6 +44,8 @@ QString randomToken()
 SampleServer::SampleServer(const Options &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_learningRoutes(options.dataFolder, options.mediaFolder,
+                       [this](const Request &request) { return userForAccessToken(request); })
 {
     m_server.setKeepLog(false);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
@@ -55,6 +57,9 @@ bool SampleServer::start()
         m_error = QStringLiteral("no account.json in %1").arg(m_options.dataFolder);
         return false;
     }
+    m_profile.load(readData(QStringLiteral("me.json")),
+                   readData(QStringLiteral("account.json")).value(QStringLiteral("password")).toString(),
+                   readData(QStringLiteral("institutions.json")));
     addRoutes();
     if (!m_server.listen(m_options.port)) {
         m_error = QStringLiteral("cannot listen on port %1").arg(m_options.port);
@@ -77,6 +82,15 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
+    m_server.setHandler(apiPath("users/me/change-password"),
+                        [this](const Request &request) { return changePassword(request); });
+    m_server.setHandler(apiPath("institutions"),
+                        [this](const Request &request) { return institutions(request); });
+    m_server.setHandler(apiPath("desktop/client-config"),
+                        [this](const Request &request) { return clientConfig(request); });
+    m_server.setHandler(apiPath("notifications/telegram"),
+                        [this](const Request &request) { return telegram(request); });
+    m_learningRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
 }
@@ -102,8 +116,7 @@ SampleServer::Response SampleServer::login(const Request &request)
     const QJsonObject account = readData(QStringLiteral("account.json"));
     const bool matches = body.value(QStringLiteral("mobileNumber")).toString() ==
                              account.value(QStringLiteral("mobileNumber")).toString() &&
-                         body.value(QStringLiteral("password")).toString() ==
-                             account.value(QStringLiteral("password")).toString();
+                         body.value(QStringLiteral("password")).toString() == m_profile.password();
     if (!matches)
         return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
     return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
@@ -135,13 +148,70 @@ QString SampleServer::userForAccessToken(const Request &request) const
     return expiry > QDateTime::currentSecsSinceEpoch() ? userId : QString();
 }
 
-SampleServer::Response SampleServer::currentUser(const Request &request) const
+SampleServer::Response SampleServer::currentUser(const Request &request)
+{
+    const QString userId = userForAccessToken(request);
+    if (userId.isEmpty())
+        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method == "GET")
+        return m_profile.profile();
+    if (request.method == "PATCH")
+        return m_profile.update(request.body);
+    if (request.method == "DELETE") {
+        // The sample account itself stays, so the demo can sign in again.
+        endSessions(userId);
+        return Response(204);
+    }
+    return Response(405);
+}
+
+SampleServer::Response SampleServer::changePassword(const Request &request)
 {
     if (userForAccessToken(request).isEmpty())
         return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method != "POST")
+        return Response(405);
+    return m_profile.changePassword(request.body);
+}
+
+SampleServer::Response SampleServer::institutions(const Request &request) const
+{
     if (request.method != "GET")
         return Response(405);
-    return Response::json(compact(readData(QStringLiteral("me.json"))));
+    return m_profile.institutions();
+}
+
+void SampleServer::endSessions(const QString &userId)
+{
+    for (QHash<QString, QString> *tokens : {&m_accessTokens, &m_refreshTokens})
+        tokens->removeIf([&userId](const auto &token) { return token.value() == userId; });
+}
+
+SampleServer::Response SampleServer::clientConfig(const Request &request) const
+{
+    if (request.method != "GET")
+        return Response(405);
+    return Response::json(compact(readData(QStringLiteral("client-config.json"))));
+}
+
+SampleServer::Response SampleServer::telegram(const Request &request)
+{
+    const QString userId = userForAccessToken(request);
+    if (userId.isEmpty())
+        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+    if (request.method == "PATCH") {
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        // The link itself is made in Telegram, through the bot; the client can only remove it.
+        if (!body.contains(QStringLiteral("chatId")) || !body.value(QStringLiteral("chatId")).isNull())
+            return Response::json(R"({"error":"bad-request","message":"Only chatId null is accepted"})", 400);
+        m_telegramUnlinked.insert(userId);
+    } else if (request.method != "GET") {
+        return Response(405);
+    }
+    QJsonObject status = readData(QStringLiteral("telegram.json"));
+    if (m_telegramUnlinked.contains(userId))
+        status.insert(QStringLiteral("telegramChatId"), QJsonValue::Null);
+    return Response::json(compact(status));
 }
 
 std::optional<qsizetype> SampleServer::logRecordCount(const QByteArray &body)

@@ -445,9 +445,21 @@ void FixtureServer::setHandler(const QString &key, Handler handler)
     script.handler = std::move(handler);
 }
 
+void FixtureServer::setPrefixHandler(const QString &pathPrefix, Handler handler)
+{
+    for (auto &[prefix, existing] : m_prefixHandlers) {
+        if (prefix == pathPrefix) {
+            existing = std::move(handler);
+            return;
+        }
+    }
+    m_prefixHandlers.append({pathPrefix, std::move(handler)});
+}
+
 void FixtureServer::clearScripts()
 {
     m_scripts.clear();
+    m_prefixHandlers.clear();
     m_released.clear();
 }
 
@@ -527,6 +539,11 @@ FixtureServer::Response FixtureServer::answerFor(const Request &request)
             script->next = index + 1;
             return applyRange(request, script->sequence.at(index));
         }
+    }
+    const QString path = QString::fromUtf8(request.path);
+    for (const auto &[prefix, handler] : std::as_const(m_prefixHandlers)) {
+        if (path.startsWith(prefix))
+            return applyRange(request, handler(request));
     }
     if (const auto file = fileAnswer(request))
         return applyRange(request, *file);

@@ -96,6 +96,10 @@ public:
     void setResponse(const QString &key, const Response &response) { setResponses(key, {response}); }
     void enqueue(const QString &key, const Response &response);
     void setHandler(const QString &key, Handler handler);
+    // Answers every path that starts with the prefix and that no script names ("/api/v1/courses/"
+    // for any course id), before the served folders; the first prefix set that matches answers,
+    // and setting a prefix again replaces its handler. The path is the key for hold and release.
+    void setPrefixHandler(const QString &pathPrefix, Handler handler);
     void clearScripts();
     // Serves the files of a folder below a path prefix ("/media/"); the options' timing and
     // cut-off fields apply to every file.
@@ -159,6 +163,7 @@ private:
     std::unique_ptr<QTcpServer> m_server;
     QHash<QString, Script> m_scripts;
     QList<Directory> m_directories;
+    QList<QPair<QString, Handler>> m_prefixHandlers;
     QList<QPointer<FixtureConnection>> m_connections;
     QSet<QString> m_released;
     QList<Request> m_requests;

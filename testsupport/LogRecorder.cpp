@@ -11,9 +11,10 @@ LogRecorder::LogRecorder()
 {
     // The sink holds the state, so a record logged while the recorder goes away still lands safely.
     DiagnosticLogger::setRemoteSink([state = m_state](const QString &category, const QString &level,
-                                                      const QString &event, const QVariantMap &fields, bool) {
+                                                      const QString &event, const QVariantMap &fields,
+                                                      bool detailedOnly) {
         const QMutexLocker locker(&state->mutex);
-        state->records.append({category, level, event, fields});
+        state->records.append({category, level, event, fields, detailedOnly});
     });
 }
 

@@ -21,6 +21,7 @@ public:
         QString level;
         QString event;
         QVariantMap fields;
+        bool detailedOnly = false;
 
         [[nodiscard]] QString field(const QString &key) const { return fields.value(key).toString(); }
     };

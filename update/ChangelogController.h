@@ -6,6 +6,8 @@
 class ChangelogController : public QObject
 {
     Q_OBJECT
+    Q_CLASSINFO("QML.Element", "ChangelogController")
+    Q_CLASSINFO("QML.Singleton", "true")
 
 public:
     [[nodiscard]] static ChangelogController *instance();

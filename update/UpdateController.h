@@ -7,6 +7,8 @@
 class UpdateController : public QObject
 {
     Q_OBJECT
+    Q_CLASSINFO("QML.Element", "UpdateController")
+    Q_CLASSINFO("QML.Singleton", "true")
 
 public:
     [[nodiscard]] static UpdateController *instance();

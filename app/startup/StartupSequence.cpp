@@ -11,6 +11,7 @@
 #include "app/startup/ControllerRegistration.h"
 #include "learning/LearningProgressController.h"
 #include "net/InstallationIdentity.h"
+#include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
 #include "pdf/PdfController.h"
 #include "update/UpdateController.h"
@@ -177,6 +178,8 @@ int runApplication(int &argc, char **argv, const QUrl &rootDocument, const Start
     QGuiApplication::setWindowIcon(windowIcon);
     SettingsController *settings = SettingsController::instance();
     registerControllers();
+    // The preferences live below the REST client's layer; their backend calls go through it.
+    settings->setRestRequester(NetworkManager::instance()->restRequester());
     followSignedInUser();
 
     QQmlApplicationEngine engine;

@@ -2,10 +2,13 @@
 #include "testsupport/LogLineParser.h"
 #include "testsupport/ProcessSandbox.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
+#include <sys/stat.h>
 
 using quorin::test::LogLineParser;
 using quorin::test::ProcessSandbox;
@@ -62,6 +65,15 @@ ProbeRun runProbe(const ProcessSandbox &sandbox, const QString &root = {}, const
     run.records = LogLineParser::parseFile(sandbox.dataHome() +
                                            QStringLiteral("/quorin/desktop/diagnostics/quorin.log"));
     return run;
+}
+
+// The permission bits of a file or folder in octal, or "missing".
+QString modeOf(const QString &path)
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return QStringLiteral("missing");
+    return QString::number(status.st_mode & 07777, 8);
 }
 
 int indexOfEvent(const QList<LogLineParser::Record> &records, const QString &event, int from = 0)
@@ -170,6 +182,46 @@ private Q_SLOTS:
                                     QStringLiteral("device_identity_resolved"), QStringLiteral("startup")}) ||
             inOrder(first.records, {QStringLiteral("diagnostics_started"),
                                     QStringLiteral("device_identity_fallback"), QStringLiteral("startup")}));
+    }
+
+    void preferencesStoreIsPrivateAfterAFirstRun_data()
+    {
+        QTest::addColumn<bool>("writtenByAnEarlierVersion");
+        QTest::newRow("nothing stored yet") << false;
+        // An earlier version left the store readable by everyone; the value stays, the modes go.
+        QTest::newRow("world-readable store of an earlier version") << true;
+    }
+
+    void preferencesStoreIsPrivateAfterAFirstRun()
+    {
+        QFETCH(bool, writtenByAnEarlierVersion);
+
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        const QString folder = sandbox.configHome() + QStringLiteral("/quorin");
+        const QString file = folder + QStringLiteral("/desktop.conf");
+        if (writtenByAnEarlierVersion) {
+            QVERIFY(QDir().mkpath(folder));
+            QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("language"), QStringLiteral("ar"));
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                      QFileDevice::ExeOther));
+            QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadGroup | QFileDevice::ReadOther));
+            QCOMPARE(modeOf(file), QStringLiteral("644"));
+        }
+
+        const ProbeRun run = runProbe(sandbox);
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(modeOf(folder), QStringLiteral("700"));
+        QCOMPARE(modeOf(file), QStringLiteral("600"));
+        // The run wrote its first-run preferences through the store, and kept what was there.
+        const QSettings stored(file, QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("themeMode")).toString(), QStringLiteral("system"));
+        QCOMPARE(run.reports.value(QStringLiteral("ui_language")),
+                 writtenByAnEarlierVersion ? QStringLiteral("ar") : QStringLiteral("en"));
     }
 
     void settingsChangesReachTheRunningApplication_data()

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
 #include <chrono>
@@ -69,6 +70,41 @@ std::unique_ptr<NetworkManager> NetworkManagerHarness::makeSignedInManager(const
 QByteArray NetworkManagerHarness::tokenExpiringIn(qint64 seconds, const QString &subject) const
 {
     return JwtMaker::make({{QStringLiteral("sub"), subject}, {QStringLiteral("exp"), m_now + seconds}});
+}
+
+QByteArray NetworkManagerHarness::signIn(NetworkManager &manager, const QString &subject)
+{
+    const QByteArray accessToken = tokenExpiringIn(3600, subject);
+    const QJsonObject tokens{{QStringLiteral("accessToken"), QString::fromUtf8(accessToken)},
+                             {QStringLiteral("refreshToken"), QStringLiteral("refresh-") + subject}};
+    m_server->setResponse(
+        route(QStringLiteral("auth/login")),
+        FixtureServer::Response::json(QJsonDocument(tokens).toJson(QJsonDocument::Compact)));
+    QSignalSpy signedIn(&manager, &NetworkManager::loginSuccess);
+    manager.login(QStringLiteral("+201012345678"), QStringLiteral("password"), QString());
+    if (!signedIn.wait(10000) || !manager.isAuthenticated())
+        return {};
+    return accessToken;
+}
+
+bool NetworkManagerHarness::settle(NetworkManager &manager)
+{
+    CallbackRecord answer;
+    manager.sendRequestDetailed(NetworkManager::HttpMethod::Get, QStringLiteral("institutions"), {},
+                                recordInto(answer));
+    return QTest::qWaitFor([&answer] { return answer.calls == 1; }, 10000);
+}
+
+QStringList NetworkManagerHarness::sentByCodeUnderTest() const
+{
+    const QStringList ignored{route(QStringLiteral("auth/login")), route(QStringLiteral("institutions"))};
+    QStringList sent;
+    const QList<FixtureServer::Request> requests = m_server->requests();
+    for (const FixtureServer::Request &request : requests) {
+        if (!ignored.contains(QString::fromUtf8(request.path)))
+            sent.append(QString::fromUtf8(request.method + ' ' + request.target));
+    }
+    return sent;
 }
 
 void NetworkManagerHarness::answerRefresh(const QByteArray &accessToken, const QString &refreshToken)

@@ -60,6 +60,15 @@ public:
     // A token whose "exp" lies the given number of seconds after the frozen clock.
     [[nodiscard]] QByteArray tokenExpiringIn(qint64 seconds,
                                              const QString &subject = QStringLiteral("u-1")) const;
+    // Signs the manager in through the fixture's "auth/login" as the subject, with an access token
+    // valid for an hour of the frozen clock. Returns that token; empty when the sign-in failed.
+    [[nodiscard]] QByteArray signIn(NetworkManager &manager, const QString &subject = QStringLiteral("u-1"));
+    // Sends a request of its own that needs no sign-in ("institutions") and waits for its answer,
+    // so that requests handed to the manager before it have reached the fixture.
+    [[nodiscard]] bool settle(NetworkManager &manager);
+    // The requests the code under test sent: the log without the sign-ins and the settling ones,
+    // each as the method and the target exactly as sent ("GET /api/v1/x?y").
+    [[nodiscard]] QStringList sentByCodeUnderTest() const;
     // Scripts "auth/refresh" to answer with these tokens.
     void answerRefresh(const QByteArray &accessToken, const QString &refreshToken);
 

@@ -75,6 +75,33 @@ private Q_SLOTS:
         QCOMPARE(get(server.url(QStringLiteral("/api/v1/users/me"))).status, 200);
     }
 
+    void prefixHandlersAnswerWhatNoScriptNames()
+    {
+        FixtureServer server;
+        QVERIFY(server.listen());
+        const auto answerWith = [](const QByteArray &name) {
+            return [name](const FixtureServer::Request &request) {
+                return FixtureServer::Response(200, name + ' ' + request.path, "text/plain");
+            };
+        };
+        server.setResponse(QStringLiteral("/api/v1/notifications/read-all"),
+                           FixtureServer::Response(200, "script"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/notifications/"), answerWith("old"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/"), answerWith("api"));
+        server.setPrefixHandler(QStringLiteral("/api/v1/notifications/"), answerWith("new"));
+
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/notifications/read-all"))).body,
+                 QByteArray("script"));
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/notifications/n%2F1/read?x=1"))).body,
+                 QByteArray("new /api/v1/notifications/n%2F1/read"));
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/courses/c-1"))).body,
+                 QByteArray("api /api/v1/courses/c-1"));
+        QCOMPARE(get(server.url(QStringLiteral("/other"))).status, 404);
+
+        server.clearScripts();
+        QCOMPARE(get(server.url(QStringLiteral("/api/v1/courses/c-1"))).status, 404);
+    }
+
     void servesRanges_data()
     {
         QTest::addColumn<QByteArray>("range");

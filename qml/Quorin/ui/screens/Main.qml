@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import Quorin
 
 ApplicationWindow {
     id: window

@@ -1,0 +1,7 @@
+#include "downloads/DownloadManager.h"
+
+DownloadManager *DownloadManager::instance()
+{
+    static DownloadManager controller;
+    return &controller;
+}

@@ -1,0 +1,7 @@
+#include "learning/HistoryManager.h"
+
+HistoryManager *HistoryManager::instance()
+{
+    static HistoryManager controller;
+    return &controller;
+}

@@ -1,0 +1,6 @@
+#include "net/PhoneNumberFormatter.h"
+
+PhoneNumberFormatter::PhoneNumberFormatter(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,7 @@
+#include "playback/HeadphoneMonitor.h"
+
+HeadphoneMonitor *HeadphoneMonitor::instance()
+{
+    static HeadphoneMonitor controller;
+    return &controller;
+}

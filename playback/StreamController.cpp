@@ -1,0 +1,7 @@
+#include "playback/StreamController.h"
+
+StreamController *StreamController::instance()
+{
+    static StreamController controller;
+    return &controller;
+}

@@ -1,0 +1,86 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ar_EG" sourcelanguage="en_US">
+<context>
+    <name>HardwareCrypto</name>
+    <message>
+        <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
+        <translation>تتطلب التنزيلات دون اتصال توفّر الخزنة الآمنة لنظام التشغيل. ولا يزال البث عبر الإنترنت متاحًا.</translation>
+    </message>
+    <message>
+        <source>Offline downloads require TPM 2.0 or an unlocked Secret Service keyring.</source>
+        <translation>تتطلب التنزيلات دون اتصال وحدة TPM 2.0 أو سلسلة مفاتيح Secret Service غير مقفلة.</translation>
+    </message>
+</context>
+<context>
+    <name>NetworkManager</name>
+    <message>
+        <source>Your session has expired. Please sign in again.</source>
+        <translation>انتهت صلاحية جلستك. يُرجى تسجيل الدخول مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>The server did not answer in time.</source>
+        <translation>لم يستجب الخادم في الوقت المحدد.</translation>
+    </message>
+    <message>
+        <source>The server is temporarily unavailable. Please try again.</source>
+        <translation>الخادم غير متاح مؤقتًا. يُرجى المحاولة مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>Invalid response from server.</source>
+        <translation>استجابة غير صالحة من الخادم.</translation>
+    </message>
+    <message>
+        <source>Sign in could not be completed.</source>
+        <translation>تعذّر إكمال تسجيل الدخول.</translation>
+    </message>
+    <message>
+        <source>This account is already active on another device.</source>
+        <translation>هذا الحساب نشط بالفعل على جهاز آخر.</translation>
+    </message>
+</context>
+<context>
+    <name>ProfileController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Enter a full name and quiz nickname.</source>
+        <translation>أدخل الاسم الكامل والاسم المستعار للاختبارات.</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>The request could not be completed.</source>
+        <translation>تعذّر إكمال الطلب.</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsController</name>
+    <message>
+        <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
+        <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>UserIdentityController</name>
+    <message>
+        <source>Your session has expired. Please sign in again.</source>
+        <translation>انتهت صلاحية جلستك. يُرجى تسجيل الدخول مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>The server returned an invalid course list. Please try again.</source>
+        <translation>أرسل الخادم قائمة دورات غير صالحة. يُرجى المحاولة مرة أخرى.</translation>
+    </message>
+    <message>
+        <source>You are offline. Cached courses and downloads remain available.</source>
+        <translation>أنت غير متصل بالإنترنت. تبقى الدورات المحفوظة والتنزيلات متاحة.</translation>
+    </message>
+    <message>
+        <source>The server is temporarily unavailable. Courses could not be refreshed.</source>
+        <translation>الخادم غير متاح مؤقتًا. تعذّر تحديث الدورات.</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,6 @@
+#include "quiz/QuizController.h"
+
+QuizController::QuizController(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "testsupport/FixtureServer.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// The sample account's editable side: its profile, its password and the institutions and
+// academic years it can choose from. Changes last until the sample platform stops. The answers
+// are those of the platform's REST routes; whether the caller is signed in is checked before.
+class SampleProfile
+{
+public:
+    using Response = quorin::test::FixtureServer::Response;
+
+    // profile: the answer of "users/me"; institutions: the answer of "institutions".
+    void load(const QJsonObject &profile, const QString &password, const QJsonObject &institutions);
+
+    [[nodiscard]] QString password() const { return m_password; }
+
+    // GET "users/me".
+    [[nodiscard]] Response profile() const;
+    // PATCH "users/me": the full name, nickname and year id, all three required.
+    [[nodiscard]] Response update(const QByteArray &body);
+    // POST "users/me/change-password".
+    [[nodiscard]] Response changePassword(const QByteArray &body);
+    // GET "institutions", asked before sign-in too.
+    [[nodiscard]] Response institutions() const;
+
+private:
+    // The year record with its institution, as the profile carries it; empty when unknown.
+    [[nodiscard]] QJsonObject yearWithInstitution(const QString &yearId) const;
+
+    QJsonObject m_profile;
+    QString m_password;
+    QJsonObject m_institutions;
+};

@@ -1,0 +1,109 @@
+import QtQuick
+import QtTest
+import Quorin.Controllers
+
+TestCase {
+    id: testCase
+    name: "QmlControllerRegistration"
+
+    Component {
+        id: courseComponent
+        CourseController {}
+    }
+    Component {
+        id: profileComponent
+        ProfileController {}
+    }
+    Component {
+        id: quizComponent
+        QuizController {}
+    }
+    Component {
+        id: profileWithErrorHandler
+        ProfileController {
+            property var reported: []
+            onProfileUpdateError: failure => reported.push({ code: failure.code, message: failure.userMessage })
+        }
+    }
+
+    function test_singletonIsAnObject_data() {
+        return [
+            { tag: "NetworkManager", controller: NetworkManager },
+            { tag: "SignupController", controller: SignupController },
+            { tag: "ResetPasswordController", controller: ResetPasswordController },
+            { tag: "SettingsController", controller: SettingsController },
+            { tag: "NotificationsController", controller: NotificationsController },
+            { tag: "StreamController", controller: StreamController },
+            { tag: "DownloadManager", controller: DownloadManager },
+            { tag: "PdfController", controller: PdfController },
+            { tag: "HistoryManager", controller: HistoryManager },
+            { tag: "UserIdentity", controller: UserIdentity },
+            { tag: "LearningProgress", controller: LearningProgress },
+            { tag: "UpdateController", controller: UpdateController },
+            { tag: "ChangelogController", controller: ChangelogController },
+            { tag: "PhoneNumberFormatter", controller: PhoneNumberFormatter },
+            { tag: "HeadphoneMonitor", controller: HeadphoneMonitor },
+            { tag: "UiPerformance", controller: UiPerformance }
+        ]
+    }
+
+    function test_singletonIsAnObject(data) {
+        verify(data.controller !== null && data.controller !== undefined)
+        compare(typeof data.controller, "object")
+    }
+
+    function test_eachInstantiationIsItsOwnObject_data() {
+        return [
+            { tag: "CourseController", component: courseComponent },
+            { tag: "ProfileController", component: profileComponent },
+            { tag: "QuizController", component: quizComponent }
+        ]
+    }
+
+    function test_eachInstantiationIsItsOwnObject(data) {
+        const first = createTemporaryObject(data.component, testCase)
+        const second = createTemporaryObject(data.component, testCase)
+        verify(first !== null)
+        verify(second !== null)
+        verify(first !== second)
+    }
+
+    // What QML reads of each controller's own surface; every controller adds its rows here.
+    function test_controllerSurface_data() {
+        return [
+            { tag: "UiPerformance.CourseReady", check: () => UiPerformance.CourseReady === 3 },
+            { tag: "SettingsController.supportUrl",
+              check: () => SettingsController.supportUrl.startsWith("https://t.me/") },
+            { tag: "UserIdentity.profileState before any fetch",
+              check: () => UserIdentity.profileState === UserIdentity.Idle },
+            { tag: "UserIdentity.AuthenticationRequired",
+              check: () => UserIdentity.AuthenticationRequired === 5 },
+            { tag: "UserIdentity.DeviceWatermark without a phone",
+              check: () => UserIdentity.watermarkSource === UserIdentity.DeviceWatermark
+                           && UserIdentity.watermarkText === "" },
+            { tag: "UserIdentity.profileFailure empty",
+              check: () => UserIdentity.profileFailure.code === "" && !UserIdentity.loading },
+            { tag: "ProfileController.state", check: () => createTemporaryObject(profileComponent, testCase).state === "idle" },
+            { tag: "CourseController.watermarkEnabled",
+              check: () => createTemporaryObject(courseComponent, testCase).watermarkEnabled === true },
+            { tag: "CourseController.sections",
+              check: () => createTemporaryObject(courseComponent, testCase).sections.length === 0 },
+            { tag: "NotificationsController.unreadCount", check: () => NotificationsController.unreadCount === 0 }
+        ]
+    }
+
+    function test_controllerSurface(data) {
+        verify(data.check(), data.tag)
+    }
+
+    function test_profileValidationFailureReachesTheHandler() {
+        const profile = createTemporaryObject(profileWithErrorHandler, testCase)
+        profile.updateProfile("", "", "")
+        compare(profile.reported.length, 1)
+        compare(profile.reported[0].code, "NICKNAME_INVALID")
+        compare(profile.reported[0].message, "Nickname must contain 1–64 characters.")
+        compare(profile.failure.code, "NICKNAME_INVALID")
+        compare(profile.state, "failed")
+        verify(!profile.isLoading)
+    }
+}

@@ -1,0 +1,49 @@
+#include "testsupport/QmlTestSetup.h"
+
+#include "app/ProgramOwnership.h"
+#include "app/SettingsController.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+#include <QQmlEngine>
+#include <QQmlExtensionPlugin>
+
+Q_IMPORT_QML_PLUGIN(QuorinPlugin)
+
+namespace quorin::test {
+
+QmlTestSetup::QmlTestSetup() = default;
+
+QmlTestSetup::~QmlTestSetup() = default;
+
+void QmlTestSetup::setPaletteWindowColor(const QColor &color)
+{
+    QPalette palette = QGuiApplication::palette();
+    palette.setColor(QPalette::Window, color);
+    QGuiApplication::setPalette(palette);
+}
+
+void QmlTestSetup::applicationAvailable()
+{
+    // Where the stores and data folders lie, as the start-up decides it.
+    QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+    QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+    registerControllers();
+    qmlRegisterSingletonInstance("Quorin.Testing", 1, 0, "TestSetup", this);
+}
+
+void QmlTestSetup::qmlEngineAvailable(QQmlEngine *engine)
+{
+    engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+}
+
+void QmlTestSetup::registerControllers()
+{
+    // The process-wide controller, never deleted by an engine: each test file has an engine of its own.
+    qmlRegisterSingletonType<SettingsController>("Quorin.Controllers", 1, 0, "SettingsController",
+                                                 [](QQmlEngine *, QJSEngine *) -> QObject * {
+                                                     return ownedByProgram(SettingsController::instance());
+                                                 });
+}
+
+} // namespace quorin::test
