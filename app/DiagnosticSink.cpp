@@ -1,6 +1,7 @@
 #include "app/DiagnosticSink.h"
 
-#include <QDir>
+#include "app/OwnerOnlyFolder.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -117,10 +118,8 @@ void DiagnosticSink::markWritten()
 
 void DiagnosticSink::createFolder() const
 {
-    const QString folder = QFileInfo(m_path).absolutePath();
-    QDir().mkpath(QFileInfo(folder).absolutePath());
     // The log may hold details of the user's activity: only the owner may list or read it.
-    QDir().mkdir(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    quorin::OwnerOnlyFolder::ensure(QFileInfo(m_path).absolutePath());
 }
 
 void DiagnosticSink::append(const QByteArray &bytes) const

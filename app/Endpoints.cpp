@@ -1,16 +1,12 @@
 #include "app/Endpoints.h"
 
+#include "app/HttpsUrl.h"
+
 #include <QFileInfo>
 #include <QSslConfiguration>
 
 namespace quorin {
 namespace {
-
-bool isAbsoluteHttps(const QUrl &url)
-{
-    return url.isValid() && !url.isRelative() && url.scheme() == QLatin1String("https") &&
-           !url.host().isEmpty();
-}
 
 QUrl withTrailingSlash(QUrl url)
 {
@@ -28,7 +24,7 @@ QUrl resolveUrl(const QProcessEnvironment &environment, const char *name, const 
         return fallback;
     const QString value = environment.value(variable).trimmed();
     const QUrl candidate(value, QUrl::StrictMode);
-    if (!isAbsoluteHttps(candidate)) {
+    if (!HttpsUrl::isAbsoluteWithHost(candidate)) {
         qWarning("%s is not an absolute https URL; the build default stays in force", name);
         return fallback;
     }

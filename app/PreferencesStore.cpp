@@ -1,6 +1,7 @@
 #include "app/PreferencesStore.h"
 
-#include <QDir>
+#include "app/OwnerOnlyFolder.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -18,12 +19,10 @@ constexpr QFileDevice::Permissions kOwnerFile = QFileDevice::ReadOwner | QFileDe
 void makeOwnerOnly(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (QFileInfo(folder).isDir()) {
+    if (QFileInfo(folder).isDir())
         QFile::setPermissions(folder, kOwnerFolder);
-    } else {
-        QDir().mkpath(QFileInfo(folder).absolutePath());
-        QDir().mkdir(folder, kOwnerFolder);
-    }
+    else
+        OwnerOnlyFolder::ensure(folder);
     if (QFileInfo::exists(path)) {
         QFile::setPermissions(path, kOwnerFile);
         return;

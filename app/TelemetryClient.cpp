@@ -1,12 +1,13 @@
 #include "app/TelemetryClient.h"
 
 #include "app/DiagnosticLogger.h"
+#include "app/HttpsUrl.h"
+#include "app/OwnerOnlyFolder.h"
 #include "app/SettingsController.h"
 #include "app/TelemetryPolicy.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -22,8 +23,6 @@ namespace {
 const QString kUsage = QStringLiteral("usage");
 const QString kLogsPath = QStringLiteral("/v1/logs");
 
-constexpr QFileDevice::Permissions kOwnerFolder =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 constexpr QFileDevice::Permissions kOwnerFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 QJsonObject attributeValue(const QJsonValue &value)
@@ -100,8 +99,7 @@ void TelemetryClient::wait(Delay delay, int requestedMs)
 
 bool TelemetryClient::hasUsableEndpoint() const
 {
-    return m_endpoint.isValid() && m_endpoint.scheme() == QLatin1String("https") &&
-           !m_endpoint.host().isEmpty();
+    return quorin::HttpsUrl::isAbsoluteWithHost(m_endpoint);
 }
 
 void TelemetryClient::start()
@@ -251,12 +249,7 @@ void TelemetryClient::setState(TransportState state)
 
 void TelemetryClient::persist() const
 {
-    const QFileInfo queue(m_queuePath);
-    const QString folder = queue.absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        QDir().mkpath(QFileInfo(folder).absolutePath());
-        QDir().mkdir(folder, kOwnerFolder);
-    }
+    quorin::OwnerOnlyFolder::ensure(QFileInfo(m_queuePath).absolutePath());
     QSaveFile file(m_queuePath);
     if (!file.open(QIODevice::WriteOnly))
         return;

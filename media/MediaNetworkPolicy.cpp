@@ -4,13 +4,10 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <algorithm>
 
 namespace {
-
-const QByteArray AuthorizationHeader = QByteArrayLiteral("Authorization");
 
 [[nodiscard]] QByteArray acceptFor(MediaResourceKind kind)
 {
@@ -84,17 +81,12 @@ void MediaNetworkPolicy::apply(QNetworkRequest &request, MediaResourceKind kind,
     if (!snapshot.acceptLanguage.isEmpty())
         request.setRawHeader("Accept-Language", snapshot.acceptLanguage);
     if (!snapshot.authorization.isEmpty())
-        request.setRawHeader(AuthorizationHeader, snapshot.authorization);
+        request.setRawHeader("Authorization", snapshot.authorization);
     if (!range.isEmpty())
         request.setRawHeader("Range", range);
-    // The no-less-safe policy copies "Authorization" to the next hop, and a redirected() handler
-    // runs too late to stop it; the same-origin policy refuses another scheme, host or port
-    // before anything is sent.
-    const bool carriesBearer = request.hasRawHeader(AuthorizationHeader);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         carriesBearer ? QNetworkRequest::SameOriginRedirectPolicy
-                                       : QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaximumRedirects);
+    // Qt's own policies send a hop before it can be refused: a request sent without the media
+    // fetch follows no redirect at all.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(kind == MediaResourceKind::Playlist ? PlaylistTransferTimeoutMs
                                                                    : TransferTimeoutMs);
 }
@@ -112,21 +104,6 @@ bool MediaNetworkPolicy::allowRedirect(const QUrl &requested, const QUrl &target
 bool MediaNetworkPolicy::mayForwardBearer(const QUrl &requested, const QUrl &target)
 {
     return quorin::MediaUrlRules::mayForwardBearer(requested, target);
-}
-
-void MediaNetworkPolicy::guardRedirects(QNetworkReply *reply, const QUrl &requested, bool carriesBearer)
-{
-    QObject::connect(reply, &QNetworkReply::redirected, reply,
-                     [reply, requested, carriesBearer](const QUrl &target) {
-                         if (!allowRedirect(requested, target, carriesBearer))
-                             reply->abort();
-                     });
-}
-
-void MediaNetworkPolicy::guardRedirects(QNetworkReply *reply)
-{
-    const QNetworkRequest request = reply->request();
-    guardRedirects(reply, request.url(), request.hasRawHeader(AuthorizationHeader));
 }
 
 QString MediaNetworkPolicy::structuredErrorCode(const QByteArray &body, const QByteArray &headerValue)

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QUrl>
 
-class QNetworkReply;
 class QNetworkRequest;
 
 // The rules every request to a media origin follows: its headers, redirect policy and transfer
@@ -16,7 +15,6 @@ class QNetworkRequest;
 class MediaNetworkPolicy
 {
 public:
-    static constexpr int MaximumRedirects = 5;
     static constexpr int PlaylistTransferTimeoutMs = 8000;
     static constexpr int TransferTimeoutMs = 30000;
     static constexpr qsizetype ErrorBodyBytes = 4096;
@@ -24,21 +22,14 @@ public:
 
     // Sets "Accept" by kind, "Accept-Encoding: identity", the snapshot's "Accept-Language" and
     // "Authorization" and the range when not empty (replacing headers of the same name), the
-    // redirect policy and the time-out. A request that carries "Authorization" may only be
-    // redirected within its own origin.
+    // manual redirect policy and the time-out. Redirects are followed by quorin::MediaFetch, which
+    // checks each target with the rules below before anything is sent to it.
     static void apply(QNetworkRequest &request, MediaResourceKind kind, const MediaAuthSnapshot &snapshot,
                       const QByteArray &range = {});
 
     [[nodiscard]] static bool validHttpsDestination(const QUrl &url);
     [[nodiscard]] static bool allowRedirect(const QUrl &requested, const QUrl &target, bool carriesBearer);
     [[nodiscard]] static bool mayForwardBearer(const QUrl &requested, const QUrl &target);
-
-    // Aborts the reply (OperationCanceledError) on a redirect that allowRedirect refuses. It only
-    // aborts: announcing redirectAllowed() under these redirect policies makes Qt send the next
-    // hop twice.
-    static void guardRedirects(QNetworkReply *reply, const QUrl &requested, bool carriesBearer);
-    // The same, with the requested URL and the bearer flag taken from the reply's request.
-    static void guardRedirects(QNetworkReply *reply);
 
     // The normalised code of an error answer: from the header value when it yields one, else
     // from the first 4096 bytes of the body ("code", "errorCode", "error", then "error"."code").

@@ -5,6 +5,7 @@
 #include "net/CredentialStore.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
@@ -14,6 +15,7 @@
 #include <QUuid>
 #include <QVariantMap>
 #include <atomic>
+#include <optional>
 
 namespace {
 
@@ -36,6 +38,22 @@ constexpr qint64 MachineIdReadLimit = 1024;
 
 // Set once per process by an atomic exchange, so at most one keychain copy starts.
 std::atomic_bool vaultMigrationScheduled{false};
+
+// A random identity made while the keychain could not be read is kept nowhere but here: the
+// keychain may hold the real one, and a stored replacement would later be copied over it. It
+// serves the rest of the process; the next process asks the keychain again. Guarded by
+// unstoredResolutionMutex().
+std::optional<InstallationIdentityResolution> &unstoredResolution()
+{
+    static std::optional<InstallationIdentityResolution> resolution;
+    return resolution;
+}
+
+QMutex &unstoredResolutionMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
 
 // Guarded by machineIdFilesMutex().
 QStringList &machineIdFiles()
@@ -149,15 +167,35 @@ void scheduleVaultMigration(const QString &identity, const QString &binding)
     thread->start(); // inherits the calling thread's priority
 }
 
-// Resolves against the keychain and the machine, stores the outcome and logs it.
+// An item of the keychain; a failed read marks the keychain unreadable, which is not "absent".
+QString readVaultItem(CredentialStore &store, const QString &key, bool &unreadable)
+{
+    const QString value = store.read(key);
+    const QString failure = store.errorString();
+    if (!failure.isEmpty()) {
+        unreadable = true;
+        qWarning().noquote() << "Could not read the installation identity from the keychain:" << failure;
+    }
+    return value;
+}
+
+// Resolves against the keychain and the machine, stores the outcome and logs it. Within one
+// process an identity that could not be stored is resolved only once.
 InstallationIdentityResolution resolveAndStore(QSettings &settings)
 {
+    const QMutexLocker locker(&unstoredResolutionMutex());
+    if (const auto &unstored = unstoredResolution()) {
+        logResolution(*unstored);
+        return *unstored;
+    }
     InstallationIdentityResolution resolution;
     {
         const auto store = CredentialStore::createNative();
         resolution =
             InstallationIdentity::resolve(settings, store.get(), InstallationIdentity::platformAnchor());
     }
+    if (canonicalUuid(settings.value(IdentitySetting).toString()).isEmpty())
+        unstoredResolution() = resolution;
     logResolution(resolution);
     return resolution;
 }
@@ -201,8 +239,13 @@ InstallationIdentityResolution InstallationIdentity::resolve(QSettings &settings
 {
     const QString binding = hardwareBindingFor(anchor);
     const QString settingsId = canonicalUuid(settings.value(IdentitySetting).toString());
-    const QString vaultId = store ? canonicalUuid(store->read(IdentityItem)) : QString();
-    QString storedBinding = store ? store->read(BindingItem) : QString();
+    bool vaultUnreadable = false;
+    QString vaultId;
+    QString storedBinding;
+    if (store) {
+        vaultId = canonicalUuid(readVaultItem(*store, IdentityItem, vaultUnreadable));
+        storedBinding = readVaultItem(*store, BindingItem, vaultUnreadable);
+    }
     if (storedBinding.isEmpty())
         storedBinding = settings.value(BindingSetting).toString();
 
@@ -228,13 +271,22 @@ InstallationIdentityResolution InstallationIdentity::resolve(QSettings &settings
     }
     resolution.hardwareBindingMatch = !binding.isEmpty() && binding == storedBinding;
 
+    if (vaultUnreadable) {
+        // The keychain may hold the identity this one replaces: nothing is written to it. A random
+        // identity is not stored at all, or it would later be copied over the keychain's; one
+        // derived from the machine is what this machine derives every time, and is stored.
+        resolution.fallbackReason = QStringLiteral("credential-vault-unavailable");
+        if (resolution.source == QLatin1String("random-fallback"))
+            return resolution;
+    }
+
     settings.setValue(IdentitySetting, resolution.identity);
     if (!binding.isEmpty())
         settings.setValue(BindingSetting, binding);
     settings.sync();
 
     if (store) {
-        resolution.vaultPersisted = writeToVault(*store, resolution.identity, binding);
+        resolution.vaultPersisted = !vaultUnreadable && writeToVault(*store, resolution.identity, binding);
         settings.setValue(VaultMigratedSetting, resolution.vaultPersisted);
         settings.sync();
         if (!resolution.vaultPersisted && resolution.fallbackReason.isEmpty())

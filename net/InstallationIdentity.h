@@ -25,7 +25,9 @@ public:
     [[nodiscard]] static bool isFirstInstallation();
 
     // The full resolution against a settings store, an optional credential store (null skips the
-    // keychain) and a machine identifier; writes the outcome back to both stores.
+    // keychain) and a machine identifier; writes the outcome back to both stores. A keychain that
+    // cannot be read is not an empty one: nothing is written to it, and a random identity made
+    // without it is not stored anywhere (id() keeps it for the rest of the process).
     [[nodiscard]] static InstallationIdentityResolution resolve(QSettings &settings, CredentialStore *store,
                                                                 const HardwareIdentityAnchor &anchor);
 

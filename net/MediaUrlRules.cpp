@@ -1,5 +1,7 @@
 #include "net/MediaUrlRules.h"
 
+#include "app/HttpsUrl.h"
+
 #include <QHostAddress>
 #include <array>
 #include <utility>
@@ -45,13 +47,10 @@ bool isRefusedAddress(const QHostAddress &literal)
 
 bool MediaUrlRules::validHttpsDestination(const QUrl &url)
 {
-    if (!url.isValid() || url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
-        return false;
-    const QString host = url.host(QUrl::FullyDecoded);
-    if (host.isEmpty() || !url.userInfo().isEmpty())
+    if (!HttpsUrl::isAbsoluteWithHost(url) || !url.userInfo().isEmpty())
         return false;
     QHostAddress literal;
-    if (literal.setAddress(host) && isRefusedAddress(literal))
+    if (literal.setAddress(url.host(QUrl::FullyDecoded)) && isRefusedAddress(literal))
         return false;
     return true;
 }

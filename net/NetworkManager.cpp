@@ -28,6 +28,8 @@ const QString kRefreshTokenKey = QStringLiteral("refreshToken");
 const QString kRefreshPath = QStringLiteral("auth/refresh");
 const QString kLoginPath = QStringLiteral("auth/login");
 constexpr qint64 kExpiryMarginSeconds = 60;
+// Set on a reply that the client aborts itself, so that its end does not read as a time-out.
+const char kAbortedByClient[] = "quorinAbortedByClient";
 
 // Paths that never get the proactive token check; compared exactly, query included.
 bool isPublicPath(const QString &path)
@@ -328,16 +330,26 @@ NetworkManager::ReplyOutcome NetworkManager::readReply(QNetworkReply *reply)
     outcome.error = reply->error();
     outcome.body = reply->readAll();
     outcome.errorText = reply->errorString();
-    // The network layer ends a reply that outlives its transfer time-out by cancelling it. Nothing
-    // else cancels a reply whose handler still runs (sign-out disconnects the refresh before it
-    // aborts it), so a cancelled reply here is a time-out, and an answer cut short has no status.
-    if (outcome.error == QNetworkReply::OperationCanceledError ||
-        outcome.error == QNetworkReply::TimeoutError) {
-        outcome.status = 0;
+    if (outcome.error != QNetworkReply::OperationCanceledError &&
+        outcome.error != QNetworkReply::TimeoutError)
+        return outcome;
+    // An answer cut short has no status. The network layer ends a reply that outlives its transfer
+    // time-out by cancelling it, so a cancelled reply is a time-out unless the client ended it.
+    outcome.status = 0;
+    if (reply->property(kAbortedByClient).toBool()) {
+        outcome.error = QNetworkReply::OperationCanceledError;
+        outcome.errorText = tr("The request was cancelled.");
+    } else {
         outcome.error = QNetworkReply::TimeoutError;
         outcome.errorText = tr("The server did not answer in time.");
     }
     return outcome;
+}
+
+void NetworkManager::abortReply(QNetworkReply *reply)
+{
+    reply->setProperty(kAbortedByClient, true);
+    reply->abort();
 }
 
 NetworkFailure NetworkManager::makeNetworkFailure(int httpStatus, int networkError, const QByteArray &body,
@@ -493,7 +505,7 @@ void NetworkManager::abandonRefreshInFlight()
         return;
     if (QNetworkReply *reply = m_refreshReply.data()) {
         disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
+        abortReply(reply);
         reply->deleteLater();
     }
     m_refreshReply.clear();

@@ -77,6 +77,9 @@ public:
     void sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                              RequestCallback callback);
     void applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const;
+    // Ends a reply of this manager on the client's own account (sign-out, a size cap, a cancelled
+    // transfer): its handler reads a cancellation, never a time-out.
+    static void abortReply(QNetworkReply *reply);
     // The pipeline in the shape the layers below take it. A call made after the manager is gone
     // is dropped.
     [[nodiscard]] quorin::RestRequester restRequester();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QSslKey>
 #include <QSslServer>
@@ -366,7 +367,10 @@ FixtureServer::FixtureServer(Transport transport, QObject *parent)
 {
     if (transport == Transport::PlainHttp) {
         m_server = std::make_unique<QTcpServer>();
-        connect(m_server.get(), &QTcpServer::newConnection, this, &FixtureServer::acceptConnections);
+        connect(m_server.get(), &QTcpServer::newConnection, this, [this] {
+            ++m_connectionCount;
+            acceptConnections();
+        });
         return;
     }
     auto server = std::make_unique<QSslServer>();
@@ -379,6 +383,7 @@ FixtureServer::FixtureServer(Transport transport, QObject *parent)
     configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     server->setSslConfiguration(configuration);
+    connect(server.get(), &QSslServer::startedEncryptionHandshake, this, [this] { ++m_connectionCount; });
     connect(server.get(), &QSslServer::pendingConnectionAvailable, this, &FixtureServer::acceptConnections);
     m_server = std::move(server);
 }
@@ -392,7 +397,12 @@ FixtureServer::~FixtureServer()
 
 bool FixtureServer::listen(quint16 port)
 {
-    return m_server->listen(QHostAddress::LocalHost, port);
+    return listen(QHostAddress(QHostAddress::LocalHost), port);
+}
+
+bool FixtureServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server->listen(address, port);
 }
 
 quint16 FixtureServer::port() const
@@ -506,6 +516,7 @@ void FixtureServer::clearLog()
     m_counts.clear();
     m_bytesSent = 0;
     m_maxInFlight = m_inFlight;
+    m_connectionCount = 0;
 }
 
 void FixtureServer::acceptConnections()

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
@@ -80,6 +81,9 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free one.
     [[nodiscard]] bool listen(quint16 port = 0);
+    // Listens on another address (another loopback address such as 127.0.0.2, for a target that
+    // "localhost" does not reach). url() still names "localhost".
+    [[nodiscard]] bool listen(const QHostAddress &address, quint16 port = 0);
     [[nodiscard]] quint16 port() const;
     [[nodiscard]] Transport transport() const { return m_transport; }
     // "https://localhost:<port>" followed by the path (or "http://…" in plain mode).
@@ -124,6 +128,10 @@ public:
     [[nodiscard]] qint64 bytesSent() const { return m_bytesSent; }
     [[nodiscard]] int maxRequestsInFlight() const { return m_maxInFlight; }
     [[nodiscard]] int requestsInFlight() const { return m_inFlight; }
+    // Connections accepted, counted before the TLS handshake: a client that connects and then
+    // fails the handshake never logs a request, but it did reach the server.
+    [[nodiscard]] int connectionCount() const { return m_connectionCount; }
+    // Empties the request log and the counters, the connection count included.
     void clearLog();
     // A long-running server (the sample platform) keeps counters but not every request.
     void setKeepLog(bool keep) { m_keepLog = keep; }
@@ -174,6 +182,7 @@ private:
     int m_inFlight = 0;
     int m_maxInFlight = 0;
     int m_nextConnectionId = 1;
+    int m_connectionCount = 0;
 };
 
 } // namespace quorin::test

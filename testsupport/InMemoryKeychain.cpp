@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPair>
+#include <QWaitCondition>
 
 using quorin::internal::KeychainAdapter;
 using quorin::internal::KeychainCredentialStore;
@@ -20,6 +21,18 @@ struct InMemoryKeychain::State
     QHash<QPair<QString, QString>, QByteArray> items; // (service, account) -> data
     QHash<Operation, KeychainResult> faults;
     QHash<Operation, int> calls;
+    bool writesHeld = false;
+    int heldWrites = 0;
+    QWaitCondition writesReleased;
+
+    // Waits while writes are held. Call with the mutex held; the wait lets it go meanwhile.
+    void waitUntilWritesMayGo()
+    {
+        ++heldWrites;
+        while (writesHeld)
+            writesReleased.wait(&mutex);
+        --heldWrites;
+    }
 
     // Counts the call and gives the injected fault, if any. Call with the mutex held.
     std::optional<KeychainResult> enter(Operation operation)
@@ -53,6 +66,7 @@ public:
     KeychainResult updateItem(const QString &service, const QString &account, const QByteArray &data) override
     {
         const QMutexLocker locker(&m_state->mutex);
+        m_state->waitUntilWritesMayGo();
         if (auto fault = m_state->enter(Operation::Update))
             return *fault;
         const auto item = m_state->items.find({service, account});
@@ -65,6 +79,7 @@ public:
     KeychainResult addItem(const QString &service, const QString &account, const QByteArray &data) override
     {
         const QMutexLocker locker(&m_state->mutex);
+        m_state->waitUntilWritesMayGo();
         if (auto fault = m_state->enter(Operation::Add))
             return *fault;
         // As on a real keychain, adding an item that exists is a duplicate, not a replacement.
@@ -138,6 +153,25 @@ void InMemoryKeychain::clearFaults()
 {
     const QMutexLocker locker(&m_state->mutex);
     m_state->faults.clear();
+}
+
+void InMemoryKeychain::holdWrites()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->writesHeld = true;
+}
+
+void InMemoryKeychain::releaseWrites()
+{
+    const QMutexLocker locker(&m_state->mutex);
+    m_state->writesHeld = false;
+    m_state->writesReleased.wakeAll();
+}
+
+int InMemoryKeychain::heldWrites() const
+{
+    const QMutexLocker locker(&m_state->mutex);
+    return m_state->heldWrites;
 }
 
 std::optional<QString> InMemoryKeychain::value(const QString &account) const

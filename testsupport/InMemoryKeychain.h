@@ -36,6 +36,11 @@ public:
     // A copy fails as if the keychain returned something other than data: "-26275".
     void failCopyWithoutData();
     void clearFaults();
+    // Updates and adds wait until releaseWrites(), so a test can act while another thread is
+    // inside a write; heldWrites() counts the writes waiting now.
+    void holdWrites();
+    void releaseWrites();
+    [[nodiscard]] int heldWrites() const;
 
     // Items of the client's service, by account.
     [[nodiscard]] std::optional<QString> value(const QString &account) const;

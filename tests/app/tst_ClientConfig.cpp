@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrlQuery>
@@ -460,10 +459,10 @@ private Q_SLOTS:
                  QJsonObject::fromVariantMap(state));
 
         // SHA-256 of "u-7", a zero byte and "c-42", worked out apart from the code under test.
-        const QSettings store(QStringLiteral("quorin"), QStringLiteral("desktop"));
+        const auto store = quorin::PreferencesStore::open();
         const QString key =
             QStringLiteral("courseView/727d09b4b83191d4dde83624fed2f86a8ef311c42ff4141502fd50efeff54b6f");
-        QCOMPARE(store.value(key).toByteArray(),
+        QCOMPARE(store->value(key).toByteArray(),
                  QJsonDocument(QJsonObject::fromVariantMap(state)).toJson(QJsonDocument::Compact));
         QCOMPARE(m_settings->courseViewState(QStringLiteral("u-7"), QStringLiteral("c-43")), QVariantMap());
     }
@@ -492,9 +491,9 @@ private Q_SLOTS:
         QFETCH(QString, courseId);
         m_settings->saveCourseViewState(userId, courseId, {{QStringLiteral("topId"), QStringLiteral("a")}});
         QCOMPARE(m_settings->courseViewState(userId, courseId), QVariantMap());
-        QSettings store(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        store.beginGroup(QStringLiteral("courseView"));
-        QCOMPARE(store.allKeys(), QStringList());
+        const auto store = quorin::PreferencesStore::open();
+        store->beginGroup(QStringLiteral("courseView"));
+        QCOMPARE(store->allKeys(), QStringList());
     }
 
     void storedStateThatIsNoObjectReadsEmpty_data()
@@ -508,10 +507,9 @@ private Q_SLOTS:
     void storedStateThatIsNoObjectReadsEmpty()
     {
         QFETCH(QByteArray, stored);
-        QSettings(QStringLiteral("quorin"), QStringLiteral("desktop"))
-            .setValue(
-                QStringLiteral("courseView/727d09b4b83191d4dde83624fed2f86a8ef311c42ff4141502fd50efeff54b6f"),
-                stored);
+        quorin::PreferencesStore::open()->setValue(
+            QStringLiteral("courseView/727d09b4b83191d4dde83624fed2f86a8ef311c42ff4141502fd50efeff54b6f"),
+            stored);
         QCOMPARE(m_settings->courseViewState(QStringLiteral("u-7"), QStringLiteral("c-42")), QVariantMap());
     }
 };

@@ -72,7 +72,7 @@ private Q_SLOTS:
         QCOMPARE(valuesOf(request, "Accept"), QList<QByteArray>{accept});
         QCOMPARE(valuesOf(request, "Accept-Encoding"), QList<QByteArray>{"identity"});
         QCOMPARE(request.transferTimeout(), timeoutMs);
-        QCOMPARE(request.maximumRedirectsAllowed(), 5);
+        QCOMPARE(redirectPolicyOf(request), QNetworkRequest::ManualRedirectPolicy);
     }
 
     void applyHeaders_data()
@@ -82,28 +82,21 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("acceptLanguage");
         QTest::addColumn<QByteArray>("range");
         QTest::addColumn<RawHeaders>("expected");
-        QTest::addColumn<QNetworkRequest::RedirectPolicy>("policy");
 
         QTest::newRow("empty snapshot and range")
-            << RawHeaders() << QByteArray() << QByteArray() << QByteArray() << RawHeaders()
-            << QNetworkRequest::NoLessSafeRedirectPolicy;
+            << RawHeaders() << QByteArray() << QByteArray() << QByteArray() << RawHeaders();
         QTest::newRow("signed in, with a range")
             << RawHeaders() << QByteArray("Bearer t") << QByteArray("ar-EG") << QByteArray("bytes=100-")
-            << RawHeaders{{"Accept-Language", "ar-EG"},
-                          {"Authorization", "Bearer t"},
-                          {"Range", "bytes=100-"}}
-            << QNetworkRequest::SameOriginRedirectPolicy;
+            << RawHeaders{
+                   {"Accept-Language", "ar-EG"}, {"Authorization", "Bearer t"}, {"Range", "bytes=100-"}};
         QTest::newRow("snapshot replaces preset headers")
             << RawHeaders{{"Authorization", "Bearer old"}, {"Range", "bytes=0-"}, {"Accept-Language", "en"}}
             << QByteArray("Bearer new") << QByteArray("de-DE") << QByteArray("bytes=5-9")
-            << RawHeaders{{"Accept-Language", "de-DE"},
-                          {"Authorization", "Bearer new"},
-                          {"Range", "bytes=5-9"}}
-            << QNetworkRequest::SameOriginRedirectPolicy;
-        // A bearer put on by the caller is a bearer all the same: it must not leave the origin.
-        QTest::newRow("preset Authorization keeps to its origin")
+            << RawHeaders{
+                   {"Accept-Language", "de-DE"}, {"Authorization", "Bearer new"}, {"Range", "bytes=5-9"}};
+        QTest::newRow("preset Authorization stays when the snapshot has none")
             << RawHeaders{{"Authorization", "Bearer own"}} << QByteArray() << QByteArray() << QByteArray()
-            << RawHeaders{{"Authorization", "Bearer own"}} << QNetworkRequest::SameOriginRedirectPolicy;
+            << RawHeaders{{"Authorization", "Bearer own"}};
     }
 
     void applyHeaders()
@@ -113,7 +106,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, acceptLanguage);
         QFETCH(QByteArray, range);
         QFETCH(RawHeaders, expected);
-        QFETCH(QNetworkRequest::RedirectPolicy, policy);
         QNetworkRequest request(QUrl(QStringLiteral("https://media.example/a.ts")));
         for (const auto &[name, value] : preset)
             request.setRawHeader(name, value);
@@ -129,8 +121,6 @@ private Q_SLOTS:
             }
             QCOMPARE(valuesOf(request, name), wanted);
         }
-        QCOMPARE(redirectPolicyOf(request), policy);
-        QCOMPARE(request.maximumRedirectsAllowed(), 5);
     }
 
     void validHttpsDestination_data()

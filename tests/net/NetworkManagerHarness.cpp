@@ -1,11 +1,11 @@
 #include "tests/net/NetworkManagerHarness.h"
 
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 #include "testsupport/JwtMaker.h"
 
 #include <QDateTime>
 #include <QJsonObject>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
@@ -28,7 +28,7 @@ void NetworkManagerHarness::init()
     m_server = std::make_unique<FixtureServer>();
     QVERIFY(m_server->listen());
     m_keychain.clear();
-    QSettings(QStringLiteral("quorin"), QStringLiteral("desktop")).clear();
+    quorin::PreferencesStore::open()->clear();
     m_now = QDateTime::currentSecsSinceEpoch();
     QVERIFY(DiagnosticLogger::waitUntilWritten(std::chrono::seconds(10)));
     m_logStart = LogLineParser::parseFile(DiagnosticLogger::logFilePath()).size();

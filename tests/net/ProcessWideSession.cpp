@@ -1,12 +1,12 @@
 #include "tests/net/ProcessWideSession.h"
 
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 #include "net/UserIdentityController.h"
 #include "testsupport/JwtMaker.h"
 
 #include <QDateTime>
 #include <QJsonObject>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
@@ -43,7 +43,7 @@ void ProcessWideSession::init()
     QTRY_VERIFY_WITH_TIMEOUT(!UserIdentityController::instance()->loading(), 10000);
     m_server->clearLog();
     m_keychain.clear();
-    QSettings(QStringLiteral("quorin"), QStringLiteral("desktop")).clear();
+    quorin::PreferencesStore::open()->clear();
 }
 
 void ProcessWideSession::stopServer()

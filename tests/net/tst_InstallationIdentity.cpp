@@ -1,4 +1,5 @@
 #include "app/DiagnosticLogger.h"
+#include "app/PreferencesStore.h"
 #include "net/InstallationIdentity.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/InMemoryKeychain.h"
@@ -27,7 +28,8 @@ const QString StoredIdentity = QStringLiteral("0f1e2d3c-4b5a-4678-9a0b-1c2d3e4f5
 const QString VaultIdentity = QStringLiteral("a1b2c3d4-e5f6-4a1b-8c2d-3e4f5a6b7c8d");
 const QString Missing = QStringLiteral("<missing>");
 
-// Environment of the child process that runs the once-per-process keychain copy.
+// Environment of the child processes that run what holds once per process: the keychain copy
+// ("vault-copy") and an identity made while the keychain cannot be read ("unreadable-vault").
 const char ChildVariable[] = "QUORIN_IDENTITY_CHILD";
 const char MachineIdVariable[] = "QUORIN_IDENTITY_MACHINE_ID";
 const char VaultVariable[] = "QUORIN_IDENTITY_VAULT";
@@ -127,7 +129,7 @@ private Q_SLOTS:
 
     void init()
     {
-        QSettings(QStringLiteral("quorin"), QStringLiteral("desktop")).clear();
+        quorin::PreferencesStore::open()->clear();
         QFile::remove(resolveSettingsFile());
         m_keychain.clear();
         writeFile(firstMachineIdFile(), MachineId + QLatin1Char('\n'));
@@ -145,15 +147,15 @@ private Q_SLOTS:
 
     void storedIdentityIsReadInCanonicalForm()
     {
-        QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        settings.setValue(QStringLiteral("installationUuid"),
-                          QStringLiteral("{ABCDEF12-ABCD-5ABC-8ABC-ABCDEF123456}"));
-        settings.setValue(QStringLiteral("installationIdentityVaultMigrated"), true);
-        settings.sync();
+        const auto settings = quorin::PreferencesStore::open();
+        settings->setValue(QStringLiteral("installationUuid"),
+                           QStringLiteral("{ABCDEF12-ABCD-5ABC-8ABC-ABCDEF123456}"));
+        settings->setValue(QStringLiteral("installationIdentityVaultMigrated"), true);
+        settings->sync();
 
         QCOMPARE(InstallationIdentity::id(), QStringLiteral("abcdef12-abcd-5abc-8abc-abcdef123456"));
-        settings.sync();
-        QCOMPARE(settings.value(QStringLiteral("installationUuid")).toString(),
+        settings->sync();
+        QCOMPARE(settings->value(QStringLiteral("installationUuid")).toString(),
                  QStringLiteral("{ABCDEF12-ABCD-5ABC-8ABC-ABCDEF123456}"));
 
         const auto records = identityRecords();
@@ -177,13 +179,13 @@ private Q_SLOTS:
     void valuesThatAreNoIdentityAreReplaced()
     {
         QFETCH(QString, stored);
-        QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        settings.setValue(QStringLiteral("installationUuid"), stored);
-        settings.sync();
+        const auto settings = quorin::PreferencesStore::open();
+        settings->setValue(QStringLiteral("installationUuid"), stored);
+        settings->sync();
 
         QVERIFY(InstallationIdentity::isFirstInstallation());
-        settings.sync();
-        QCOMPARE(settings.value(QStringLiteral("installationUuid")).toString(), DerivedIdentity);
+        settings->sync();
+        QCOMPARE(settings->value(QStringLiteral("installationUuid")).toString(), DerivedIdentity);
         QCOMPARE(InstallationIdentity::id(), DerivedIdentity);
     }
 
@@ -257,41 +259,64 @@ private Q_SLOTS:
         QTest::addColumn<bool>("usableAnchor");
         QTest::addColumn<bool>("withStore");
         QTest::addColumn<bool>("vaultWritesFail");
+        QTest::addColumn<bool>("vaultReadsFail");
         QTest::addColumn<QString>("identity"); // empty: a new random one
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("migration");
         QTest::addColumn<QString>("fallbackReason");
         QTest::addColumn<bool>("vaultPersisted");
+        QTest::addColumn<bool>("storedInSettings");
+        // Once the keychain can be read again: the identity a second resolution gives.
+        QTest::addColumn<QString>("recovered");
 
-        QTest::newRow("settings only")
-            << StoredIdentity << QString() << true << true << false << StoredIdentity << "existing-settings"
-            << "settings-to-vault" << QString() << true;
-        QTest::newRow("settings and keychain") << StoredIdentity << VaultIdentity << true << true << false
-                                               << StoredIdentity << "existing-settings"
-                                               << "settings-preserved" << QString() << true;
+        QTest::newRow("settings only") << StoredIdentity << QString() << true << true << false << false
+                                       << StoredIdentity << "existing-settings"
+                                       << "settings-to-vault" << QString() << true << true << QString();
+        QTest::newRow("settings and keychain")
+            << StoredIdentity << VaultIdentity << true << true << false << false << StoredIdentity
+            << "existing-settings"
+            << "settings-preserved" << QString() << true << true << QString();
         QTest::newRow("keychain only") << QString() << VaultIdentity.toUpper() << true << true << false
-                                       << VaultIdentity << "credential-vault"
-                                       << "vault-to-settings" << QString() << true;
+                                       << false << VaultIdentity << "credential-vault"
+                                       << "vault-to-settings" << QString() << true << true << QString();
         QTest::newRow("nothing, usable anchor")
-            << QString() << QString() << true << true << false << DerivedIdentity << MachineIdSource
-            << "hardware-derived" << QString() << true;
+            << QString() << QString() << true << true << false << false << DerivedIdentity << MachineIdSource
+            << "hardware-derived" << QString() << true << true << QString();
         QTest::newRow("nothing, unusable anchor")
-            << QString() << QString() << false << true << false << QString() << "random-fallback"
+            << QString() << QString() << false << true << false << false << QString() << "random-fallback"
             << "fresh-random"
-            << "hardware-anchor-unavailable" << true;
-        QTest::newRow("keychain writes fail")
-            << StoredIdentity << QString() << true << true << true << StoredIdentity << "existing-settings"
-            << "settings-to-vault"
-            << "credential-vault-unavailable" << false;
+            << "hardware-anchor-unavailable" << true << true << QString();
+        QTest::newRow("keychain writes fail") << StoredIdentity << QString() << true << true << true << false
+                                              << StoredIdentity << "existing-settings"
+                                              << "settings-to-vault"
+                                              << "credential-vault-unavailable" << false << true << QString();
         QTest::newRow("no anchor, keychain writes fail")
-            << QString() << QString() << false << true << true << QString() << "random-fallback"
+            << QString() << QString() << false << true << true << false << QString() << "random-fallback"
             << "fresh-random"
-            << "hardware-anchor-unavailable" << false;
-        QTest::newRow("no store") << QString() << QString() << true << false << false << DerivedIdentity
-                                  << MachineIdSource << "hardware-derived" << QString() << false;
+            << "hardware-anchor-unavailable" << false << true << QString();
+        QTest::newRow("no store") << QString() << QString() << true << false << false << false
+                                  << DerivedIdentity << MachineIdSource << "hardware-derived" << QString()
+                                  << false << true << QString();
         QTest::newRow("keychain value that is no identity")
-            << QString() << QStringLiteral("damaged") << true << true << false << DerivedIdentity
-            << MachineIdSource << "hardware-derived" << QString() << true;
+            << QString() << QStringLiteral("damaged") << true << true << false << false << DerivedIdentity
+            << MachineIdSource << "hardware-derived" << QString() << true << true << QString();
+        // A keychain that cannot be read (a locked keyring) is not an empty one: a random identity
+        // made without it is stored nowhere, and the keychain's comes back when it answers.
+        QTest::newRow("settings lost, keychain unreadable, no anchor")
+            << QString() << VaultIdentity << false << true << false << true << QString() << "random-fallback"
+            << "fresh-random"
+            << "credential-vault-unavailable" << false << false << VaultIdentity;
+        // The machine derives the same identity every time: it is stored, but not in the keychain.
+        QTest::newRow("settings lost, keychain unreadable, usable anchor")
+            << QString() << VaultIdentity << true << true << false << true << DerivedIdentity
+            << MachineIdSource << "hardware-derived"
+            << "credential-vault-unavailable" << false << true << DerivedIdentity;
+        // The settings store wins over the keychain, as it always does; the copy is still owed.
+        QTest::newRow("keychain unreadable, identity in settings")
+            << StoredIdentity << VaultIdentity << true << true << false << true << StoredIdentity
+            << "existing-settings"
+            << "settings-to-vault"
+            << "credential-vault-unavailable" << false << true << StoredIdentity;
     }
 
     void resolvesStoredState()
@@ -301,11 +326,14 @@ private Q_SLOTS:
         QFETCH(bool, usableAnchor);
         QFETCH(bool, withStore);
         QFETCH(bool, vaultWritesFail);
+        QFETCH(bool, vaultReadsFail);
         QFETCH(QString, identity);
         QFETCH(QString, source);
         QFETCH(QString, migration);
         QFETCH(QString, fallbackReason);
         QFETCH(bool, vaultPersisted);
+        QFETCH(bool, storedInSettings);
+        QFETCH(QString, recovered);
 
         QSettings settings(resolveSettingsFile(), QSettings::IniFormat);
         if (!settingsId.isEmpty())
@@ -317,6 +345,8 @@ private Q_SLOTS:
             m_keychain.fail(Operation::Update, QStringLiteral("The keyring is locked"));
             m_keychain.fail(Operation::Add, QStringLiteral("The keyring is locked"));
         }
+        if (vaultReadsFail)
+            m_keychain.fail(Operation::Copy, QStringLiteral("The keyring is locked"));
         const auto store = m_keychain.createStore();
         const HardwareIdentityAnchor anchor =
             usableAnchor ? HardwareIdentityAnchor{MachineId, MachineIdSource}
@@ -335,10 +365,11 @@ private Q_SLOTS:
         QCOMPARE(resolution.fallbackReason, fallbackReason);
         QCOMPARE(resolution.vaultPersisted, vaultPersisted);
 
-        QCOMPARE(settings.value(QStringLiteral("installationUuid")).toString(), resolution.identity);
+        QCOMPARE(settings.value(QStringLiteral("installationUuid")).toString(),
+                 storedInSettings ? resolution.identity : QString());
         QCOMPARE(settings.value(QStringLiteral("installationHardwareBinding")).toString(),
-                 usableAnchor ? Binding : QStringLiteral("earlier-binding"));
-        if (withStore)
+                 storedInSettings && usableAnchor ? Binding : QStringLiteral("earlier-binding"));
+        if (withStore && storedInSettings)
             QCOMPARE(settings.value(QStringLiteral("installationIdentityVaultMigrated")).toBool(),
                      vaultPersisted);
         else
@@ -348,6 +379,18 @@ private Q_SLOTS:
             QCOMPARE(m_keychain.value(QStringLiteral("installationHardwareBinding")),
                      usableAnchor ? std::optional(Binding) : std::nullopt);
         }
+        if (!vaultReadsFail)
+            return;
+        QCOMPARE(m_keychain.calls(Operation::Update), 0);
+        QCOMPARE(m_keychain.calls(Operation::Add), 0);
+        QCOMPARE(m_keychain.value(QStringLiteral("installationIdentity")), std::optional(vaultId));
+
+        m_keychain.clearFaults();
+        const auto again = InstallationIdentity::resolve(settings, store.get(), anchor);
+        QCOMPARE(again.identity, recovered);
+        QCOMPARE(again.fallbackReason, QString());
+        QVERIFY(again.vaultPersisted);
+        QCOMPARE(m_keychain.value(QStringLiteral("installationIdentity")), std::optional(recovered));
     }
 
     void comparesTheStoredBinding_data()
@@ -386,8 +429,8 @@ private Q_SLOTS:
     {
         m_keychain.setValue(QStringLiteral("installationIdentity"), VaultIdentity);
         QVERIFY(!InstallationIdentity::isFirstInstallation());
-        QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        QCOMPARE(settings.value(QStringLiteral("installationUuid")).toString(), VaultIdentity);
+        const auto settings = quorin::PreferencesStore::open();
+        QCOMPARE(settings->value(QStringLiteral("installationUuid")).toString(), VaultIdentity);
 
         const auto records = identityRecords();
         QCOMPARE(records.size(), 1);
@@ -481,27 +524,43 @@ private Q_SLOTS:
         DiagnosticLogger::shutdown();
         QDir(QFileInfo(DiagnosticLogger::logFilePath()).absolutePath()).removeRecursively();
         {
-            QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-            settings.setValue(QStringLiteral("installationUuid"), StoredIdentity);
+            const auto settings = quorin::PreferencesStore::open();
+            settings->setValue(QStringLiteral("installationUuid"), StoredIdentity);
         }
 
         const auto child = quorin::test::ChildProcess::runSelf(
-            {{QString::fromLatin1(ChildVariable), QStringLiteral("1")},
+            {{QString::fromLatin1(ChildVariable), QStringLiteral("vault-copy")},
              {QString::fromLatin1(MachineIdVariable), firstMachineIdFile()},
              {QString::fromLatin1(VaultVariable),
               vaultWritesFail ? QStringLiteral("fails") : QStringLiteral("works")}});
         QVERIFY2(child.succeeded, child.output.constData());
 
-        QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        settings.sync();
-        QCOMPARE(settings.value(QStringLiteral("installationIdentityVaultMigrated")).toBool(),
+        const auto settings = quorin::PreferencesStore::open();
+        settings->sync();
+        QCOMPARE(settings->value(QStringLiteral("installationIdentityVaultMigrated")).toBool(),
                  !vaultWritesFail);
-        QCOMPARE(settings.value(QStringLiteral("installationHardwareBinding")).toString(), Binding);
+        QCOMPARE(settings->value(QStringLiteral("installationHardwareBinding")).toString(), Binding);
 
         const auto inFile = identityRecordsInFile();
         QCOMPARE(LogLineParser::withEvent(inFile, QStringLiteral("device_identity_resolved")).size(), 3);
         QCOMPARE(LogLineParser::withEvent(inFile, event).size(), 1);
         verifyFileHoldsOnlyFingerprints(4, StoredIdentity);
+    }
+
+    // An identity made while the keychain cannot be read lasts one process and is stored nowhere
+    // (the child checks that); the next process finds the keychain's identity again.
+    void identityMadeWithoutTheKeychainLastsTheProcess()
+    {
+        writeFile(firstMachineIdFile(), QStringLiteral("To Be Filled By O.E.M."));
+        const auto child = quorin::test::ChildProcess::runSelf(
+            {{QString::fromLatin1(ChildVariable), QStringLiteral("unreadable-vault")},
+             {QString::fromLatin1(MachineIdVariable), firstMachineIdFile()}});
+        QVERIFY2(child.succeeded, child.output.constData());
+        QVERIFY(!quorin::PreferencesStore::open()->contains(QStringLiteral("installationUuid")));
+
+        m_keychain.setValue(QStringLiteral("installationIdentity"), VaultIdentity);
+        QVERIFY(!InstallationIdentity::isFirstInstallation());
+        QCOMPARE(InstallationIdentity::id(), VaultIdentity);
     }
 };
 
@@ -532,9 +591,14 @@ private Q_SLOTS:
         LogRecorder log;
         DiagnosticLogger::initialize();
         const int threadsBefore = runningThreads();
+        // The copy waits inside its first keychain write, so it cannot set the flag between two
+        // reads: every read finds it unset and would start a copy of its own without the guard.
+        keychain.holdWrites();
 
         for (int call = 0; call < 3; ++call)
             QCOMPARE(InstallationIdentity::id(), StoredIdentity);
+        QTRY_COMPARE_WITH_TIMEOUT(keychain.heldWrites(), 1, 20000);
+        keychain.releaseWrites();
 
         const QString copyEvent =
             failing ? QStringLiteral("device_identity_fallback") : QStringLiteral("device_identity_migrated");
@@ -548,23 +612,12 @@ private Q_SLOTS:
         // The copy logs from its own thread, so its record may come before the later reads' records.
         const auto reads = log.withEvent(QStringLiteral("device_identity_resolved"));
         QCOMPARE(reads.size(), 3);
-        // The first read schedules the copy. The copy runs beside the later reads, so one of them
-        // may come after it stored its outcome: from then on every read finds the migration done.
-        bool completeSeen = false;
-        for (qsizetype index = 0; index < reads.size(); ++index) {
-            const auto &read = reads.at(index);
+        // The copy was held inside its keychain write until the reads were done, so every read
+        // found the flag unset.
+        for (const auto &read : reads) {
             QCOMPARE(read.field(QStringLiteral("source")), QStringLiteral("settings-mirror"));
-            const bool complete =
-                read.field(QStringLiteral("migration")) == QLatin1String("vault-migration-complete");
-            if (complete) {
-                QVERIFY(index > 0 && !failing);
-                completeSeen = true;
-            } else {
-                QVERIFY(!completeSeen);
-                QCOMPARE(read.field(QStringLiteral("migration")),
-                         QStringLiteral("vault-migration-scheduled"));
-            }
-            QCOMPARE(read.fields.value(QStringLiteral("vault_persisted")), QVariant(complete));
+            QCOMPARE(read.field(QStringLiteral("migration")), QStringLiteral("vault-migration-scheduled"));
+            QCOMPARE(read.fields.value(QStringLiteral("vault_persisted")), QVariant(false));
         }
         const auto copy = log.withEvent(copyEvent).first();
         QCOMPARE(copy.event, copyEvent);
@@ -587,12 +640,59 @@ private Q_SLOTS:
     }
 };
 
+// The child side of identityMadeWithoutTheKeychainLastsTheProcess: a process that has not
+// resolved an identity yet, whose keychain holds one but cannot be read.
+class tst_InstallationIdentityUnreadableVault : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void oneIdentityForTheProcessAndNothingStored()
+    {
+        setUpApplication();
+        InstallationIdentity::setMachineIdFilesForTesting({qEnvironmentVariable(MachineIdVariable)});
+        InMemoryKeychain keychain;
+        keychain.installAsNative();
+        keychain.setValue(QStringLiteral("installationIdentity"), VaultIdentity);
+        keychain.fail(Operation::Copy, QStringLiteral("The keyring is locked"));
+        LogRecorder log;
+        DiagnosticLogger::initialize();
+
+        QVERIFY(InstallationIdentity::isFirstInstallation());
+        const QString identity = InstallationIdentity::id();
+        QCOMPARE(QUuid::fromString(identity).version(), QUuid::Random);
+        QCOMPARE(InstallationIdentity::id(), identity);
+        // The keychain answers again: this process keeps what it already handed out.
+        keychain.clearFaults();
+        QCOMPARE(InstallationIdentity::id(), identity);
+        DiagnosticLogger::shutdown();
+
+        QVERIFY(!quorin::PreferencesStore::open()->contains(QStringLiteral("installationUuid")));
+        QCOMPARE(keychain.value(QStringLiteral("installationIdentity")), std::optional(VaultIdentity));
+        QCOMPARE(keychain.calls(Operation::Update), 0);
+        QCOMPARE(keychain.calls(Operation::Add), 0);
+        const auto records = log.inCategory(QStringLiteral("identity"));
+        QCOMPARE(records.size(), 4);
+        for (const auto &record : records) {
+            QCOMPARE(record.event, QStringLiteral("device_identity_fallback"));
+            QCOMPARE(record.field(QStringLiteral("fallback_reason")),
+                     QStringLiteral("credential-vault-unavailable"));
+            QCOMPARE(record.field(QStringLiteral("identity_fp")), DiagnosticLogger::fingerprint(identity));
+        }
+    }
+};
+
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    if (qEnvironmentVariableIsSet(ChildVariable)) {
-        tst_InstallationIdentityVaultCopy child;
-        return QTest::qExec(&child, argc, argv);
+    const QString child = qEnvironmentVariable(ChildVariable);
+    if (child == QLatin1String("vault-copy")) {
+        tst_InstallationIdentityVaultCopy vaultCopy;
+        return QTest::qExec(&vaultCopy, argc, argv);
+    }
+    if (child == QLatin1String("unreadable-vault")) {
+        tst_InstallationIdentityUnreadableVault unreadableVault;
+        return QTest::qExec(&unreadableVault, argc, argv);
     }
     tst_InstallationIdentity test;
     return QTest::qExec(&test, argc, argv);

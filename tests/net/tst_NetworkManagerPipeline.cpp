@@ -3,6 +3,7 @@
 
 #include <QJsonObject>
 #include <QLocale>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -347,6 +348,33 @@ private Q_SLOTS:
         const auto records = m_harness.logRecords(QStringLiteral("request_complete"));
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().value(QStringLiteral("network_error")), QStringLiteral("4"));
+    }
+
+    // Only the transfer time-out reads as one: a reply the client ends itself (a size cap, a
+    // cancelled transfer) is a cancellation, which nobody should wait out and retry as a time-out.
+    void replyEndedByTheClientIsNoTimeOut()
+    {
+        const QString usersMe = NetworkManagerHarness::route(QStringLiteral("users/me"));
+        m_harness.server().setResponse(usersMe, FixtureServer::Response::hung());
+        const auto manager =
+            m_harness.makeSignedInManager(m_harness.tokenExpiringIn(3600), QStringLiteral("refresh-1"));
+        QSignalSpy failed(manager.get(), &NetworkManager::requestFailed);
+        NetworkManagerHarness::CallbackRecord result;
+        manager->sendRequestDetailed(Method::Get, kMe, {}, NetworkManagerHarness::recordInto(result));
+        QTRY_COMPARE(m_harness.server().requestCount(usersMe), 1);
+        auto *reply = manager->findChild<QNetworkReply *>();
+        QVERIFY(reply);
+
+        NetworkManager::abortReply(reply);
+
+        QTRY_COMPARE(result.calls, 1);
+        QCOMPARE(result.failure.networkError, int(QNetworkReply::OperationCanceledError));
+        QCOMPARE(result.failure.httpStatus, 0);
+        QCOMPARE(result.failure.failure.code, QStringLiteral("NETWORK_5"));
+        QCOMPARE(failed.count(), 1);
+        const auto records = m_harness.logRecords(QStringLiteral("request_complete"));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().value(QStringLiteral("network_error")), QStringLiteral("5"));
     }
 
     // Kept on purpose: a 401 from a public path also asks for a refresh, so a signed-out caller

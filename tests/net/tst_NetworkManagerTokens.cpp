@@ -1,3 +1,4 @@
+#include "app/PreferencesStore.h"
 #include "tests/net/NetworkManagerHarness.h"
 
 #include <QSettings>
@@ -23,9 +24,9 @@ QTimer *backgroundTimer(NetworkManager &manager)
     return manager.findChild<QTimer *>(QStringLiteral("backgroundRefreshTimer"));
 }
 
-QSettings legacySettings()
+std::unique_ptr<QSettings> legacySettings()
 {
-    return QSettings(QStringLiteral("quorin"), QStringLiteral("desktop"));
+    return quorin::PreferencesStore::open();
 }
 
 } // namespace
@@ -257,8 +258,8 @@ private Q_SLOTS:
             kRefreshRoute, FixtureServer::Response::json("{\"message\":\"Token revoked\"}", status));
         const auto manager = makeExpiredManager();
         // Copies left by an earlier version go too.
-        legacySettings().setValue(QStringLiteral("accessToken"), QStringLiteral("legacy-access"));
-        legacySettings().setValue(QStringLiteral("refreshToken"), QStringLiteral("legacy-refresh"));
+        legacySettings()->setValue(QStringLiteral("accessToken"), QStringLiteral("legacy-access"));
+        legacySettings()->setValue(QStringLiteral("refreshToken"), QStringLiteral("legacy-refresh"));
         QStringList events;
         NetworkManagerHarness::recordSignals(*manager, events);
 
@@ -287,8 +288,8 @@ private Q_SLOTS:
         QVERIFY(!manager->isAuthenticated());
         QVERIFY(!m_harness.keychain().value(QStringLiteral("accessToken")).has_value());
         QVERIFY(!m_harness.keychain().value(QStringLiteral("refreshToken")).has_value());
-        QVERIFY(!legacySettings().contains(QStringLiteral("accessToken")));
-        QVERIFY(!legacySettings().contains(QStringLiteral("refreshToken")));
+        QVERIFY(!legacySettings()->contains(QStringLiteral("accessToken")));
+        QVERIFY(!legacySettings()->contains(QStringLiteral("refreshToken")));
         QVERIFY(!backgroundTimer(*manager)->isActive());
     }
 
@@ -382,8 +383,8 @@ private Q_SLOTS:
     void constructionMovesLegacyTokensToTheKeychain()
     {
         const QByteArray access = m_harness.tokenExpiringIn(3600);
-        legacySettings().setValue(QStringLiteral("accessToken"), QString::fromUtf8(access));
-        legacySettings().setValue(QStringLiteral("refreshToken"), QStringLiteral("legacy-refresh"));
+        legacySettings()->setValue(QStringLiteral("accessToken"), QString::fromUtf8(access));
+        legacySettings()->setValue(QStringLiteral("refreshToken"), QStringLiteral("legacy-refresh"));
         NetworkManagerHarness::ManagerOptions options;
         options.backgroundRefreshIntervalMs = 60000;
         const auto manager = m_harness.makeManager(options);
@@ -392,8 +393,8 @@ private Q_SLOTS:
         QCOMPARE(m_harness.keychain().value(QStringLiteral("accessToken")), QString::fromUtf8(access));
         QCOMPARE(m_harness.keychain().value(QStringLiteral("refreshToken")),
                  QStringLiteral("legacy-refresh"));
-        QVERIFY(!legacySettings().contains(QStringLiteral("accessToken")));
-        QVERIFY(!legacySettings().contains(QStringLiteral("refreshToken")));
+        QVERIFY(!legacySettings()->contains(QStringLiteral("accessToken")));
+        QVERIFY(!legacySettings()->contains(QStringLiteral("refreshToken")));
         QVERIFY(backgroundTimer(*manager)->isActive());
         QCOMPARE(backgroundTimer(*manager)->interval(), 60000);
 

@@ -1,3 +1,4 @@
+#include "app/PreferencesStore.h"
 #include "net/UserIdentityController.h"
 #include "tests/net/ProcessWideSession.h"
 #include "tests/net/UserKeys.h"
@@ -24,9 +25,9 @@ UserIdentityController *identity()
     return UserIdentityController::instance();
 }
 
-QSettings preferences()
+std::unique_ptr<QSettings> preferences()
 {
-    return QSettings(QStringLiteral("quorin"), QStringLiteral("desktop"));
+    return quorin::PreferencesStore::open();
 }
 
 FixtureServer::Response answer(const QByteArray &profile)
@@ -139,7 +140,7 @@ private:
 
     [[nodiscard]] QStringList keysNaming(const QStringList &rawIds)
     {
-        const QStringList names = preferences().allKeys() + m_session.keychain().accounts();
+        const QStringList names = preferences()->allKeys() + m_session.keychain().accounts();
         QStringList found;
         for (const QString &name : names) {
             for (const QString &id : rawIds) {
@@ -214,7 +215,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->userId(), expected);
         QVERIFY(identity()->ready());
         QCOMPARE(identity()->profileState(), UserIdentityController::Ready);
-        QCOMPARE(preferences().value(profileCacheKey(expected, QStringLiteral("enrollments"))).toByteArray(),
+        QCOMPARE(preferences()->value(profileCacheKey(expected, QStringLiteral("enrollments"))).toByteArray(),
                  QByteArray("[]"));
     }
 
@@ -237,13 +238,13 @@ private Q_SLOTS:
                    QStringLiteral("alia"));
         QCOMPARE(identityAt(), QStringLiteral("user-a-17|Alia|+201011112222|c-a"));
         const QByteArray firstEnrollments =
-            preferences().value(profileCacheKey(first, "enrollments")).toByteArray();
+            preferences()->value(profileCacheKey(first, "enrollments")).toByteArray();
         QCOMPARE(firstEnrollments, QByteArray(R"([{"courseId":"c-a"}])"));
-        QCOMPARE(preferences().value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
+        QCOMPARE(preferences()->value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
 
-        preferences().setValue(profileCacheKey(second, "enrollments"),
-                               QByteArray(R"([{"courseId":"c-b-cached"}])"));
-        preferences().setValue(profileCacheKey(second, "fullName"), QStringLiteral("Bea Cached"));
+        preferences()->setValue(profileCacheKey(second, "enrollments"),
+                                QByteArray(R"([{"courseId":"c-b-cached"}])"));
+        preferences()->setValue(profileCacheKey(second, "fullName"), QStringLiteral("Bea Cached"));
         if (secondUserPhoneInKeychain)
             m_session.keychain().setValue(watermarkPhoneItem(second), QStringLiteral("+966598765432"));
         IdentityHistory history;
@@ -259,11 +260,11 @@ private Q_SLOTS:
         QCOMPARE(history.seen, expected);
         QVERIFY(!identity()->usingCachedProfile());
 
-        QCOMPARE(preferences().value(profileCacheKey(first, "enrollments")).toByteArray(), firstEnrollments);
-        QCOMPARE(preferences().value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
-        QCOMPARE(preferences().value(profileCacheKey(second, "enrollments")).toByteArray(),
+        QCOMPARE(preferences()->value(profileCacheKey(first, "enrollments")).toByteArray(), firstEnrollments);
+        QCOMPARE(preferences()->value(profileCacheKey(first, "fullName")).toString(), QStringLiteral("Alia"));
+        QCOMPARE(preferences()->value(profileCacheKey(second, "enrollments")).toByteArray(),
                  QByteArray(R"([{"courseId":"c-b"}])"));
-        QCOMPARE(preferences().value(profileCacheKey(second, "fullName")).toString(), QStringLiteral("Bea"));
+        QCOMPARE(preferences()->value(profileCacheKey(second, "fullName")).toString(), QStringLiteral("Bea"));
         QCOMPARE(m_session.keychain().value(watermarkPhoneItem(first)), QStringLiteral("+201011112222"));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")),
                  secondUserPhoneInKeychain ? second : first);
@@ -422,7 +423,7 @@ private Q_SLOTS:
                 : R"({"id":"u-fail","fullName":"Farah","mobileNumber":"+201011112222","enrollments":[]})");
         const QString before = identityAt();
         const QByteArray cachedBefore =
-            preferences().value(profileCacheKey("u-fail", "enrollments")).toByteArray();
+            preferences()->value(profileCacheKey("u-fail", "enrollments")).toByteArray();
 
         if (cause == QLatin1String("refused"))
             m_session.stopServer();
@@ -450,7 +451,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->profileFailure(), failure);
         QCOMPARE(identity()->usingCachedProfile(), holdsEnrollments);
         QCOMPARE(identityAt(), before);
-        QCOMPARE(preferences().value(profileCacheKey("u-fail", "enrollments")).toByteArray(), cachedBefore);
+        QCOMPARE(preferences()->value(profileCacheKey("u-fail", "enrollments")).toByteArray(), cachedBefore);
         QCOMPARE(signals_.events,
                  (QStringList{QStringLiteral("loadingChanged"), QStringLiteral("profileStateChanged"),
                               QStringLiteral("loadingChanged"), QStringLiteral("profileStateChanged"),
@@ -532,7 +533,7 @@ private Q_SLOTS:
         QVERIFY(!identity()->usingCachedProfile());
         QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)), QStringLiteral("+201011112222"));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")), user);
-        QCOMPARE(preferences().value(profileCacheKey(user, "fullName")).toString(), QStringLiteral("Cyra"));
+        QCOMPARE(preferences()->value(profileCacheKey(user, "fullName")).toString(), QStringLiteral("Cyra"));
 
         // The same user signing in again finds the name, the courses and the phone.
         releaseProfile();
@@ -622,7 +623,7 @@ private Q_SLOTS:
         QCOMPARE(identity()->profileState(), UserIdentityController::AuthenticationRequired);
         QCOMPARE(m_session.keychain().value(watermarkPhoneItem(user)),
                  filledBefore ? std::optional<QString>(QStringLiteral("+201011112222")) : std::nullopt);
-        QCOMPARE(preferences().value(profileCacheKey(user, "fullName")),
+        QCOMPARE(preferences()->value(profileCacheKey(user, "fullName")),
                  filledBefore ? QVariant(QStringLiteral("Lina")) : QVariant());
         QCOMPARE(m_session.requestCount(kProfilePath), filledBefore ? 2 : 1);
     }
@@ -648,7 +649,7 @@ private Q_SLOTS:
         QCOMPARE(history.seen, QStringList{QStringLiteral("user-second|Second|+966511112222|c-second")});
         QCOMPARE(m_session.requestCount(kProfilePath), 2);
         QVERIFY(!m_session.keychain().value(watermarkPhoneItem(first)));
-        QVERIFY(!preferences().contains(profileCacheKey(first, "fullName")));
+        QVERIFY(!preferences()->contains(profileCacheKey(first, "fullName")));
         QCOMPARE(m_session.keychain().value(QStringLiteral("watermarkLastUserId")), second);
     }
 };

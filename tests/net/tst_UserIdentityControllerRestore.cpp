@@ -1,6 +1,7 @@
 // The identity restored when the process-wide controller is built. The controller is built once
 // per process, so each case runs in a child process of its own; the child runs with Qt Test's
 // signal dump on, so the parent can tell that construction emitted nothing.
+#include "app/PreferencesStore.h"
 #include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
 #include "tests/net/UserKeys.h"
@@ -10,7 +11,6 @@
 
 #include <QDateTime>
 #include <QJsonObject>
-#include <QSettings>
 #include <QTest>
 #include <vector>
 
@@ -139,8 +139,8 @@ private Q_SLOTS:
         QVERIFY(!restoreCase.name.isEmpty());
         InMemoryKeychain keychain;
         keychain.installAsNative();
-        QSettings settings(QStringLiteral("quorin"), QStringLiteral("desktop"));
-        settings.clear();
+        const auto settings = quorin::PreferencesStore::open();
+        settings->clear();
         if (restoreCase.signedIn) {
             keychain.setValue(QStringLiteral("accessToken"),
                               QString::fromLatin1(accessTokenNaming(restoreCase.tokenSubject)));
@@ -154,10 +154,10 @@ private Q_SLOTS:
         if (!restoreCase.storedPhone.isEmpty())
             keychain.setValue(watermarkPhoneItem(owner), restoreCase.storedPhone);
         if (!restoreCase.cachedEnrollments.isEmpty())
-            settings.setValue(profileCacheKey(owner, QStringLiteral("enrollments")),
-                              restoreCase.cachedEnrollments);
-        settings.setValue(profileCacheKey(owner, QStringLiteral("fullName")), QStringLiteral("Cached Name"));
-        settings.sync();
+            settings->setValue(profileCacheKey(owner, QStringLiteral("enrollments")),
+                               restoreCase.cachedEnrollments);
+        settings->setValue(profileCacheKey(owner, QStringLiteral("fullName")), QStringLiteral("Cached Name"));
+        settings->sync();
 
         // The manager reads its tokens first; only then may the keychain start failing.
         QCOMPARE(NetworkManager::instance()->isAuthenticated(), restoreCase.signedIn);

@@ -57,6 +57,8 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(reply->error(), QNetworkReply::SslHandshakeFailedError);
         QCOMPARE(server.requestCount(QStringLiteral("/hello")), 1);
+        // The refused handshake logged no request, but its connection did reach the server.
+        QCOMPARE(server.connectionCount(), 2);
     }
 
     void answersAScriptedSequenceInOrder()
@@ -211,7 +213,7 @@ private Q_SLOTS:
         FixtureServer server;
         QVERIFY(server.listen());
         FixtureServer::Response slow(200, "ok");
-        slow.delayMs = 300;
+        slow.held = true;
         server.setResponse(QStringLiteral("/slow"), slow);
 
         std::vector<std::unique_ptr<QNetworkReply>> replies;
@@ -220,6 +222,10 @@ private Q_SLOTS:
             request.setSslConfiguration(FixtureServer::clientConfiguration());
             replies.emplace_back(m_network.get(request));
         }
+        // Held until all three are in, however long their connections take.
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(QStringLiteral("/slow")), 3, 10000);
+        QCOMPARE(server.requestsInFlight(), 3);
+        server.release(QStringLiteral("/slow"));
         QTRY_VERIFY_WITH_TIMEOUT(
             std::all_of(replies.begin(), replies.end(), [](const auto &r) { return r->isFinished(); }),
             10000);

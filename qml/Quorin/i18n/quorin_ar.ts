@@ -38,6 +38,10 @@
         <source>This account is already active on another device.</source>
         <translation>هذا الحساب نشط بالفعل على جهاز آخر.</translation>
     </message>
+    <message>
+        <source>The request was cancelled.</source>
+        <translation>أُلغي الطلب.</translation>
+    </message>
 </context>
 <context>
     <name>ProfileController</name>
@@ -55,6 +59,35 @@
     <message>
         <source>The request could not be completed.</source>
         <translation>تعذّر إكمال الطلب.</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinBackIconButton</name>
+    <message>
+        <source>Back</source>
+        <translation>رجوع</translation>
+    </message>
+    <message>
+        <source>Go back</source>
+        <translation>العودة إلى الخلف</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinButton</name>
+    <message>
+        <source>Quorin button</source>
+        <translation>زر Quorin</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinTextField</name>
+    <message>
+        <source>Hide password</source>
+        <translation>إخفاء كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Show password</source>
+        <translation>إظهار كلمة المرور</translation>
     </message>
 </context>
 <context>
@@ -81,6 +114,25 @@
     <message>
         <source>The server is temporarily unavailable. Courses could not be refreshed.</source>
         <translation>الخادم غير متاح مؤقتًا. تعذّر تحديث الدورات.</translation>
+    </message>
+</context>
+<context>
+    <name>quorin::MediaFetch</name>
+    <message>
+        <source>The media server did not answer in time.</source>
+        <translation>لم يستجب خادم الوسائط في الوقت المحدد.</translation>
+    </message>
+    <message>
+        <source>The media server redirected the request too many times.</source>
+        <translation>أعاد خادم الوسائط توجيه الطلب مرات كثيرة جدًا.</translation>
+    </message>
+    <message>
+        <source>The media server redirected the request to a destination that is not allowed.</source>
+        <translation>أعاد خادم الوسائط توجيه الطلب إلى وجهة غير مسموح بها.</translation>
+    </message>
+    <message>
+        <source>The media transfer was cancelled.</source>
+        <translation>أُلغي نقل الوسائط.</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,38 @@
+import QtQuick
+import QtQuick.Controls.Basic as Basic
+import Quorin
+
+// The themed tool tip. Built on the Basic style's tool tip so it looks the same whatever style
+// the window uses, and kept the same dark label in both themes.
+Basic.ToolTip {
+    id: toolTip
+
+    // The text measured as one line, in the content's font.
+    readonly property TextMetrics textMetrics: TextMetrics {
+        font.family: Theme.fontFamily
+        font.pixelSize: 12
+        text: toolTip.text
+    }
+
+    delay: 400
+    timeout: 3000
+    implicitWidth: Math.min(500, textMetrics.advanceWidth + leftPadding + rightPadding)
+
+    contentItem: Text {
+        objectName: "quorinToolTipText"
+        text: toolTip.text
+        width: toolTip.availableWidth
+        font.family: Theme.fontFamily
+        font.pixelSize: 12
+        color: "#F8FAFC"
+        wrapMode: Text.Wrap
+    }
+
+    background: Rectangle {
+        objectName: "quorinToolTipBackground"
+        color: "#1E293B"
+        radius: 6
+        border.width: 1
+        border.color: Qt.rgba(1, 1, 1, 0.15)
+    }
+}
