@@ -2,6 +2,8 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleReleaseService.h"
+#include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
 
 #include <QHash>
@@ -11,19 +13,27 @@
 #include <optional>
 
 // The stand-in for the learning platform that the demo and manual testing run against: the REST
-// API with one sample account, a media origin serving the generated fixtures, and the
-// telemetry collector. Its answers come from the JSON files of the data folder.
+// API with one sample account, a media origin serving the generated fixtures, the release
+// service with its signed sample installer, and the telemetry collector. Its answers come from
+// the JSON files of the data folder.
 class SampleServer : public QObject
 {
     Q_OBJECT
 
 public:
+    using ReleaseMode = SampleReleaseService::Mode;
+
     struct Options
     {
         quint16 port = 8443;
         QString dataFolder;
         QString mediaFolder;
         qint64 accessTokenLifetimeSeconds = 900;
+        ReleaseMode releaseMode = ReleaseMode::Optional;
+        // Served below "/releases/"; holds the installer named by release.json.
+        QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
+        // The PEM private key that signs the installer's digest.
+        QString signingKeyFile = quorin::test::FixturePaths::updateSigningKeyFile();
     };
 
     explicit SampleServer(const Options &options, QObject *parent = nullptr);
@@ -31,6 +41,8 @@ public:
     [[nodiscard]] bool start();
     [[nodiscard]] QString errorString() const { return m_error; }
     [[nodiscard]] QUrl baseUrl() const { return m_server.url(); }
+    // Set when the signing key could not be read and a throwaway key signs instead.
+    [[nodiscard]] QString warningString() const { return m_releases.warningString(); }
 
 private:
     using Request = quorin::test::FixtureServer::Request;
@@ -43,12 +55,20 @@ private:
     // The profile: GET reads it, PATCH edits it, DELETE deletes the account (ending its sessions).
     Response currentUser(const Request &request);
     Response changePassword(const Request &request);
+    // Sign-up is accepted once per new number; the account it makes cannot sign in.
+    Response signup(const Request &request);
+    // A forgotten password: the code "sent" for the sample account is the one of account.json.
+    Response forgotPassword(const Request &request) const;
+    Response resetPassword(const Request &request);
     Response institutions(const Request &request) const;
     void endSessions(const QString &userId);
     // The client configuration, asked before sign-in: the support link.
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
     Response telegram(const Request &request);
+    // The lecture PDFs of the media origin go only to a signed-in user.
+    void addDocumentRoutes();
+    [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
@@ -59,9 +79,11 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
+    QSet<QString> m_signedUpNumbers;         // mobile numbers of accounts made by sign-up
     SampleProfile m_profile;
     QString m_error;
 };

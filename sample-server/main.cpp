@@ -21,19 +21,41 @@ int main(int argc, char *argv[])
     const QCommandLineOption lifetime(QStringLiteral("access-token-lifetime"),
                                       QStringLiteral("Seconds an access token stays valid (default 900)."),
                                       QStringLiteral("seconds"), QStringLiteral("900"));
-    parser.addOptions({port, data, media, lifetime});
+    const QCommandLineOption releaseMode(
+        QStringLiteral("release-mode"),
+        QStringLiteral("What the release service offers: optional, required or none (default optional)."),
+        QStringLiteral("mode"), QStringLiteral("optional"));
+    const QCommandLineOption releases(QStringLiteral("releases"),
+                                      QStringLiteral("Folder served below /releases/."),
+                                      QStringLiteral("folder"), quorin::test::FixturePaths::releaseFolder());
+    const QCommandLineOption signingKey(
+        QStringLiteral("signing-key"), QStringLiteral("PEM Ed25519 key that signs the release."),
+        QStringLiteral("file"), quorin::test::FixturePaths::updateSigningKeyFile());
+    parser.addOptions({port, data, media, lifetime, releaseMode, releases, signingKey});
     parser.process(application);
+    const std::optional<SampleServer::ReleaseMode> mode =
+        SampleReleaseService::modeFromName(parser.value(releaseMode));
+    if (!mode) {
+        QTextStream(stderr) << "quorin-sample-server: --release-mode takes optional, required or none"
+                            << Qt::endl;
+        return 1;
+    }
 
     SampleServer::Options options;
     options.port = quint16(parser.value(port).toUInt());
     options.dataFolder = parser.value(data);
     options.mediaFolder = parser.value(media);
     options.accessTokenLifetimeSeconds = qMax(1LL, parser.value(lifetime).toLongLong());
+    options.releaseMode = *mode;
+    options.releaseFolder = parser.value(releases);
+    options.signingKeyFile = parser.value(signingKey);
     SampleServer server(options);
     if (!server.start()) {
         QTextStream(stderr) << "quorin-sample-server: " << server.errorString() << Qt::endl;
         return 1;
     }
+    if (!server.warningString().isEmpty())
+        QTextStream(stderr) << "quorin-sample-server: " << server.warningString() << Qt::endl;
     QTextStream(stdout) << "quorin-sample-server: listening on " << server.baseUrl().toString()
                         << " (certificate authority "
                         << quorin::test::FixturePaths::certificateAuthorityFile() << ")" << Qt::endl;

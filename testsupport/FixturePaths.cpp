@@ -34,4 +34,14 @@ QString FixturePaths::mediaFile(const QString &relativePath)
     return QDir(mediaFolder()).filePath(relativePath);
 }
 
+QString FixturePaths::releaseFolder()
+{
+    return root() + QStringLiteral("/update");
+}
+
+QString FixturePaths::updateSigningKeyFile()
+{
+    return QStringLiteral(QUORIN_UPDATE_SIGNING_FOLDER "/demo-signing-key.pem");
+}
+
 } // namespace quorin::test

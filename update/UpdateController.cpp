@@ -1,12 +1,487 @@
 #include "update/UpdateController.h"
 
+#include "app/Endpoints.h"
+#include "app/PreferencesStore.h"
+#include "net/InstallationIdentity.h"
+#include "net/MediaFetch.h"
+#include "net/MediaUrlRules.h"
+#include "update/UpdatePolicy.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTimer>
+#include <QUrlQuery>
+#include <utility>
+
+namespace {
+
+const QString kGroup = QStringLiteral("updates");
+const QString kRequiredVersionKey = QStringLiteral("requiredVersion");
+const QString kRequiredBuildKey = QStringLiteral("requiredBuild");
+const QString kRequiredDeadlineKey = QStringLiteral("requiredDeadline");
+const QString kRequiredResponseKey = QStringLiteral("requiredResponse");
+const QString kHighestObservedKey = QStringLiteral("highestObservedUtc");
+const QString kDismissedReleaseKey = QStringLiteral("dismissedRelease");
+const QString kLegacyBetaKey = QStringLiteral("betaEnabled");
+
+// This build's target at the release service.
+const QString kProduct = QStringLiteral("quorin-desktop");
+const QString kStableChannel = QStringLiteral("stable");
+const QString kPlatform = QStringLiteral("linux");
+const QString kDistribution = QStringLiteral("direct");
+const QString kPackageType = QStringLiteral("deb");
+const QString kBuildNumber = QStringLiteral(QUORIN_BUILD_NUMBER);
+
+qint64 clientBuild()
+{
+    return kBuildNumber.toLongLong();
+}
+
+QString architecture()
+{
+    return QSysInfo::currentCpuArchitecture();
+}
+
+QString releaseKey(const UpdateCandidate &candidate)
+{
+    return candidate.version + QLatin1Char('/') + QString::number(candidate.buildNumber);
+}
+
+QDateTime storedUtc(const QSettings &settings, const QString &key)
+{
+    const QDateTime value = settings.value(key).toDateTime();
+    return value.isValid() ? value.toUTC() : QDateTime();
+}
+
+// The answer's Date header. Qt 6.4's RFC 2822 reader refuses the "GMT" form that HTTP servers
+// send, so that form is read first, as UTC; anything else unreadable counts as no time.
+QDateTime serverDate(const QByteArray &header)
+{
+    const QString text = QString::fromLatin1(header).trimmed();
+    if (text.isEmpty())
+        return {};
+    const QDateTime gmt = QLocale::c().toDateTime(text, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
+    if (gmt.isValid())
+        return QDateTime(gmt.date(), gmt.time(), Qt::UTC);
+    return QDateTime::fromString(text, Qt::RFC2822Date);
+}
+
+// The release check sends no credentials, and a cookie the service set would be one on the next
+// check: this jar keeps none.
+class DiscardingCookieJar : public QNetworkCookieJar
+{
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+};
+
+QString insecureServiceText()
+{
+    return UpdateController::tr("The release service URL is not secure.");
+}
+
+QString timedOutText()
+{
+    return UpdateController::tr("The update service timed out.");
+}
+
+} // namespace
+
+UpdateController::Configuration UpdateController::Configuration::production()
+{
+    Configuration configuration;
+    configuration.releaseBaseUrl = quorin::Endpoints::instance().releaseUrl();
+    return configuration;
+}
+
+UpdateController::UpdateController(Configuration configuration, QObject *parent)
+    : QObject(parent)
+    , m_updateNetwork(new QNetworkAccessManager(this))
+    , m_discoveryTimer(new QTimer(this))
+    , m_stallTimer(new QTimer(this))
+    , m_graceTimer(new QTimer(this))
+    , m_releaseBaseUrl(std::move(configuration.releaseBaseUrl))
+    , m_currentTime(std::move(configuration.currentTime))
+    , m_transferTimeoutMs(configuration.transferTimeoutMs)
+{
+    if (!m_currentTime)
+        m_currentTime = [] { return QDateTime::currentDateTimeUtc(); };
+    // Requests go through MediaFetch, which follows redirects itself; anything else sent here
+    // would still never follow one from HTTPS to plain HTTP.
+    m_updateNetwork->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_updateNetwork->setCookieJar(new DiscardingCookieJar(m_updateNetwork));
+
+    std::unique_ptr<QSettings> settings = openSettings();
+    settings->remove(kLegacyBetaKey);
+    m_requiredDeadline = storedUtc(*settings, kRequiredDeadlineKey);
+
+    m_discoveryTimer->setObjectName(QStringLiteral("discoveryTimer"));
+    m_stallTimer->setObjectName(QStringLiteral("stallTimer"));
+    m_graceTimer->setObjectName(QStringLiteral("graceTimer"));
+    m_discoveryTimer->setSingleShot(true);
+    m_discoveryTimer->setInterval(configuration.discoveryTimeoutMs);
+    connect(m_discoveryTimer, &QTimer::timeout, this, &UpdateController::discoveryTimedOut);
+    m_stallTimer->setSingleShot(true);
+    m_stallTimer->setInterval(configuration.stallTimeoutMs);
+    m_graceTimer->setInterval(configuration.graceTickMs);
+    connect(m_graceTimer, &QTimer::timeout, this, &UpdateController::graceTick);
+
+    const QString version = settings->value(kRequiredVersionKey).toString();
+    const qint64 build = settings->value(kRequiredBuildKey, -1).toLongLong();
+    settings.reset();
+    if (!recordIsNewerThanClient(version, build) || !m_requiredDeadline.isValid())
+        return;
+    // No signal: nothing can listen yet. required reads false in grace until a check applies an
+    // offer, and true once enforced.
+    if (observedNow() < m_requiredDeadline) {
+        m_state = OfflineGrace;
+        m_graceTimer->start();
+    } else {
+        m_requiredEnforced = true;
+        m_state = Required;
+    }
+}
+
+UpdateController::~UpdateController()
+{
+    // The requests go with the controller's children; none may report to it on the way.
+    for (const QPointer<quorin::MediaFetch> &fetch : std::as_const(m_discoveryFetches)) {
+        if (fetch)
+            disconnect(fetch, nullptr, this, nullptr);
+    }
+}
+
 UpdateController *UpdateController::instance()
 {
-    static UpdateController controller;
+    static UpdateController controller(Configuration::production());
+    static const bool closesBeforeApplicationExit = [] {
+        qAddPostRoutine(&UpdateController::closeConnections);
+        return true;
+    }();
+    Q_UNUSED(closesBeforeApplicationExit);
     return &controller;
+}
+
+// The process-wide controller outlives the application object; its encrypted connections must be
+// closed while the TLS backend still exists.
+void UpdateController::closeConnections()
+{
+    instance()->m_updateNetwork->clearConnectionCache();
+}
+
+std::unique_ptr<QSettings> UpdateController::openSettings()
+{
+    std::unique_ptr<QSettings> settings = quorin::PreferencesStore::open();
+    settings->beginGroup(kGroup);
+    return settings;
+}
+
+bool UpdateController::required() const
+{
+    return m_candidate.updateRequired || m_requiredEnforced || m_state == Required;
+}
+
+bool UpdateController::storeBuild() const
+{
+    return kDistribution == QLatin1String("store");
+}
+
+QString UpdateController::currentTarget() const
+{
+    return QStringLiteral("%1/%2/%3/%4").arg(kPlatform, architecture(), kDistribution, kPackageType);
+}
+
+qint64 UpdateController::graceRemainingSeconds()
+{
+    if (!m_requiredDeadline.isValid())
+        return 0;
+    return qMax<qint64>(0, observedNow().secsTo(m_requiredDeadline));
+}
+
+QDateTime UpdateController::observeTime(const QDateTime &serverTime)
+{
+    std::unique_ptr<QSettings> settings = openSettings();
+    const QDateTime observed =
+        UpdatePolicy::monotonicNow(m_currentTime(), serverTime, storedUtc(*settings, kHighestObservedKey));
+    settings->setValue(kHighestObservedKey, observed);
+    return observed;
+}
+
+bool UpdateController::recordIsNewerThanClient(const QString &version, qint64 build) const
+{
+    UpdateCandidate recorded;
+    recorded.version = version;
+    recorded.buildNumber = build;
+    return !version.isEmpty() && build >= 0 &&
+           UpdatePolicy::isNewer(recorded, QCoreApplication::applicationVersion(), clientBuild());
 }
 
 void UpdateController::startupCheck()
 {
-    ++m_startupChecks;
+    beginCheck();
+}
+
+void UpdateController::checkForUpdates()
+{
+    beginCheck();
+}
+
+void UpdateController::retry()
+{
+    beginCheck();
+}
+
+void UpdateController::download() {}
+
+void UpdateController::install() {}
+
+void UpdateController::dismiss()
+{
+    if (m_candidate.updateRequired)
+        return;
+    openSettings()->setValue(kDismissedReleaseKey, releaseKey(m_candidate));
+    m_dismissed = true;
+    Q_EMIT dismissedChanged();
+}
+
+void UpdateController::exitApplication()
+{
+    QCoreApplication::quit();
+}
+
+void UpdateController::changeState(State state, const QString &text)
+{
+    m_state = state;
+    m_errorMessage = text;
+    Q_EMIT stateChanged();
+}
+
+// Discovery
+
+void UpdateController::beginCheck()
+{
+    if (m_pendingRequests > 0 || m_state == Downloading)
+        return;
+    m_errorMessage.clear(); // announced with the state the discovery ends in
+    m_pendingRequests = 1;
+    m_discoveredCandidate = UpdateCandidate();
+    // In grace or under an enforced requirement the client keeps showing that state meanwhile.
+    if (m_state != OfflineGrace && !m_requiredEnforced)
+        changeState(Checking, QString());
+    m_discoveryTimer->start();
+    requestChannel(kStableChannel);
+}
+
+QUrl UpdateController::discoveryUrl(const QString &channel) const
+{
+    QUrl url = m_releaseBaseUrl;
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/v2/releases/latest"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("product"), kProduct);
+    query.addQueryItem(QStringLiteral("channel"), channel);
+    query.addQueryItem(QStringLiteral("platform"), kPlatform);
+    query.addQueryItem(QStringLiteral("architecture"), architecture());
+    query.addQueryItem(QStringLiteral("distribution"), kDistribution);
+    query.addQueryItem(QStringLiteral("packageType"), kPackageType);
+    query.addQueryItem(QStringLiteral("currentVersion"), QCoreApplication::applicationVersion());
+    query.addQueryItem(QStringLiteral("currentBuildNumber"), kBuildNumber);
+    query.addQueryItem(QStringLiteral("installationId"), InstallationIdentity::id());
+    url.setQuery(query);
+    return url;
+}
+
+void UpdateController::requestChannel(const QString &channel)
+{
+    const QUrl url = discoveryUrl(channel);
+    if (!UpdatePolicy::validHttpsUrl(url)) {
+        discoveryFailed(insecureServiceText());
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setTransferTimeout(m_transferTimeoutMs);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("quorin-desktop/%1").arg(QCoreApplication::applicationVersion()));
+    // The helper follows each redirect itself, after checking the target, so a refused target
+    // is never asked.
+    auto *fetch = new quorin::MediaFetch(m_updateNetwork, request, this);
+    fetch->setRedirectRule([](const QUrl &from, const QUrl &to, bool carriesBearer) {
+        return UpdatePolicy::validHttpsUrl(to) &&
+               quorin::MediaUrlRules::allowRedirect(from, to, carriesBearer);
+    });
+    m_discoveryFetches.append(fetch);
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [this, fetch, channel] { finishRequest(fetch, channel); });
+    fetch->start();
+}
+
+// Every ending but an accepted answer has a text: an ending read as "nothing offered" would lift
+// a recorded required release.
+QString UpdateController::failureText(const quorin::MediaFetch &fetch)
+{
+    switch (fetch.ending()) {
+    case quorin::MediaFetch::Ending::RedirectRefused:
+        return insecureServiceText();
+    case quorin::MediaFetch::Ending::TimedOut:
+        return timedOutText();
+    default:
+        break;
+    }
+    // An answer other than 200 without a network error has the network layer's default text.
+    return fetch.errorString().isEmpty() ? QStringLiteral("Unknown error") : fetch.errorString();
+}
+
+void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &channel)
+{
+    fetch->deleteLater();
+    m_discoveryFetches.removeAll(fetch);
+    if (m_pendingRequests < 1)
+        return; // cancelled by the controller after the discovery ended
+
+    const bool accepted =
+        fetch->ending() == quorin::MediaFetch::Ending::Completed && fetch->httpStatus() == 200;
+    if (!accepted) {
+        m_errorMessage = failureText(*fetch);
+    } else {
+        UpdateCandidate parsed;
+        QString error;
+        if (UpdatePolicy::parseResponse(fetch->readAll(), channel == kStableChannel, parsed, &error)) {
+            m_discoveredCandidate = parsed;
+            observeTime(serverDate(fetch->rawHeader("Date")));
+        } else {
+            m_errorMessage = error;
+        }
+    }
+    if (--m_pendingRequests == 0)
+        finishDiscovery();
+}
+
+void UpdateController::discoveryFailed(const QString &text)
+{
+    m_pendingRequests = 0;
+    m_discoveryTimer->stop();
+    applyOfflineEnforcement(text);
+}
+
+void UpdateController::discoveryTimedOut()
+{
+    // Ended first: cancelling a request reports its completion at once, and that completion
+    // must find the discovery over.
+    m_pendingRequests = 0;
+    // Only discovery requests are held here; an installer download in progress goes on.
+    const QList<QPointer<quorin::MediaFetch>> running = std::exchange(m_discoveryFetches, {});
+    for (const QPointer<quorin::MediaFetch> &fetch : running) {
+        if (fetch && fetch != m_downloadReply)
+            fetch->abort();
+    }
+    m_discoveryTimer->stop();
+    applyOfflineEnforcement(timedOutText());
+}
+
+void UpdateController::finishDiscovery()
+{
+    m_discoveryTimer->stop();
+    const UpdateCandidate discovered = m_discoveredCandidate;
+    if (!m_errorMessage.isEmpty() && !discovered.updateAvailable) {
+        applyOfflineEnforcement(QString(m_errorMessage));
+        return;
+    }
+    const bool wasRequired = required();
+    if (!discovered.updateAvailable || !discovered.updateRequired)
+        clearRequired();
+
+    if (discovered.updateAvailable) {
+        applyCandidate(discovered);
+        if (discovered.updateRequired) {
+            persistRequired(discovered, observedNow());
+            changeState(Required, QString());
+        } else {
+            changeState(Available, QString());
+        }
+        return;
+    }
+    // Nothing is offered: the service no longer requires the applied release either, or the
+    // blocking dialog would stay up for the rest of the run.
+    m_candidate.updateRequired = false;
+    changeState(UpToDate, QString());
+    if (required() != wasRequired)
+        Q_EMIT candidateChanged();
+}
+
+void UpdateController::applyCandidate(const UpdateCandidate &offer)
+{
+    m_candidate = offer;
+    m_dismissed = openSettings()->value(kDismissedReleaseKey).toString() == releaseKey(offer);
+    Q_EMIT candidateChanged();
+    Q_EMIT dismissedChanged();
+}
+
+void UpdateController::persistRequired(const UpdateCandidate &offer, const QDateTime &now)
+{
+    m_requiredDeadline = now.addSecs(GracePeriodSeconds);
+    const QJsonObject response{{QStringLiteral("buildNumber"), offer.buildNumber},
+                               {QStringLiteral("required"), true},
+                               {QStringLiteral("version"), offer.version}};
+    std::unique_ptr<QSettings> settings = openSettings();
+    settings->setValue(kRequiredVersionKey, offer.version);
+    settings->setValue(kRequiredBuildKey, offer.buildNumber);
+    settings->setValue(kRequiredDeadlineKey, m_requiredDeadline);
+    settings->setValue(kRequiredResponseKey, QJsonDocument(response).toJson(QJsonDocument::Compact));
+}
+
+void UpdateController::clearRequired()
+{
+    std::unique_ptr<QSettings> settings = openSettings();
+    for (const QString &key :
+         {kRequiredVersionKey, kRequiredBuildKey, kRequiredDeadlineKey, kRequiredResponseKey})
+        settings->remove(key);
+    m_requiredDeadline = QDateTime();
+    m_requiredEnforced = false;
+}
+
+void UpdateController::applyOfflineEnforcement(const QString &text)
+{
+    std::unique_ptr<QSettings> settings = openSettings();
+    const QString version = settings->value(kRequiredVersionKey).toString();
+    const qint64 build = settings->value(kRequiredBuildKey, -1).toLongLong();
+    m_requiredDeadline = storedUtc(*settings, kRequiredDeadlineKey);
+    settings.reset();
+    // The client already runs the recorded release or a later one: the user installed it.
+    if (!version.isEmpty() && build >= 0 && !recordIsNewerThanClient(version, build))
+        clearRequired();
+
+    if (!m_requiredDeadline.isValid()) {
+        changeState(Error, text);
+        return;
+    }
+    m_candidate.updateRequired = true;
+    if (observedNow() < m_requiredDeadline) {
+        changeState(OfflineGrace, text);
+        m_graceTimer->start();
+    } else {
+        m_requiredEnforced = true;
+        changeState(Required, text);
+    }
+    Q_EMIT candidateChanged();
+}
+
+void UpdateController::graceTick()
+{
+    if (m_state == OfflineGrace && graceRemainingSeconds() == 0) {
+        m_requiredEnforced = true;
+        changeState(Required, tr("The required-update grace period has expired."));
+        Q_EMIT candidateChanged();
+    }
+    Q_EMIT graceChanged();
 }

@@ -1,24 +1,176 @@
 #pragma once
 
-#include <QObject>
+#include "update/UpdateCandidate.h"
 
-// Checks for releases of the client. Until the self-update work lands the start-up check only
-// counts that it ran.
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+namespace quorin {
+class MediaFetch;
+}
+
+class QCryptographicHash;
+class QNetworkAccessManager;
+class QSaveFile;
+class QSettings;
+class QTimer;
+
+// The client's one self-update controller: asks the release service for the newest release,
+// applies its offer, and enforces a required release, for 72 hours without a connection and
+// then by blocking the client. Its clock never runs backwards: it keeps the latest time it ever
+// observed, so setting the system clock back cannot lengthen the grace period. GUI thread only.
 class UpdateController : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("QML.Element", "UpdateController")
     Q_CLASSINFO("QML.Singleton", "true")
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(QString availableVersion READ availableVersion NOTIFY candidateChanged)
+    Q_PROPERTY(qint64 availableBuildNumber READ availableBuildNumber NOTIFY candidateChanged)
+    Q_PROPERTY(QString releaseNotes READ releaseNotes NOTIFY candidateChanged)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY stateChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(bool required READ required NOTIFY candidateChanged)
+    Q_PROPERTY(bool storeBuild READ storeBuild CONSTANT)
+    Q_PROPERTY(bool dismissed READ dismissed NOTIFY dismissedChanged)
+    Q_PROPERTY(qint64 graceRemainingSeconds READ graceRemainingSeconds NOTIFY graceChanged)
+    Q_PROPERTY(QString verifiedPath READ verifiedPath NOTIFY candidateChanged)
+    Q_PROPERTY(QString currentTarget READ currentTarget CONSTANT)
 
 public:
+    enum State {
+        Idle = 0,
+        Checking = 1,
+        UpToDate = 2,
+        Available = 3,
+        Downloading = 4,
+        Ready = 5,
+        OfflineGrace = 6,
+        Required = 7,
+        Error = 8,
+    };
+    Q_ENUM(State)
+
+    // What a controller is built from. instance() uses production(); tests point their own
+    // controllers at a fixture server, with their own clock and short intervals.
+    struct Configuration
+    {
+        // The release service's origin; the request goes to its "/v2/releases/latest".
+        QUrl releaseBaseUrl;
+        // The current time; empty means the system clock.
+        std::function<QDateTime()> currentTime;
+        int discoveryTimeoutMs = 15000;
+        int transferTimeoutMs = 15000;
+        int stallTimeoutMs = 30000;
+        int graceTickMs = 60000;
+
+        [[nodiscard]] static Configuration production();
+    };
+
+    // Seconds a recorded required release may wait without a confirming answer.
+    static constexpr qint64 GracePeriodSeconds = 259200;
+
+    explicit UpdateController(Configuration configuration, QObject *parent = nullptr);
+    ~UpdateController() override;
+
     [[nodiscard]] static UpdateController *instance();
 
-    // The automatic release check that start-up queues for the first turn of the event loop.
+    [[nodiscard]] State state() const { return m_state; }
+    [[nodiscard]] QString availableVersion() const { return m_candidate.version; }
+    [[nodiscard]] qint64 availableBuildNumber() const { return m_candidate.buildNumber; }
+    [[nodiscard]] QString releaseNotes() const { return m_candidate.releaseNotes; }
+    [[nodiscard]] QString errorMessage() const { return m_errorMessage; }
+    [[nodiscard]] double progress() const { return m_progress; }
+    [[nodiscard]] bool required() const;
+    [[nodiscard]] bool storeBuild() const;
+    [[nodiscard]] bool dismissed() const { return m_dismissed; }
+    // Whole seconds from observed now to the recorded deadline, never below 0; 0 without one.
+    // Each read observes (and stores) the clock.
+    [[nodiscard]] qint64 graceRemainingSeconds();
+    [[nodiscard]] QString verifiedPath() const { return m_verifiedPath; }
+    // "platform/architecture/distribution/packageType" of this build.
+    [[nodiscard]] QString currentTarget() const;
+
+    // The automatic check that start-up queues for the first turn of the event loop.
     Q_INVOKABLE void startupCheck();
-    [[nodiscard]] int startupCheckCount() const { return m_startupChecks; }
+    // The about pane's button.
+    Q_INVOKABLE void checkForUpdates();
+    // The required-update dialog's Retry.
+    Q_INVOKABLE void retry();
+    // The installer download and installation come with their own work; until then these do
+    // nothing.
+    Q_INVOKABLE void download();
+    Q_INVOKABLE void install();
+    Q_INVOKABLE void dismiss();
+    Q_INVOKABLE void exitApplication();
+
+    // The applied offer behind the candidate properties.
+    [[nodiscard]] const UpdateCandidate &candidate() const { return m_candidate; }
+    [[nodiscard]] QDateTime requiredDeadline() const { return m_requiredDeadline; }
+    // The rollback-guarded clock: the latest of the current time, serverTime and every time
+    // observed before, stored as the new latest.
+    QDateTime observeTime(const QDateTime &serverTime);
+
+Q_SIGNALS:
+    void stateChanged();
+    void candidateChanged();
+    void progressChanged();
+    void dismissedChanged();
+    void graceChanged();
 
 private:
-    UpdateController() = default;
+    static void closeConnections();
 
-    int m_startupChecks = 0;
+    void beginCheck();
+    void requestChannel(const QString &channel);
+    [[nodiscard]] QUrl discoveryUrl(const QString &channel) const;
+    void finishRequest(quorin::MediaFetch *fetch, const QString &channel);
+    [[nodiscard]] static QString failureText(const quorin::MediaFetch &fetch);
+    void discoveryFailed(const QString &text);
+    void discoveryTimedOut();
+    void finishDiscovery();
+    void applyCandidate(const UpdateCandidate &offer);
+    void persistRequired(const UpdateCandidate &offer, const QDateTime &now);
+    void clearRequired();
+    void applyOfflineEnforcement(const QString &text);
+    void graceTick();
+    void changeState(State state, const QString &text);
+    [[nodiscard]] QDateTime observedNow() { return observeTime(QDateTime()); }
+    [[nodiscard]] bool recordIsNewerThanClient(const QString &version, qint64 build) const;
+    [[nodiscard]] static std::unique_ptr<QSettings> openSettings();
+
+    State m_state = Idle;
+    QString m_errorMessage;
+    double m_progress = 0;
+    bool m_dismissed = false;
+    // A required release is enforced without a confirming answer (offline, grace over).
+    bool m_requiredEnforced = false;
+    // 1 while a discovery runs, 0 otherwise; a completion that finds 0 belongs to a discovery
+    // that already ended.
+    int m_pendingRequests = 0;
+    UpdateCandidate m_discoveredCandidate;
+    UpdateCandidate m_candidate;
+    QString m_verifiedPath;
+    QDateTime m_requiredDeadline; // UTC; invalid when no required release is recorded
+    QNetworkAccessManager *m_updateNetwork = nullptr;
+    // The installer download fills these.
+    QPointer<quorin::MediaFetch> m_downloadReply;
+    std::unique_ptr<QSaveFile> m_saveFile;
+    std::unique_ptr<QCryptographicHash> m_downloadHash;
+    qint64 m_receivedBytes = 0;
+    QTimer *m_discoveryTimer = nullptr;
+    QTimer *m_stallTimer = nullptr;
+    QTimer *m_graceTimer = nullptr;
+
+    QUrl m_releaseBaseUrl;
+    std::function<QDateTime()> m_currentTime;
+    int m_transferTimeoutMs;
+    // The discovery requests in flight, cancelled together when the discovery times out.
+    QList<QPointer<quorin::MediaFetch>> m_discoveryFetches;
 };

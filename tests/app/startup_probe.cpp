@@ -1,12 +1,16 @@
 // Runs the client's start-up sequence, as the real executable does, with the root document named
 // by QUORIN_PROBE_ROOT (the real one when unset). After the last start-up step it reports what
 // it sees as "key=value" lines on standard output, applies the change QUORIN_PROBE_CHANGE names,
-// and quits after the first turn of the event loop, unless the root document failed.
+// and quits after the first turn of the event loop, unless the root document failed. With
+// QUORIN_PROBE_SIGNED_IN_USER set it starts as that user's returning session: an in-memory keychain
+// holds a sign-in whose token names the user.
 #include "app/SettingsController.h"
 #include "app/UiPerformanceTracker.h"
 #include "app/startup/StartupSequence.h"
 #include "learning/LearningProgressController.h"
 #include "net/UserIdentityController.h"
+#include "testsupport/InMemoryKeychain.h"
+#include "testsupport/JwtMaker.h"
 #include "update/UpdateController.h"
 
 #include <QFontDatabase>
@@ -63,6 +67,7 @@ void reportState(QQmlApplicationEngine &engine)
     report("import_paths", engine.importPathList().join(QLatin1Char(',')));
     report("identity_user", UserIdentityController::instance()->userId());
     report("progress_user", LearningProgressController::instance()->userId());
+    report("progress_recent", LearningProgressController::instance()->recentItems().size());
     report("ui_language", engine.uiLanguage());
     report("reduced_motion", UiPerformanceTracker::instance()->reducedMotion());
     report("controllers_shared", qmlSeesTheProcessWideControllers(engine));
@@ -78,6 +83,10 @@ void applyChange(QQmlApplicationEngine &engine, const QByteArray &change)
         report("reduced_motion_at_zero", UiPerformanceTracker::instance()->reducedMotion());
         SettingsController::instance()->setAnimationSpeedMultiplier(0.5F);
         report("reduced_motion_at_half", UiPerformanceTracker::instance()->reducedMotion());
+    } else if (change == "progress") {
+        // A checkpoint that only the shutdown's flush can write before the process ends.
+        LearningProgressController::instance()->updateVideoPosition(QStringLiteral("r-1"), 4242, 10000,
+                                                                    false);
     }
 }
 
@@ -89,6 +98,14 @@ int main(int argc, char *argv[])
     const QUrl rootDocument = root.isEmpty() ? QUrl(QStringLiteral("qrc:/qt/qml/Quorin/ui/screens/Main.qml"))
                                              : QUrl::fromLocalFile(root);
     const QByteArray change = qgetenv("QUORIN_PROBE_CHANGE");
+    quorin::test::InMemoryKeychain keychain;
+    const QString signedInUser = qEnvironmentVariable("QUORIN_PROBE_SIGNED_IN_USER");
+    if (!signedInUser.isEmpty()) {
+        keychain.setValue(QStringLiteral("accessToken"),
+                          QString::fromLatin1(quorin::test::JwtMaker::expiringIn(3600, signedInUser)));
+        keychain.setValue(QStringLiteral("refreshToken"), QStringLiteral("refresh-1"));
+        keychain.installAsNative();
+    }
     return quorin::runApplication(argc, argv, rootDocument, [change](QQmlApplicationEngine &engine) {
         reportState(engine);
         applyChange(engine, change);
@@ -96,7 +113,7 @@ int main(int argc, char *argv[])
             return; // the failure path ends the run
         // Queued after the update check, so it sees the check's first turn.
         QTimer::singleShot(0, qApp, [] {
-            report("startup_checks", UpdateController::instance()->startupCheckCount());
+            report("update_state", int(UpdateController::instance()->state()));
             QCoreApplication::quit();
         });
     });

@@ -43,11 +43,12 @@ void storeFullAnimationSpeed(const ProcessSandbox &sandbox)
 }
 
 ProbeRun runProbe(const ProcessSandbox &sandbox, const QString &root = {}, const QString &change = {},
-                  const QStringList &arguments = {})
+                  const QStringList &arguments = {}, const QString &signedInUser = {})
 {
     QProcessEnvironment environment = sandbox.environment();
     environment.insert(QStringLiteral("QUORIN_PROBE_ROOT"), root);
     environment.insert(QStringLiteral("QUORIN_PROBE_CHANGE"), change);
+    environment.insert(QStringLiteral("QUORIN_PROBE_SIGNED_IN_USER"), signedInUser);
     QProcess probe;
     probe.setProcessEnvironment(environment);
     probe.start(QStringLiteral(QUORIN_STARTUP_PROBE), arguments);
@@ -146,7 +147,8 @@ private Q_SLOTS:
         QCOMPARE(run.reports.value(QStringLiteral("ui_language")), QStringLiteral("en"));
         QCOMPARE(run.reports.value(QStringLiteral("reduced_motion")), QStringLiteral("false"));
         QCOMPARE(run.reports.value(QStringLiteral("controllers_shared")), QStringLiteral("true"));
-        QCOMPARE(run.reports.value(QStringLiteral("startup_checks")), QStringLiteral("1"));
+        // 1, Checking: the first release check has begun and waits for its answer.
+        QCOMPARE(run.reports.value(QStringLiteral("update_state")), QStringLiteral("1"));
 
         const auto &records = run.records;
         QVERIFY2(inOrder(records, {QStringLiteral("diagnostics_started"), QStringLiteral("startup"),
@@ -164,6 +166,42 @@ private Q_SLOTS:
         bool numeric = false;
         QVERIFY(rootCreated.value(QStringLiteral("duration_ms")).toLongLong(&numeric) >= 0 && numeric);
         QCOMPARE(indexOfEvent(records, QStringLiteral("root_creation_failed")), -1);
+    }
+
+    void aReturningUserIsHandedToTheProgressStore()
+    {
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        storeFullAnimationSpeed(sandbox);
+        const QString file = sandbox.configHome() + QStringLiteral("/quorin/desktop.conf");
+        const QVariantMap opened{{QStringLiteral("r_id"), QStringLiteral("r-1")},
+                                 {QStringLiteral("title"), QStringLiteral("Lecture one")},
+                                 {QStringLiteral("r_type"), QStringLiteral("VIDEO")},
+                                 {QStringLiteral("url"), QStringLiteral("https://media.example/r-1.m3u8")},
+                                 {QStringLiteral("positionMs"), qint64(0)},
+                                 {QStringLiteral("watermarkEnabled"), true},
+                                 {QStringLiteral("isShareable"), false},
+                                 {QStringLiteral("timestamp"), QStringLiteral("2024-05-01T10:00:00Z")}};
+        {
+            QSettings store(file, QSettings::IniFormat);
+            store.setValue(QStringLiteral("recentHistory"),
+                           QVariantList{QVariantMap{{QStringLiteral("r_id"), QStringLiteral("h-1")}}});
+            store.setValue(QStringLiteral("learningActivity/u-42"), QVariantList{opened});
+        }
+
+        const ProbeRun run = runProbe(sandbox, {}, QStringLiteral("progress"), {}, QStringLiteral("u-42"));
+
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.reports.value(QStringLiteral("identity_user")), QStringLiteral("u-42"));
+        QCOMPARE(run.reports.value(QStringLiteral("progress_user")), QStringLiteral("u-42"));
+        QCOMPARE(run.reports.value(QStringLiteral("progress_recent")), QStringLiteral("1"));
+        const QSettings stored(file, QSettings::IniFormat);
+        QVERIFY(!stored.contains(QStringLiteral("recentHistory")));
+        // The checkpoint waited on a 10-second timer; the shutdown's flush wrote it.
+        const QVariantList records = stored.value(QStringLiteral("learningActivity/u-42")).toList();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().toMap().value(QStringLiteral("positionMs")), QVariant(qint64(4242)));
     }
 
     void secondRunIsNoFreshInstallation()
@@ -274,7 +312,7 @@ private Q_SLOTS:
         QVERIFY(run.finished);
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 255);
-        QVERIFY(!run.reports.contains(QStringLiteral("startup_checks")));
+        QVERIFY(!run.reports.contains(QStringLiteral("update_state")));
 
         const auto &records = run.records;
         QVERIFY2(inOrder(records, {QStringLiteral("root_created"), QStringLiteral("root_creation_failed"),

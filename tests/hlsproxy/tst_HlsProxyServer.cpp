@@ -1,7 +1,9 @@
 #include "HlsProxySessionProbe.h"
+#include "ProxyTestSession.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "hlsproxy/HlsProxySession.h"
+#include "media/CryptoManager.h"
 #include "testsupport/LogRecorder.h"
 
 #include <QMetaMethod>
@@ -12,6 +14,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QUrlQuery>
 #include <algorithm>
 #include <fcntl.h>
 #include <latch>
@@ -377,6 +380,89 @@ private Q_SLOTS:
         keptPlayer.disconnectFromHost();
         QTRY_VERIFY(HlsProxySessionProbe::connections(server).isEmpty());
         server->unregisterSession(kept, QStringLiteral("test_end"));
+    }
+
+    // The fixture the proxy's tests attach streams with registers exactly what playback control
+    // will: fresh random secrets, the vault's master IV and one sign-in snapshot in both records.
+    void playbackSessionFixture()
+    {
+        const QString playlistUrl = QStringLiteral("https://media.example/lectures/7/master.m3u8");
+        MediaAuthSnapshot authentication;
+        authentication.authorization = "Bearer fixture-access";
+        authentication.acceptLanguage = "ar-EG";
+        authentication.generation = 5;
+        const ProxyTestSession session(server, playlistUrl, QStringLiteral("lecture-7"), 3, authentication);
+        const ProxyTestSession other(server, playlistUrl, QStringLiteral("lecture-7"), 3, authentication);
+        QVERIFY(session.isRegistered());
+        QVERIFY(other.isRegistered());
+        QVERIFY(CryptoManager::instance()->hasSecureVault());
+
+        const QString sessionId = session.sessionId();
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}$")).match(sessionId).hasMatch(),
+                 qPrintable(sessionId));
+        const auto decodedId = QByteArray::fromBase64Encoding(
+            sessionId.toLatin1(), QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors);
+        QVERIFY(decodedId);
+        QCOMPARE(decodedId.decoded.size(), 32);
+        QVERIFY(other.sessionId() != sessionId);
+
+        SessionInfo stored;
+        QVERIFY(server->getSession(sessionId, stored));
+        QCOMPARE(stored.lectureId, QStringLiteral("lecture-7"));
+        QCOMPARE(stored.playbackKey.size(), 16);
+        QCOMPARE(stored.playbackIv.size(), 16);
+        QVERIFY(stored.playbackKey != stored.playbackIv);
+        QVERIFY(stored.playbackKey != other.info().playbackKey);
+        QCOMPARE(stored.masterIv,
+                 CryptoManager::instance()->getOrCreateMasterIv(QStringLiteral("lecture-7")));
+        QVERIFY(stored.masterIv != QByteArray(16, '\0'));
+        QCOMPARE(stored.authorization, authentication.authorization);
+        QCOMPARE(stored.acceptLanguage, authentication.acceptLanguage);
+        QCOMPARE(stored.generation, 3u);
+        QCOMPARE(stored.authGeneration, 5u);
+        QVERIFY(stored.registeredAtMs > 0);
+        SessionInfo handedOver = session.info();
+        handedOver.registeredAtMs = stored.registeredAtMs;
+        QCOMPARE(stored, handedOver);
+
+        TokenInfo playlist;
+        QCOMPARE(server->resolveToken(session.playlistToken(), playlist),
+                 HlsTokenRegistry::Resolution::Resolved);
+        TokenInfo expected;
+        expected.url = playlistUrl;
+        expected.lectureId = QStringLiteral("lecture-7");
+        expected.sessionId = sessionId;
+        expected.generation = 3;
+        expected.authorization = authentication.authorization;
+        expected.acceptLanguage = authentication.acceptLanguage;
+        QCOMPARE(playlist, expected);
+        QCOMPARE(playlist.startMs, -1);
+
+        const QUrl loopback = session.loopbackUrl();
+        QCOMPARE(loopback.toString(QUrl::FullyEncoded),
+                 QStringLiteral("http://127.0.0.1:%1/playlist.m3u8?token=%2&session=%3&generation=3")
+                     .arg(server->port())
+                     .arg(session.playlistToken(), sessionId));
+        const QUrlQuery query(loopback);
+        QCOMPARE(query.queryItemValue(QStringLiteral("token")), session.playlistToken());
+        QCOMPARE(query.queryItemValue(QStringLiteral("session")), sessionId);
+        QTcpSocket player;
+        player.connectToHost(QHostAddress(loopback.host()), quint16(loopback.port()));
+        QVERIFY(player.waitForConnected(10000));
+    }
+
+    void playbackSessionFixtureUnregistersWhenItGoes()
+    {
+        QString sessionId;
+        {
+            const ProxyTestSession session(server, QStringLiteral("https://media.example/v/master.m3u8"));
+            QVERIFY(session.isRegistered());
+            sessionId = session.sessionId();
+            QCOMPARE(server->sessionState(sessionId), HlsProxyServer::SessionState::Active);
+        }
+        const HlsProxyServer::SessionState state = server->sessionState(sessionId);
+        QVERIFY(state == HlsProxyServer::SessionState::Retiring ||
+                state == HlsProxyServer::SessionState::Retired);
     }
 };
 

@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>CryptoManager</name>
+    <message>
+        <source>The operating system secure vault is unavailable. Unlock it and retry.</source>
+        <translation>خزنة نظام التشغيل الآمنة غير متاحة. افتحها ثم أعد المحاولة.</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
@@ -41,6 +48,18 @@
     <message>
         <source>The request was cancelled.</source>
         <translation>أُلغي الطلب.</translation>
+    </message>
+    <message>
+        <source>Document URL is empty.</source>
+        <translation>رابط المستند فارغ.</translation>
+    </message>
+    <message>
+        <source>The document request failed.</source>
+        <translation>تعذّر طلب المستند.</translation>
+    </message>
+    <message>
+        <source>The document is too large to open safely.</source>
+        <translation>المستند أكبر من أن يُفتح بأمان.</translation>
     </message>
 </context>
 <context>
@@ -91,10 +110,43 @@
     </message>
 </context>
 <context>
+    <name>ResetPasswordController</name>
+    <message>
+        <source>Passwords do not match.</source>
+        <translation>كلمتا المرور غير متطابقتين.</translation>
+    </message>
+</context>
+<context>
     <name>SettingsController</name>
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
         <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>SignupController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Registration failed</source>
+        <translation>فشل التسجيل</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateController</name>
+    <message>
+        <source>The release service URL is not secure.</source>
+        <translation>عنوان خدمة الإصدارات غير آمن.</translation>
+    </message>
+    <message>
+        <source>The update service timed out.</source>
+        <translation>انتهت مهلة الاتصال بخدمة التحديثات.</translation>
+    </message>
+    <message>
+        <source>The required-update grace period has expired.</source>
+        <translation>انتهت مهلة السماح للتحديث الإلزامي.</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "testsupport/FixturePaths.h"
+#include "testsupport/FixtureServer.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+// The release service of the sample platform: "/v2/releases/latest" offers the sample release of
+// release.json to an older Linux client, as a download of the installer served below "/releases/",
+// signed at start with the build's demo key. Every answer carries a Date header.
+class SampleReleaseService
+{
+public:
+    using Request = quorin::test::FixtureServer::Request;
+    using Response = quorin::test::FixtureServer::Response;
+
+    // What the service offers: the sample release as optional, as required, or nothing.
+    enum class Mode { Optional, Required, None };
+
+    struct Options
+    {
+        Mode mode = Mode::Optional;
+        // Holds release.json.
+        QString dataFolder;
+        // Served below "/releases/"; holds the installer release.json names.
+        QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
+        // The PEM private key that signs the installer's digest.
+        QString signingKeyFile = quorin::test::FixturePaths::updateSigningKeyFile();
+    };
+
+    // "optional", "required" or "none".
+    [[nodiscard]] static std::optional<Mode> modeFromName(const QString &name);
+
+    explicit SampleReleaseService(Options options);
+
+    // Reads the offer, hashes the installer and signs its digest. False, with errorString(), when
+    // the installer is missing; an unreadable key is replaced by a throwaway one, with
+    // warningString().
+    [[nodiscard]] bool prepare();
+    [[nodiscard]] QString errorString() const { return m_error; }
+    [[nodiscard]] QString warningString() const { return m_warning; }
+
+    // The routes answer on this server, which must outlive them.
+    void addTo(quorin::test::FixtureServer &server);
+
+private:
+    [[nodiscard]] Response latest(const Request &request) const;
+    [[nodiscard]] QJsonObject offer() const;
+
+    Options m_options;
+    const quorin::test::FixtureServer *m_server = nullptr;
+    QJsonObject m_release; // release.json
+    QByteArray m_installerDigest;
+    qint64 m_installerSize = 0;
+    QString m_signingKeyId;
+    QByteArray m_installerSignature;
+    QString m_error;
+    QString m_warning;
+};
