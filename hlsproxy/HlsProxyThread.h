@@ -19,11 +19,9 @@ public:
     HlsProxyThread &operator=(const HlsProxyThread &) = delete;
 
     [[nodiscard]] HlsProxyServer *server() const { return m_server; }
-    // The context of calls into the proxy thread.
-    [[nodiscard]] QObject *context() const { return m_context.get(); }
 
 private:
     std::unique_ptr<QThread> m_thread;
-    std::unique_ptr<QObject> m_context;
+    std::unique_ptr<QObject> m_context; // lives on the proxy thread: the context of calls into it
     HlsProxyServer *m_server = nullptr; // deleted on the proxy thread
 };
