@@ -1,5 +1,7 @@
 #include "sample-server/SampleLearningRoutes.h"
 
+#include "sample-server/SampleAnswers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,19 +18,14 @@ const QString kIsRead = QStringLiteral("isRead");
 // The origin the data files are written for; answers carry the server's own.
 const QString kDataOrigin = QStringLiteral("https://localhost:8443/");
 
-Response jsonAnswer(const QJsonObject &object, int status = 200)
+Response jsonAnswer(const QJsonObject &object)
 {
-    return Response::json(QJsonDocument(object).toJson(QJsonDocument::Compact), status);
+    return SampleAnswers::json(object);
 }
 
 Response error(int status, const QString &code, const QString &message)
 {
-    return jsonAnswer({{QStringLiteral("error"), code}, {QStringLiteral("message"), message}}, status);
-}
-
-Response unauthorized()
-{
-    return error(401, QStringLiteral("unauthorized"), QStringLiteral("Authentication required"));
+    return SampleAnswers::error(status, code, message);
 }
 
 // The decoded id of a path "<prefix><id><suffix>"; empty unless the id is one non-empty segment.
@@ -64,7 +61,7 @@ void SampleLearningRoutes::addTo(quorin::test::FixtureServer &server)
     m_server = &server;
     const auto signedIn = [this](auto route) {
         return [this, route](const Request &request) {
-            return m_userOf(request).isEmpty() ? unauthorized() : route(request);
+            return m_userOf(request).isEmpty() ? SampleAnswers::unauthorized() : route(request);
         };
     };
     server.setPrefixHandler(kCourses, signedIn([this](const Request &request) { return course(request); }));

@@ -52,6 +52,7 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_options(options)
     , m_learningRoutes(options.dataFolder, options.mediaFolder,
                        [this](const Request &request) { return userForAccessToken(request); })
+    , m_quizRoutes(options.dataFolder, [this](const Request &request) { return userForAccessToken(request); })
     , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
@@ -108,6 +109,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
     m_learningRoutes.addTo(m_server);
+    m_quizRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
     m_releases.addTo(m_server);

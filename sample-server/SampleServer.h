@@ -2,6 +2,7 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleQuizRoutes.h"
 #include "sample-server/SampleReleaseService.h"
 #include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
@@ -79,6 +80,7 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleQuizRoutes m_quizRoutes;
     SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
