@@ -115,6 +115,21 @@
     </message>
 </context>
 <context>
+    <name>LearningProgressController</name>
+    <message>
+        <source>Your account identity is not available yet.</source>
+        <translation>هوية حسابك غير متاحة بعد.</translation>
+    </message>
+    <message>
+        <source>Connect to the internet to mark a lesson incomplete.</source>
+        <translation>اتصل بالإنترنت لتعليم الدرس على أنه غير مكتمل.</translation>
+    </message>
+    <message>
+        <source>The server is unavailable. Your change is saved and will sync automatically.</source>
+        <translation>الخادم غير متاح. تم حفظ تغييرك وستتم مزامنته تلقائيًا.</translation>
+    </message>
+</context>
+<context>
     <name>Login</name>
     <message>
         <source>Sign in</source>
