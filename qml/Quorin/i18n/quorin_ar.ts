@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>ChangelogDialog</name>
+    <message>
+        <source>What’s new</source>
+        <translation>ما الجديد</translation>
+    </message>
+    <message>
+        <source>Installed version %1 · build %2</source>
+        <translation>الإصدار المثبّت %1 · البنية %2</translation>
+    </message>
+    <message>
+        <source>Collapse %1</source>
+        <translation>طي %1</translation>
+    </message>
+    <message>
+        <source>Expand %1</source>
+        <translation>توسيع %1</translation>
+    </message>
+    <message>
+        <source>Version %1 · build %2</source>
+        <translation>الإصدار %1 · البنية %2</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>الإصدار %1</translation>
+    </message>
+    <message>
+        <source>Got it</source>
+        <translation>حسنًا</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
