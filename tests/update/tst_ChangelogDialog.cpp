@@ -43,6 +43,15 @@ public:
         return true;
     }
 
+    // Records ids as seen by an earlier run. False once this file's controller exists.
+    Q_INVOKABLE bool markSeen(const QStringList &ids)
+    {
+        if (m_controller)
+            return false;
+        changelogStore()->setValue(QStringLiteral("seenEntryIds"), ids);
+        return true;
+    }
+
     // The stored seen ids, sorted; null when the store has no list at all.
     Q_INVOKABLE QVariant seenIds() const
     {

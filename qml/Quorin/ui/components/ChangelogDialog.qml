@@ -100,7 +100,7 @@ Dialog {
 
                     required property var modelData
                     required property int index
-                    // Starts from the controller's map each time the list is rebuilt.
+                    // Starts from the controller's map whenever the controller hands its list over.
                     property bool expanded: modelData.expanded === true
 
                     objectName: "changelogEntry-" + index
@@ -110,6 +110,16 @@ Dialog {
                     border.width: 1
                     border.color: Theme.border
                     radius: Theme.radius
+
+                    // A list equal to the one shown leaves the repeater's blocks in place, so each
+                    // block starts over itself.
+                    Connections {
+                        target: ChangelogController
+
+                        function onEntriesChanged() {
+                            block.expanded = block.modelData.expanded === true
+                        }
+                    }
 
                     ColumnLayout {
                         id: blockColumn
