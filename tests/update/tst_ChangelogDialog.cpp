@@ -63,10 +63,12 @@ public:
         return ids;
     }
 
+    Q_INVOKABLE void forgetSeenIds() { changelogStore()->remove(QString()); }
+
     // A new engine: nothing seen yet, the shipped file, and no controller until the file asks.
     void startEngine()
     {
-        changelogStore()->remove(QString());
+        forgetSeenIds();
         m_controller.clear();
         (void)use(QStringLiteral("shipped"));
     }
