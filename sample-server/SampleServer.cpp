@@ -32,6 +32,12 @@ QString bearerToken(const quorin::test::FixtureServer::Request &request)
     return QString::fromUtf8(authorization.mid(7)).trimmed();
 }
 
+quorin::test::FixtureServer::Response unauthorized()
+{
+    return quorin::test::FixtureServer::Response::json(
+        R"({"error":"unauthorized","message":"Authentication required"})", 401);
+}
+
 QString randomToken()
 {
     QByteArray bytes(24, Qt::Uninitialized);
@@ -46,9 +52,11 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_options(options)
     , m_learningRoutes(options.dataFolder, options.mediaFolder,
                        [this](const Request &request) { return userForAccessToken(request); })
+    , m_quizRoutes(options.dataFolder, [this](const Request &request) { return userForAccessToken(request); })
     , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
+    m_learningRoutes.setProgressUnavailable(options.progressUnavailable);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
 }
 
@@ -84,8 +92,14 @@ QJsonObject SampleServer::readData(const QString &fileName) const
 void SampleServer::addRoutes()
 {
     m_server.serveDirectory(QStringLiteral("/media/"), m_options.mediaFolder);
+    addDocumentRoutes();
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
+    m_server.setHandler(apiPath("auth/signup"), [this](const Request &request) { return signup(request); });
+    m_server.setHandler(apiPath("auth/forgot-password"),
+                        [this](const Request &request) { return forgotPassword(request); });
+    m_server.setHandler(apiPath("auth/reset-password"),
+                        [this](const Request &request) { return resetPassword(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
     m_server.setHandler(apiPath("users/me/change-password"),
                         [this](const Request &request) { return changePassword(request); });
@@ -96,6 +110,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
     m_learningRoutes.addTo(m_server);
+    m_quizRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
     m_releases.addTo(m_server);
@@ -128,6 +143,63 @@ SampleServer::Response SampleServer::login(const Request &request)
     return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
 }
 
+SampleServer::Response SampleServer::signup(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QString number = body.value(QStringLiteral("mobileNumber")).toString();
+    const QString password = body.value(QStringLiteral("password")).toString();
+    if (number == readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString() ||
+        m_signedUpNumbers.contains(number))
+        return Response::json(
+            R"({"error":"mobile-taken","message":"An account with this mobile number already exists."})",
+            409);
+    if (number.isEmpty() || password != body.value(QStringLiteral("confirmPassword")).toString() ||
+        !SampleProfile::isAcceptablePassword(password))
+        return Response::json(R"({"error":"invalid-signup","message":"Enter a mobile number and a password )"
+                              R"(of at least 8 characters, typed the same twice."})",
+                              400);
+    m_signedUpNumbers.insert(number);
+    return Response::json(R"({"success":true})");
+}
+
+SampleServer::Response SampleServer::forgotPassword(const Request &request) const
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QString number =
+        QJsonDocument::fromJson(request.body).object().value(QStringLiteral("mobileNumber")).toString();
+    if (number != readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString())
+        return Response::json(R"({"error":"user-not-found","message":"No account uses this mobile number."})",
+                              404);
+    return Response::json(R"({"message":"A verification code was sent."})");
+}
+
+SampleServer::Response SampleServer::resetPassword(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QJsonObject account = readData(QStringLiteral("account.json"));
+    const QString code = account.value(QStringLiteral("passwordResetCode")).toString();
+    if (code.isEmpty() ||
+        body.value(QStringLiteral("mobileNumber")).toString() !=
+            account.value(QStringLiteral("mobileNumber")).toString() ||
+        body.value(QStringLiteral("otp")).toString() != code)
+        return Response::json(
+            R"({"error":"invalid-otp","message":"The verification code is wrong or has expired."})", 400);
+    const QString newPassword = body.value(QStringLiteral("newPassword")).toString();
+    if (newPassword != body.value(QStringLiteral("confirmPassword")).toString())
+        return Response::json(R"({"error":"passwords-do-not-match","message":"Passwords do not match."})",
+                              400);
+    const Response answer = m_profile.resetPassword(newPassword);
+    // A reset password ends every session made with the old one.
+    if (answer.status == 200)
+        endSessions(account.value(QStringLiteral("userId")).toString());
+    return answer;
+}
+
 SampleServer::Response SampleServer::refresh(const Request &request)
 {
     if (request.method != "POST")
@@ -158,7 +230,7 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
 {
     const QString userId = userForAccessToken(request);
     if (userId.isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method == "GET")
         return m_profile.profile();
     if (request.method == "PATCH")
@@ -174,7 +246,7 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
 SampleServer::Response SampleServer::changePassword(const Request &request)
 {
     if (userForAccessToken(request).isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method != "POST")
         return Response(405);
     return m_profile.changePassword(request.body);
@@ -204,7 +276,7 @@ SampleServer::Response SampleServer::telegram(const Request &request)
 {
     const QString userId = userForAccessToken(request);
     if (userId.isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method == "PATCH") {
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         // The link itself is made in Telegram, through the bot; the client can only remove it.
@@ -218,6 +290,29 @@ SampleServer::Response SampleServer::telegram(const Request &request)
     if (m_telegramUnlinked.contains(userId))
         status.insert(QStringLiteral("telegramChatId"), QJsonValue::Null);
     return Response::json(compact(status));
+}
+
+void SampleServer::addDocumentRoutes()
+{
+    const QDir documents(QDir(m_options.mediaFolder).filePath(QStringLiteral("pdf")));
+    const QStringList names = documents.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+    for (const QString &name : names) {
+        const QString filePath = documents.filePath(name);
+        m_server.setHandler(QStringLiteral("/media/pdf/") + name,
+                            [this, filePath](const Request &request) { return document(request, filePath); });
+    }
+}
+
+SampleServer::Response SampleServer::document(const Request &request, const QString &filePath) const
+{
+    if (userForAccessToken(request).isEmpty())
+        return unauthorized();
+    if (request.method != "GET" && request.method != "HEAD")
+        return Response(405);
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return Response(404, "not found", "text/plain");
+    return Response(200, file.readAll(), "application/pdf");
 }
 
 std::optional<qsizetype> SampleServer::logRecordCount(const QByteArray &body)

@@ -2,6 +2,7 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleQuizRoutes.h"
 #include "sample-server/SampleReleaseService.h"
 #include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
@@ -30,6 +31,8 @@ public:
         QString mediaFolder;
         qint64 accessTokenLifetimeSeconds = 900;
         ReleaseMode releaseMode = ReleaseMode::Optional;
+        // Completion marks are answered with 503, to show the client's delayed sync and retry.
+        bool progressUnavailable = false;
         // Served below "/releases/"; holds the installer named by release.json.
         QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
         // The PEM private key that signs the installer's digest.
@@ -55,12 +58,20 @@ private:
     // The profile: GET reads it, PATCH edits it, DELETE deletes the account (ending its sessions).
     Response currentUser(const Request &request);
     Response changePassword(const Request &request);
+    // Sign-up is accepted once per new number; the account it makes cannot sign in.
+    Response signup(const Request &request);
+    // A forgotten password: the code "sent" for the sample account is the one of account.json.
+    Response forgotPassword(const Request &request) const;
+    Response resetPassword(const Request &request);
     Response institutions(const Request &request) const;
     void endSessions(const QString &userId);
     // The client configuration, asked before sign-in: the support link.
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
     Response telegram(const Request &request);
+    // The lecture PDFs of the media origin go only to a signed-in user.
+    void addDocumentRoutes();
+    [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
@@ -71,10 +82,12 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleQuizRoutes m_quizRoutes;
     SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
+    QSet<QString> m_signedUpNumbers;         // mobile numbers of accounts made by sign-up
     SampleProfile m_profile;
     QString m_error;
 };

@@ -1,8 +1,6 @@
 #include "app/PreferencesStore.h"
-#include "app/ProgramOwnership.h"
-#include "testsupport/QmlTestSetup.h"
+#include "testsupport/ShellTestSetup.h"
 #include "update/ChangelogController.h"
-#include "update/UpdateController.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -84,30 +82,27 @@ private:
     QPointer<ChangelogController> m_controller;
 };
 
-class Setup : public quorin::test::QmlTestSetup
+// The shell's set-up (its update controller double among the rest), with the real changelog
+// controller in place of the double.
+class Setup : public quorin::test::ShellTestSetup
 {
     Q_OBJECT
 
 public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        QmlTestSetup::qmlEngineAvailable(engine);
+        ShellTestSetup::qmlEngineAvailable(engine);
         m_fixture.startEngine();
     }
 
 protected:
-    void registerControllers() override
+    void registerChangelogController() override
     {
-        QmlTestSetup::registerControllers();
         QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
         qmlRegisterSingletonInstance("Quorin.Testing", 1, 0, "ChangelogFixture", &m_fixture);
         qmlRegisterSingletonType<ChangelogController>(
             "Quorin.Controllers", 1, 0, "ChangelogController",
             [this](QQmlEngine *, QJSEngine *) -> QObject * { return m_fixture.makeController(); });
-        qmlRegisterSingletonType<UpdateController>(
-            "Quorin.Controllers", 1, 0, "UpdateController", [](QQmlEngine *, QJSEngine *) -> QObject * {
-                return quorin::ownedByProgram(UpdateController::instance());
-            });
     }
 
 private:

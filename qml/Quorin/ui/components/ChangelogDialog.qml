@@ -42,6 +42,8 @@ Dialog {
         border.color: Theme.border
     }
 
+    // Every text is set to the start edge, which the window's mirroring turns to the right,
+    // whatever the text's own direction: the entries keep the language the run started in.
     header: ColumnLayout {
         spacing: Theme.smallSpacing
 
@@ -53,6 +55,7 @@ Dialog {
             font.pixelSize: 28
             font.bold: true
             wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
             Layout.leftMargin: Theme.largeSpacing
             Layout.rightMargin: Theme.largeSpacing
@@ -69,6 +72,7 @@ Dialog {
             font.family: Theme.fontFamily
             font.pixelSize: 14
             wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
             Layout.leftMargin: Theme.largeSpacing
             Layout.rightMargin: Theme.largeSpacing
@@ -156,8 +160,11 @@ Dialog {
                                     color: Theme.primary
                                     font.family: Theme.fontFamily
                                     font.pixelSize: 22
+                                    horizontalAlignment: Text.AlignHCenter
                                     Accessible.ignored: true
-                                    Layout.alignment: Qt.AlignTop
+                                    // One width for every glyph, so the titles line up.
+                                    Layout.preferredWidth: 22
+                                    Layout.alignment: Qt.AlignVCenter
                                 }
 
                                 ColumnLayout {
@@ -172,6 +179,7 @@ Dialog {
                                         font.pixelSize: 19
                                         font.bold: true
                                         wrapMode: Text.WordWrap
+                                        horizontalAlignment: Text.AlignLeft
                                         Layout.fillWidth: true
                                     }
 
@@ -185,6 +193,7 @@ Dialog {
                                         font.family: Theme.fontFamily
                                         font.pixelSize: 14
                                         wrapMode: Text.WordWrap
+                                        horizontalAlignment: Text.AlignLeft
                                         Layout.fillWidth: true
                                     }
                                 }
@@ -252,6 +261,7 @@ Dialog {
                                                 font.pixelSize: 15
                                                 font.bold: true
                                                 wrapMode: Text.WordWrap
+                                                horizontalAlignment: Text.AlignLeft
                                                 Layout.fillWidth: true
                                             }
                                         }
@@ -268,6 +278,7 @@ Dialog {
                                                 font.family: Theme.fontFamily
                                                 font.pixelSize: 14
                                                 wrapMode: Text.WordWrap
+                                                horizontalAlignment: Text.AlignLeft
                                                 Layout.fillWidth: true
                                             }
                                         }
@@ -281,16 +292,18 @@ Dialog {
         }
     }
 
-    footer: DialogButtonBox {
-        alignment: Qt.AlignRight
-        padding: Theme.spacing
-        rightPadding: Theme.largeSpacing
-        leftPadding: Theme.largeSpacing
-
-        background: Item {}
+    // Not a DialogButtonBox: on 6.4.2 it places its buttons again only when its size changes, so
+    // a language switched while the dialog was closed left "Got it" on the old side.
+    footer: Item {
+        implicitHeight: gotItButton.implicitHeight + 2 * Theme.spacing
 
         QuorinButton {
+            id: gotItButton
+
             objectName: "changelogGotItButton"
+            anchors.right: parent.right
+            anchors.rightMargin: Theme.largeSpacing
+            anchors.verticalCenter: parent.verticalCenter
             text: qsTr("Got it")
             onClicked: ChangelogController.dismiss()
         }
