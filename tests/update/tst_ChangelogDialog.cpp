@@ -50,7 +50,7 @@ public:
         return true;
     }
 
-    // The stored seen ids, sorted; null when the store has no list at all.
+    // The stored seen ids, sorted; undefined in QML when the store has no list at all.
     Q_INVOKABLE QVariant seenIds() const
     {
         const std::unique_ptr<QSettings> store = changelogStore();
