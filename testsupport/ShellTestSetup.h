@@ -43,6 +43,8 @@ public Q_SLOTS:
 
 protected:
     void registerControllers() override;
+    // Registers "ChangelogController": the double, unless a test of the changelog brings the real one.
+    virtual void registerChangelogController();
 
 private:
     [[nodiscard]] QByteArray accessToken() const;
