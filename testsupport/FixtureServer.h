@@ -66,6 +66,9 @@ public:
         bool omitContentLength = false; // the body ends when the connection closes
         // Send this many body bytes, then nothing more, leaving the connection open.
         qint64 stallAfterBodyBytes = -1;
+        // Close the connection once the request is in, before a byte of an answer: the client
+        // sees a network failure with no HTTP status.
+        bool dropWithoutAnswer = false;
 
         Response() = default;
         Response(int statusCode, QByteArray content = {}, QByteArray contentType = {});
