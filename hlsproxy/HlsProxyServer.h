@@ -97,6 +97,8 @@ public:
     void updateAuthenticationSnapshot(const MediaAuthSnapshot &snapshot);
     // Timed segments of active sessions, the only candidates for prefetch.
     void rememberResource(const TokenInfo &info);
+    // A segment the player now waits for: prefetches of it and of what follows it take second place.
+    void prioritizeDemand(const TokenInfo &token);
     // One warning per kind of rejection and window; the rest are counted into a summary.
     void recordRejected(const QString &reason, const QString &sampleFingerprint, const QString &resourceType);
 
