@@ -359,6 +359,12 @@ void HlsProxyServer::closeRejectionWindow(const QString &key)
                            {QStringLiteral("suppressed"), static_cast<quint64>(entry.suppressed)}});
 }
 
+int HlsProxyServer::openRejectionWindowCount() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return int(m_rejectedRequests.size());
+}
+
 HlsProxyServer::PlaybackState HlsProxyServer::playbackState(const QString &sessionId) const
 {
     const QMutexLocker locker(&m_mutex);

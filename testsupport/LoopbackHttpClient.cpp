@@ -56,9 +56,10 @@ LoopbackHttpClient::LoopbackHttpClient(quint16 port, QObject *parent)
 {
     connect(m_socket, &QTcpSocket::readyRead, this, &LoopbackHttpClient::readAvailable);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_aborted)
+            return;
         readAvailable();
-        if (!m_aborted)
-            m_closed = true;
+        m_closed = true;
     });
 }
 
