@@ -15,7 +15,8 @@ HlsProxyServer *ProxySignalLog::trustingServer()
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("QUORIN_CA_FILE"),
                            quorin::test::FixtureServer::certificateAuthorityFile());
-        quorin::Endpoints::resolve(environment, quorin::Endpoints::buildDefaults()).installCertificateAuthority();
+        quorin::Endpoints::resolve(environment, quorin::Endpoints::buildDefaults())
+            .installCertificateAuthority();
         return HlsProxyServer::instance();
     }();
     return server;

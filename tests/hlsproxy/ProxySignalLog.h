@@ -17,9 +17,9 @@ class ProxySignalLog : public QObject
     Q_OBJECT
 
 public:
-    using Source = std::tuple<QString, qulonglong, ProxyResourceType>;        // session, generation, type
-    using Delivery = std::tuple<QString, QString, qlonglong, qlonglong>;     // session, rendition, start, end
-    using Demand = std::pair<QString, QString>;                               // session, rendition
+    using Source = std::tuple<QString, qulonglong, ProxyResourceType>;   // session, generation, type
+    using Delivery = std::tuple<QString, QString, qlonglong, qlonglong>; // session, rendition, start, end
+    using Demand = std::pair<QString, QString>;                          // session, rendition
 
     // The process-wide proxy of a test program. The fixtures' certificate authority is trusted
     // first, the way start-up trusts QUORIN_CA_FILE, since the first call makes the proxy's network

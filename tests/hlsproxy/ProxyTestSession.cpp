@@ -85,7 +85,8 @@ bool ProxyTestSession::prepareVault()
 
 QUrl ProxyTestSession::loopbackUrl() const
 {
-    return QUrl(quorin::LoopbackUrls::playlist(m_server->port(), m_playlistToken, m_sessionId, m_info.generation));
+    return QUrl(
+        quorin::LoopbackUrls::playlist(m_server->port(), m_playlistToken, m_sessionId, m_info.generation));
 }
 
 QString ProxyTestSession::registerSegment(const QString &url, const QString &byteRange) const

@@ -71,7 +71,8 @@ struct RecordingRegistrar
         QStringList lines;
         for (const PlaylistRewriter::Chunk &chunk : chunks) {
             lines.append(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-                             .arg(chunk.url.toString(), chunk.keyUrl.isEmpty() ? QStringLiteral("-") : chunk.keyUrl,
+                             .arg(chunk.url.toString(),
+                                  chunk.keyUrl.isEmpty() ? QStringLiteral("-") : chunk.keyUrl,
                                   hex(chunk.sourceIv),
                                   chunk.byteRange.isEmpty() ? QStringLiteral("-") : chunk.byteRange,
                                   QString::number(chunk.startMs), QString::number(chunk.durationMs),
@@ -93,11 +94,12 @@ bool publishToCache(const ProxyTestSession &session, const QString &url, const Q
 {
     ResourceCache *cache = ResourceCache::instance();
     const QString key = ResourceCache::vaultKey(session.info().lectureId, url);
-    const QByteArray encrypted =
-        CryptoManager::instance()->processChunk(plaintext, 0, CryptoManager::itemIv(session.info().masterIv, url));
+    const QByteArray encrypted = CryptoManager::instance()->processChunk(
+        plaintext, 0, CryptoManager::itemIv(session.info().masterIv, url));
     const QString staging = cache->getTempPath(key) + QStringLiteral(".test");
     QFile file(staging);
-    if (encrypted.size() != plaintext.size() || !file.open(QIODevice::WriteOnly) || file.write(encrypted) != encrypted.size())
+    if (encrypted.size() != plaintext.size() || !file.open(QIODevice::WriteOnly) ||
+        file.write(encrypted) != encrypted.size())
         return false;
     file.close();
     return cache->publishTempFile(key, staging);
@@ -116,9 +118,11 @@ private:
 
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
-    [[nodiscard]] LoopbackHttpClient::Answer fetch(const ProxyTestSession &session, const QString &token) const
+    [[nodiscard]] LoopbackHttpClient::Answer fetch(const ProxyTestSession &session,
+                                                   const QString &token) const
     {
-        return LoopbackHttpClient::get(server->port(), session.target(QStringLiteral("/playlist.m3u8"), token));
+        return LoopbackHttpClient::get(server->port(),
+                                       session.target(QStringLiteral("/playlist.m3u8"), token));
     }
 
     [[nodiscard]] LoopbackHttpClient::Answer fetchTop(const ProxyTestSession &session) const
@@ -191,10 +195,11 @@ private Q_SLOTS:
                    "\n#EXT-X-MEDIA-SEQUENCE:3\n#EXT-X-MAP:URI=\"chunk-0\"\n#EXTINF:4,first\nchunk-1\n"
                    "#EXTINF:4,\nchunk-2\n#EXT-X-ENDLIST\n";
         QTest::newRow("master")
-            << QByteArray("#EXTM3U\n#EXT-X-VERSION:4\n"
-                          "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"audio/en.m3u8\"\n\n"
-                          "#EXT-X-STREAM-INF:BANDWIDTH=800000,AUDIO=\"a\"\nhigh/index.m3u8\n"
-                          "#EXT-X-STREAM-INF:BANDWIDTH=400000,AUDIO=\"a\"\nhttps://cdn.example/low/index.m3u8\n")
+            << QByteArray(
+                   "#EXTM3U\n#EXT-X-VERSION:4\n"
+                   "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"audio/en.m3u8\"\n\n"
+                   "#EXT-X-STREAM-INF:BANDWIDTH=800000,AUDIO=\"a\"\nhigh/index.m3u8\n"
+                   "#EXT-X-STREAM-INF:BANDWIDTH=400000,AUDIO=\"a\"\nhttps://cdn.example/low/index.m3u8\n")
             << QByteArray("#EXTM3U\n#EXT-X-VERSION:4\n"
                           "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"audio/en.m3u8\"\n"
                           "#EXT-X-STREAM-INF:BANDWIDTH=800000,AUDIO=\"a\"\n"
@@ -244,9 +249,10 @@ private Q_SLOTS:
         const QString ivA = QStringLiteral("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
 
         QTest::newRow("key rotation")
-            << QByteArray("#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k1.bin\",IV=0xa0a1a2a3a4a5a6a7a8a9aaabacadaeaf\n"
-                          "#EXTINF:2,\ns0.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\ns1.ts\n"
-                          "#EXT-X-KEY:METHOD=AES-128,URI=\"https://keys.example/k2.bin\"\n#EXTINF:2,\ns2.ts\n")
+            << QByteArray(
+                   "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k1.bin\",IV=0xa0a1a2a3a4a5a6a7a8a9aaabacadaeaf\n"
+                   "#EXTINF:2,\ns0.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\ns1.ts\n"
+                   "#EXT-X-KEY:METHOD=AES-128,URI=\"https://keys.example/k2.bin\"\n#EXTINF:2,\ns2.ts\n")
             << QStringList({base + "s0.ts " + k1 + ' ' + ivA + " - 0 2000 0",
                             base + "s1.ts - 00000000000000000000000000000001 - 2000 2000 1",
                             base + "s2.ts " + k2 + " 00000000000000000000000000000002 - 4000 2000 2"});
@@ -256,8 +262,9 @@ private Q_SLOTS:
             << QStringList({base + "s7.ts " + k1 + " 00000000000000000000000000000007 - 0 2000 7",
                             base + "s8.ts " + k1 + " 00000000000000000000000000000008 - 2000 2000 8"});
         QTest::newRow("IV with an upper-case prefix")
-            << QByteArray("#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k1.bin\",IV=0XA0A1A2A3A4A5A6A7A8A9AAABACADAEAF\n"
-                          "#EXTINF:2,\ns0.ts\n")
+            << QByteArray(
+                   "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k1.bin\",IV=0XA0A1A2A3A4A5A6A7A8A9AAABACADAEAF\n"
+                   "#EXTINF:2,\ns0.ts\n")
             << QStringList({base + "s0.ts " + k1 + ' ' + ivA + " - 0 2000 0"});
         QTest::newRow("byte ranges continue from the last")
             << QByteArray("#EXTM3U\n#EXTINF:2,\n#EXT-X-BYTERANGE:1000@0\nall.ts\n#EXTINF:2,\n"
@@ -327,13 +334,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
 
-        QTest::newRow("quoted") << "#EXT-X-KEY:METHOD=AES-128,URI=\"a,b.bin\"" << "URI" << "a,b.bin";
-        QTest::newRow("bare, trimmed") << "#EXT-X-KEY:METHOD= AES-128 ,URI=\"k\"" << "METHOD" << "AES-128";
-        QTest::newRow("first occurrence") << "#EXT-X-KEY:IV=0x01,IV=0x02" << "IV" << "0x01";
-        QTest::newRow("name inside another") << "#EXT-X-KEY:KEYFORMATIV=1,IV=0x03" << "IV" << "0x03";
-        QTest::newRow("absent") << "#EXT-X-KEY:METHOD=NONE" << "URI" << QString();
-        QTest::newRow("no colon") << "METHOD=NONE" << "METHOD" << "NONE";
-        QTest::newRow("metacharacters in the name") << "#X:A.B=1,AxB=2" << "AxB" << "2";
+        QTest::newRow("quoted") << "#EXT-X-KEY:METHOD=AES-128,URI=\"a,b.bin\""
+                                << "URI"
+                                << "a,b.bin";
+        QTest::newRow("bare, trimmed") << "#EXT-X-KEY:METHOD= AES-128 ,URI=\"k\""
+                                       << "METHOD"
+                                       << "AES-128";
+        QTest::newRow("first occurrence") << "#EXT-X-KEY:IV=0x01,IV=0x02"
+                                          << "IV"
+                                          << "0x01";
+        QTest::newRow("name inside another") << "#EXT-X-KEY:KEYFORMATIV=1,IV=0x03"
+                                             << "IV"
+                                             << "0x03";
+        QTest::newRow("absent") << "#EXT-X-KEY:METHOD=NONE"
+                                << "URI" << QString();
+        QTest::newRow("no colon") << "METHOD=NONE"
+                                  << "METHOD"
+                                  << "NONE";
+        QTest::newRow("metacharacters in the name") << "#X:A.B=1,AxB=2"
+                                                    << "AxB"
+                                                    << "2";
     }
 
     void attributesAndSequenceIvs()
@@ -365,17 +385,19 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(answer.body).split(u'\n');
         QCOMPARE(lines.last(), QString()); // every line ends in "\n"
         QCOMPARE(lines.at(0), QStringLiteral("#EXTM3U"));
-        QCOMPARE(lines.at(1), QStringLiteral("#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:%1/key.bin?session=%2&"
-                                             "generation=5\",IV=0x%3")
-                                  .arg(QString::number(server->port()), session.sessionId(),
-                                       hex(session.info().playbackIv)));
+        QCOMPARE(
+            lines.at(1),
+            QStringLiteral("#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:%1/key.bin?session=%2&"
+                           "generation=5\",IV=0x%3")
+                .arg(QString::number(server->port()), session.sessionId(), hex(session.info().playbackIv)));
         QCOMPARE(answer.body.count("#EXT-X-KEY"), 1);
         QVERIFY(!answer.body.contains("https:"));
         QVERIFY(!answer.body.contains('\r'));
         QVERIFY(!answer.body.contains("\n\n"));
 
         const QRegularExpression chunkUrl(
-            QStringLiteral("^http://127\\.0\\.0\\.1:%1/chunk\\.ts\\?token=[0-9a-f-]{36}&session=%2&generation=5$")
+            QStringLiteral(
+                "^http://127\\.0\\.0\\.1:%1/chunk\\.ts\\?token=[0-9a-f-]{36}&session=%2&generation=5$")
                 .arg(server->port())
                 .arg(QRegularExpression::escape(session.sessionId())));
         QStringList segmentLines;
@@ -408,7 +430,8 @@ private Q_SLOTS:
             QCOMPARE(token.sequence, quint64(index));
         }
         // Timed segments are remembered for prefetch under their rendition.
-        QCOMPARE(server->rememberedResources(session.sessionId(), DiagnosticLogger::fingerprint(playlistUrl)).size(),
+        QCOMPARE(server->rememberedResources(session.sessionId(), DiagnosticLogger::fingerprint(playlistUrl))
+                     .size(),
                  segmentLines.size());
     }
 
@@ -451,7 +474,8 @@ private Q_SLOTS:
         for (const QString &line : std::as_const(variantLines)) {
             const TokenInfo variant = resolved(line);
             variantUrls.append(variant.url);
-            QVERIFY(variant.playbackKey.isEmpty() && variant.cacheIv.isEmpty() && variant.renditionId.isEmpty());
+            QVERIFY(variant.playbackKey.isEmpty() && variant.cacheIv.isEmpty() &&
+                    variant.renditionId.isEmpty());
             QCOMPARE(variant.startMs, -1);
             QCOMPARE(variant.generation, quint64(3));
         }
@@ -461,11 +485,13 @@ private Q_SLOTS:
         QCOMPARE(linesOf(master.body).filter(QStringLiteral("#EXT-X-STREAM-INF")).size(), 3);
 
         // The player follows a variant through the proxy and gets its media playlist rewritten.
-        const QString childTarget = QUrl(variantLines.at(1)).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+        const QString childTarget =
+            QUrl(variantLines.at(1)).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority);
         const LoopbackHttpClient::Answer child = LoopbackHttpClient::get(server->port(), childTarget);
         QCOMPARE(child.status(), 200);
         QVERIFY(child.body.startsWith("#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:"));
-        const TokenInfo segment = resolved(linesOf(child.body).filter(QStringLiteral("/chunk.ts?")).constFirst());
+        const TokenInfo segment =
+            resolved(linesOf(child.body).filter(QStringLiteral("/chunk.ts?")).constFirst());
         QCOMPARE(segment.url, originUrl(QStringLiteral("/media/master/360p/segment000.ts")));
         QCOMPARE(segment.keyUrl, originUrl(QStringLiteral("/media/master/key.bin")));
         QCOMPARE(segment.renditionId, DiagnosticLogger::fingerprint(variantUrls.at(1)));
@@ -482,15 +508,16 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reason");
 
         const QByteArray segment = "#EXTINF:2,\ns0.ts\n";
-        QTest::newRow("SAMPLE-AES") << "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k.bin\"\n" + segment << 415
-                                    << QByteArray("Unsupported HLS encryption method");
+        QTest::newRow("SAMPLE-AES") << "#EXTM3U\n#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k.bin\"\n" + segment
+                                    << 415 << QByteArray("Unsupported HLS encryption method");
         QTest::newRow("no METHOD") << "#EXTM3U\n#EXT-X-KEY:URI=\"k.bin\"\n" + segment << 415
                                    << QByteArray("Unsupported HLS encryption method");
-        QTest::newRow("IV of 8 bytes") << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k.bin\",IV=0x0001020304050607\n" +
-                                              segment
-                                       << 400 << QByteArray("Invalid HLS source IV");
+        QTest::newRow("IV of 8 bytes")
+            << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k.bin\",IV=0x0001020304050607\n" + segment << 400
+            << QByteArray("Invalid HLS source IV");
         QTest::newRow("IV not hexadecimal")
-            << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k.bin\",IV=0x000102030405060708090a0b0c0d0e0g\n" + segment
+            << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k.bin\",IV=0x000102030405060708090a0b0c0d0e0g\n" +
+                   segment
             << 400 << QByteArray("Invalid HLS source IV");
         QTest::newRow("EXTINF -1") << QByteArray("#EXTM3U\n#EXTINF:-1,\ns0.ts\n") << 400
                                    << QByteArray("Invalid EXTINF duration");
@@ -498,17 +525,19 @@ private Q_SLOTS:
                                     << QByteArray("Invalid EXTINF duration");
         QTest::newRow("EXTINF inf") << QByteArray("#EXTM3U\n#EXTINF:inf,\ns0.ts\n") << 400
                                     << QByteArray("Invalid EXTINF duration");
-        QTest::newRow("http key") << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://media.example/k.bin\"\n" +
-                                         segment
-                                  << 403 << QByteArray("Invalid key target");
+        QTest::newRow("http key")
+            << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://media.example/k.bin\"\n" + segment << 403
+            << QByteArray("Invalid key target");
         QTest::newRow("key without a URI") << "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"\"\n" + segment << 403
                                            << QByteArray("Invalid key target");
-        QTest::newRow("http map") << "#EXTM3U\n#EXT-X-MAP:URI=\"http://media.example/init.mp4\"\n" + segment << 403
-                                  << QByteArray("Invalid map target");
+        QTest::newRow("http map") << "#EXTM3U\n#EXT-X-MAP:URI=\"http://media.example/init.mp4\"\n" + segment
+                                  << 403 << QByteArray("Invalid map target");
         QTest::newRow("private segment address")
-            << QByteArray("#EXTM3U\n#EXTINF:2,\nhttps://10.0.0.1/s0.ts\n") << 403 << QByteArray("Invalid media target");
-        QTest::newRow("http variant") << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://media.example/v.m3u8\n")
-                                      << 403 << QByteArray("Invalid media target");
+            << QByteArray("#EXTM3U\n#EXTINF:2,\nhttps://10.0.0.1/s0.ts\n") << 403
+            << QByteArray("Invalid media target");
+        QTest::newRow("http variant")
+            << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://media.example/v.m3u8\n") << 403
+            << QByteArray("Invalid media target");
     }
 
     void refusals()
@@ -600,11 +629,13 @@ private Q_SLOTS:
         const QByteArray stored = file.readAll();
         QCOMPARE(stored.size(), upstream.size());
         QVERIFY(!stored.contains("#EXTM3U"));
-        QCOMPARE(CryptoManager::instance()->processChunk(stored, 0, CryptoManager::itemIv(first.info().masterIv, url)),
+        QCOMPARE(CryptoManager::instance()->processChunk(stored, 0,
+                                                         CryptoManager::itemIv(first.info().masterIv, url)),
                  upstream);
         // No staging file is left beside it.
-        const QStringList leftovers = QDir(ResourceCache::instance()->root())
-                                          .entryList({ResourceCache::hashUrl(key) + QStringLiteral("*.playlist-*")});
+        const QStringList leftovers =
+            QDir(ResourceCache::instance()->root())
+                .entryList({ResourceCache::hashUrl(key) + QStringLiteral("*.playlist-*")});
         QVERIFY(leftovers.isEmpty());
     }
 
@@ -662,7 +693,8 @@ private Q_SLOTS:
         QCOMPARE(proxyLog->deliveries,
                  QList<ProxySignalLog::Delivery>({{session.sessionId(), rendition, 2000, 4000}}));
         // Announced during the rewrite, before the playlist's answer was reported.
-        QCOMPARE(proxyLog->events, QStringList({QStringLiteral("segmentDelivered"), QStringLiteral("sourceReached")}));
+        QCOMPARE(proxyLog->events,
+                 QStringList({QStringLiteral("segmentDelivered"), QStringLiteral("sourceReached")}));
     }
 };
 

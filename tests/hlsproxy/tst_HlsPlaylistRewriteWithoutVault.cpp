@@ -18,7 +18,8 @@ using quorin::test::LoopbackHttpClient;
 
 namespace {
 
-const QByteArray Upstream = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nupstream0.ts\n#EXTINF:2,\nupstream1.ts\n";
+const QByteArray Upstream =
+    "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nupstream0.ts\n#EXTINF:2,\nupstream1.ts\n";
 
 QStringList filesBelow(const QString &folder)
 {
@@ -55,8 +56,8 @@ private:
 
     [[nodiscard]] LoopbackHttpClient::Answer fetchTop(const ProxyTestSession &session) const
     {
-        return LoopbackHttpClient::get(server->port(),
-                                       session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
+        return LoopbackHttpClient::get(
+            server->port(), session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
     }
 
 private Q_SLOTS:
@@ -86,9 +87,11 @@ private Q_SLOTS:
     {
         const QString url = origin->url(QStringLiteral("/v/index.m3u8")).toString();
         const ProxyTestSession first(server, url, QStringLiteral("lecture-a"), 1,
-                                     ProxyTestSession::defaultAuthentication(), ProxyTestSession::Vault::LeftAlone);
+                                     ProxyTestSession::defaultAuthentication(),
+                                     ProxyTestSession::Vault::LeftAlone);
         const ProxyTestSession second(server, url, QStringLiteral("lecture-a"), 1,
-                                      ProxyTestSession::defaultAuthentication(), ProxyTestSession::Vault::LeftAlone);
+                                      ProxyTestSession::defaultAuthentication(),
+                                      ProxyTestSession::Vault::LeftAlone);
         QVERIFY(first.isRegistered() && second.isRegistered());
 
         QCOMPARE(fetchTop(first).status(), 200);
@@ -102,12 +105,14 @@ private Q_SLOTS:
     {
         const QString url = origin->url(QStringLiteral("/v/index.m3u8")).toString();
         const ProxyTestSession session(server, url, QStringLiteral("lecture-b"), 1,
-                                       ProxyTestSession::defaultAuthentication(), ProxyTestSession::Vault::LeftAlone);
+                                       ProxyTestSession::defaultAuthentication(),
+                                       ProxyTestSession::Vault::LeftAlone);
         QVERIFY(session.isRegistered());
         const QString segmentUrl = origin->url(QStringLiteral("/v/upstream0.ts")).toString();
         QVERIFY(placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), url),
                              "#EXTM3U\n#EXTINF:2,\ncached0.ts\n"));
-        QVERIFY(placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), segmentUrl), QByteArray(188, 'G')));
+        QVERIFY(placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), segmentUrl),
+                             QByteArray(188, 'G')));
         ProxySignalLog proxyLog(server);
 
         const LoopbackHttpClient::Answer answer = fetchTop(session);

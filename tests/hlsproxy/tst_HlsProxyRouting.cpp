@@ -119,43 +119,51 @@ private Q_SLOTS:
 
         const QByteArray chunk = "GET /chunk.ts?token=t-1&session=s-1&generation=3 HTTP/1.1\r\n";
         const QString chunkTarget = QStringLiteral("/chunk.ts?token=t-1&session=s-1&generation=3");
-        QTest::newRow("no range") << chunk + "Host: a\r\n\r\n" << true << chunkTarget << "t-1"
+        QTest::newRow("no range") << chunk + "Host: a\r\n\r\n"
+                                  << true << chunkTarget << "t-1"
                                   << "s-1" << quint64(3) << QByteArray() << qint64(-1) << qint64(-1);
-        QTest::newRow("closed range") << chunk + "Range: bytes=100-199\r\n\r\n" << true << chunkTarget << "t-1"
-                                      << "s-1" << quint64(3) << QByteArray("bytes=100-199") << qint64(100)
-                                      << qint64(100);
-        QTest::newRow("open range") << chunk + "Range: bytes=500-\r\n\r\n" << true << chunkTarget << "t-1"
-                                    << "s-1" << quint64(3) << QByteArray("bytes=500-") << qint64(500) << qint64(-1);
-        QTest::newRow("end before start") << chunk + "Range: bytes=9-3\r\n\r\n" << true << chunkTarget << "t-1"
-                                          << "s-1" << quint64(3) << QByteArray("bytes=9-3") << qint64(9)
-                                          << qint64(-1);
-        QTest::newRow("suffix range kept raw") << chunk + "Range:  bytes=-500 \r\n\r\n" << true << chunkTarget
-                                               << "t-1"
-                                               << "s-1" << quint64(3) << QByteArray("bytes=-500") << qint64(-1)
-                                               << qint64(-1);
+        QTest::newRow("closed range")
+            << chunk + "Range: bytes=100-199\r\n\r\n"
+            << true << chunkTarget << "t-1"
+            << "s-1" << quint64(3) << QByteArray("bytes=100-199") << qint64(100) << qint64(100);
+        QTest::newRow("open range") << chunk + "Range: bytes=500-\r\n\r\n"
+                                    << true << chunkTarget << "t-1"
+                                    << "s-1" << quint64(3) << QByteArray("bytes=500-") << qint64(500)
+                                    << qint64(-1);
+        QTest::newRow("end before start")
+            << chunk + "Range: bytes=9-3\r\n\r\n"
+            << true << chunkTarget << "t-1"
+            << "s-1" << quint64(3) << QByteArray("bytes=9-3") << qint64(9) << qint64(-1);
+        QTest::newRow("suffix range kept raw")
+            << chunk + "Range:  bytes=-500 \r\n\r\n"
+            << true << chunkTarget << "t-1"
+            << "s-1" << quint64(3) << QByteArray("bytes=-500") << qint64(-1) << qint64(-1);
         QTest::newRow("first of two range lines")
-            << chunk + "RANGE: bytes=0-99\r\nRange: bytes=500-\r\n\r\n" << true << chunkTarget << "t-1"
+            << chunk + "RANGE: bytes=0-99\r\nRange: bytes=500-\r\n\r\n"
+            << true << chunkTarget << "t-1"
             << "s-1" << quint64(3) << QByteArray("bytes=0-99") << qint64(0) << qint64(100);
-        QTest::newRow("start beyond 64 bits") << chunk + "range: bytes=99999999999999999999-\r\n\r\n" << true
-                                              << chunkTarget << "t-1"
-                                              << "s-1" << quint64(3) << QByteArray("bytes=99999999999999999999-")
-                                              << qint64(-1) << qint64(-1);
+        QTest::newRow("start beyond 64 bits")
+            << chunk + "range: bytes=99999999999999999999-\r\n\r\n"
+            << true << chunkTarget << "t-1"
+            << "s-1" << quint64(3) << QByteArray("bytes=99999999999999999999-") << qint64(-1) << qint64(-1);
         QTest::newRow("length beyond 64 bits")
-            << chunk + "Range: bytes=0-9223372036854775807\r\n\r\n" << true << chunkTarget << "t-1"
+            << chunk + "Range: bytes=0-9223372036854775807\r\n\r\n"
+            << true << chunkTarget << "t-1"
             << "s-1" << quint64(3) << QByteArray("bytes=0-9223372036854775807") << qint64(0) << qint64(-1);
         QTest::newRow("range after the empty line is not read")
-            << chunk + "Host: a\r\n\r\nRange: bytes=5-9\r\n" << true << chunkTarget << "t-1"
+            << chunk + "Host: a\r\n\r\nRange: bytes=5-9\r\n"
+            << true << chunkTarget << "t-1"
             << "s-1" << quint64(3) << QByteArray() << qint64(-1) << qint64(-1);
         QTest::newRow("generation not a number")
             << QByteArray("GET /playlist.m3u8?token=t-2&session=s-2&generation=abc HTTP/1.1\r\n\r\n") << true
             << "/playlist.m3u8?token=t-2&session=s-2&generation=abc"
             << "t-2"
             << "s-2" << quint64(0) << QByteArray() << qint64(-1) << qint64(-1);
-        QTest::newRow("missing keys") << QByteArray("POST /key.bin?generation=12 HTTP/1.0\r\n\r\n") << true
-                                      << "/key.bin?generation=12" << QString() << QString() << quint64(12)
-                                      << QByteArray() << qint64(-1) << qint64(-1);
-        QTest::newRow("only a method") << QByteArray("GET\r\n\r\n") << false << QString() << QString() << QString()
-                                       << quint64(0) << QByteArray() << qint64(-1) << qint64(-1);
+        QTest::newRow("missing keys")
+            << QByteArray("POST /key.bin?generation=12 HTTP/1.0\r\n\r\n") << true << "/key.bin?generation=12"
+            << QString() << QString() << quint64(12) << QByteArray() << qint64(-1) << qint64(-1);
+        QTest::newRow("only a method") << QByteArray("GET\r\n\r\n") << false << QString() << QString()
+                                       << QString() << quint64(0) << QByteArray() << qint64(-1) << qint64(-1);
     }
 
     void headParser()
@@ -215,7 +223,8 @@ private Q_SLOTS:
 
         const LoopbackHttpClient::Answer answer = LoopbackHttpClient::exchange(port(), bytes);
         QVERIFY(answer.closed);
-        QCOMPARE(answer.raw, QByteArray("HTTP/1.1 431 Request headers too large\r\nConnection: close\r\n\r\n"));
+        QCOMPARE(answer.raw,
+                 QByteArray("HTTP/1.1 431 Request headers too large\r\nConnection: close\r\n\r\n"));
 
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
         QCOMPARE(proxyLog->failures.size(), 1);
@@ -257,9 +266,9 @@ private Q_SLOTS:
         const LoopbackHttpClient::Answer answer = client.waitForClose();
 
         QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 200 OK"));
-        QCOMPARE(answer.headerLines, QList<QByteArray>({"Connection: close", "Access-Control-Allow-Origin: *",
-                                                        "Content-Type: application/octet-stream",
-                                                        "Content-Length: 16"}));
+        QCOMPARE(answer.headerLines,
+                 QList<QByteArray>({"Connection: close", "Access-Control-Allow-Origin: *",
+                                    "Content-Type: application/octet-stream", "Content-Length: 16"}));
         QCOMPARE(answer.body, session.info().playbackKey);
         QCOMPARE(answer.raw.count("HTTP/1.1 "), 1);
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
@@ -274,7 +283,8 @@ private Q_SLOTS:
         QCOMPARE(silent.raw, QByteArray());
 
         // A request that does report: had the first one reported too, its record would come first.
-        const LoopbackHttpClient::Answer sentinel = LoopbackHttpClient::get(port(), QStringLiteral("/sentinel"));
+        const LoopbackHttpClient::Answer sentinel =
+            LoopbackHttpClient::get(port(), QStringLiteral("/sentinel"));
         QCOMPARE(sentinel.status(), 404);
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
         QCOMPARE(proxyLog->failures.size(), 1);
@@ -289,7 +299,8 @@ private Q_SLOTS:
         QTest::addColumn<ProxyResourceType>("resourceType");
         QTest::addColumn<QString>("rejectedWord");
 
-        QTest::newRow("root") << "/" << ProxyFailureReason::LocalRefusal << ProxyResourceType::Unknown << QString();
+        QTest::newRow("root") << "/" << ProxyFailureReason::LocalRefusal << ProxyResourceType::Unknown
+                              << QString();
         QTest::newRow("other path") << "/index.html?token=x" << ProxyFailureReason::LocalRefusal
                                     << ProxyResourceType::Unknown << QString();
         QTest::newRow("case differs") << "/Playlist.m3u8" << ProxyFailureReason::LocalRefusal
@@ -332,10 +343,10 @@ private Q_SLOTS:
 
         const QByteArray notFound = errorAnswer(404, "Not Found");
         const QByteArray gone = errorAnswer(410, "Gone");
-        QTest::newRow("unknown playlist token") << Refusal::UnknownPlaylistToken << notFound
-                                      << ProxyFailureReason::UnknownSession << ProxyResourceType::Playlist
-                                      << "unknown_session"
-                                      << "playlist";
+        QTest::newRow("unknown playlist token")
+            << Refusal::UnknownPlaylistToken << notFound << ProxyFailureReason::UnknownSession
+            << ProxyResourceType::Playlist << "unknown_session"
+            << "playlist";
         QTest::newRow("another session's playlist token")
             << Refusal::AnotherSessionsToken << notFound << ProxyFailureReason::UnknownSession
             << ProxyResourceType::Playlist << "unknown_session"
@@ -344,32 +355,34 @@ private Q_SLOTS:
             << Refusal::OlderGenerationToken << notFound << ProxyFailureReason::UnknownSession
             << ProxyResourceType::Playlist << "unknown_session"
             << "playlist";
-        QTest::newRow("key without a session") << Refusal::KeyWithoutSession << notFound << ProxyFailureReason::UnknownSession
-                                     << ProxyResourceType::Key << "unknown_session"
-                                     << "key";
-        QTest::newRow("key of an unknown session") << Refusal::KeyOfUnknownSession << notFound
-                                         << ProxyFailureReason::UnknownSession << ProxyResourceType::Key
-                                         << "unknown_session"
-                                         << "key";
-        QTest::newRow("playlist after unregistering") << Refusal::PlaylistAfterUnregister << gone
-                                            << ProxyFailureReason::RetiredSession << ProxyResourceType::Playlist
-                                            << "retired_session"
-                                            << "playlist";
-        QTest::newRow("key after unregistering") << Refusal::KeyAfterUnregister << gone << ProxyFailureReason::RetiredSession
-                                       << ProxyResourceType::Key << "retired_session"
-                                       << "key";
-        QTest::newRow("segment token never issued") << Refusal::SegmentTokenNeverIssued << notFound
-                                          << ProxyFailureReason::UnknownToken << ProxyResourceType::Segment
-                                          << "unknown_token"
-                                          << "segment";
+        QTest::newRow("key without a session")
+            << Refusal::KeyWithoutSession << notFound << ProxyFailureReason::UnknownSession
+            << ProxyResourceType::Key << "unknown_session"
+            << "key";
+        QTest::newRow("key of an unknown session")
+            << Refusal::KeyOfUnknownSession << notFound << ProxyFailureReason::UnknownSession
+            << ProxyResourceType::Key << "unknown_session"
+            << "key";
+        QTest::newRow("playlist after unregistering")
+            << Refusal::PlaylistAfterUnregister << gone << ProxyFailureReason::RetiredSession
+            << ProxyResourceType::Playlist << "retired_session"
+            << "playlist";
+        QTest::newRow("key after unregistering")
+            << Refusal::KeyAfterUnregister << gone << ProxyFailureReason::RetiredSession
+            << ProxyResourceType::Key << "retired_session"
+            << "key";
+        QTest::newRow("segment token never issued")
+            << Refusal::SegmentTokenNeverIssued << notFound << ProxyFailureReason::UnknownToken
+            << ProxyResourceType::Segment << "unknown_token"
+            << "segment";
         QTest::newRow("segment token of a retired session")
             << Refusal::SegmentTokenOfRetiredSession << gone << ProxyFailureReason::RetiredSession
             << ProxyResourceType::Segment << "retired_session"
             << "segment";
-        QTest::newRow("playlist token as a segment") << Refusal::PlaylistTokenAsSegment << notFound
-                                           << ProxyFailureReason::UnknownToken << ProxyResourceType::Segment
-                                           << "unknown_token"
-                                           << "segment";
+        QTest::newRow("playlist token as a segment")
+            << Refusal::PlaylistTokenAsSegment << notFound << ProxyFailureReason::UnknownToken
+            << ProxyResourceType::Segment << "unknown_token"
+            << "segment";
     }
 
     void refusals()
@@ -426,7 +439,8 @@ private Q_SLOTS:
             break;
         }
         case Refusal::SegmentTokenOfRetiredSession:
-            target = session.target(QStringLiteral("/chunk.ts"), session.registerSegment(originUrl("/s0.ts")));
+            target =
+                session.target(QStringLiteral("/chunk.ts"), session.registerSegment(originUrl("/s0.ts")));
             session.unregister();
             break;
         case Refusal::PlaylistTokenAsSegment:
@@ -497,7 +511,8 @@ private Q_SLOTS:
         QCOMPARE(answer.raw, errorAnswer(400, "Invalid HLS byte range"));
 
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        QCOMPARE(proxyLog->events, QStringList({QStringLiteral("segmentDemanded"), QStringLiteral("proxyFailure")}));
+        QCOMPARE(proxyLog->events,
+                 QStringList({QStringLiteral("segmentDemanded"), QStringLiteral("proxyFailure")}));
         QCOMPARE(proxyLog->failures.constFirst().reason, ProxyFailureReason::LocalRefusal);
         QCOMPARE(proxyLog->failures.constFirst().resourceType, ProxyResourceType::Segment);
         QCOMPARE(proxyLog->failures.constFirst().httpStatus, 400);
@@ -511,8 +526,8 @@ private Q_SLOTS:
         origin->setResponse(QStringLiteral("/held.m3u8"), FixtureServer::Response::hung());
         const ProxyTestSession session(server, originUrl(QStringLiteral("/held.m3u8")), newLecture());
         QVERIFY(session.isRegistered());
-        const QByteArray head =
-            LoopbackHttpClient::getHead(session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
+        const QByteArray head = LoopbackHttpClient::getHead(
+            session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
 
         std::vector<std::unique_ptr<LoopbackHttpClient>> held;
         for (int index = 0; index < HlsProxyServer::MaximumRequestsPerSession; ++index) {
@@ -557,8 +572,8 @@ private Q_SLOTS:
         origin->setResponse(QStringLiteral("/held.m3u8"), FixtureServer::Response::hung());
         ProxyTestSession session(server, originUrl(QStringLiteral("/held.m3u8")), newLecture());
         QVERIFY(session.isRegistered());
-        const QByteArray head =
-            LoopbackHttpClient::getHead(session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
+        const QByteArray head = LoopbackHttpClient::getHead(
+            session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
 
         std::vector<std::unique_ptr<LoopbackHttpClient>> held;
         for (int index = 0; index < 3; ++index) {

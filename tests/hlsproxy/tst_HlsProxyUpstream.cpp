@@ -19,7 +19,8 @@ using quorin::test::LoopbackHttpClient;
 
 namespace {
 
-const QByteArray MediaPlaylist = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nsegment0.ts\n#EXT-X-ENDLIST\n";
+const QByteArray MediaPlaylist =
+    "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\nsegment0.ts\n#EXT-X-ENDLIST\n";
 
 QByteArray errorAnswer(int status, const QByteArray &reason)
 {
@@ -77,8 +78,8 @@ private:
 
     [[nodiscard]] LoopbackHttpClient::Answer fetchTopPlaylist(const ProxyTestSession &session) const
     {
-        return LoopbackHttpClient::get(server->port(),
-                                       session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
+        return LoopbackHttpClient::get(
+            server->port(), session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
     }
 
     // The one failure record of the last request, once its connection is gone.
@@ -137,8 +138,8 @@ private Q_SLOTS:
                                      << ProxyFailureOrigin::NetworkTransport << 0 << QString() << true;
         // A 200 head whose body breaks off must not reach the player as a 200.
         QTest::newRow("body dropped after its head")
-            << Upstream::DroppedBody << errorAnswer(502, "Upstream unavailable") << ProxyFailureOrigin::UpstreamHttp
-            << 200 << QString() << true;
+            << Upstream::DroppedBody << errorAnswer(502, "Upstream unavailable")
+            << ProxyFailureOrigin::UpstreamHttp << 200 << QString() << true;
     }
 
     void upstreamFailures()
@@ -150,8 +151,9 @@ private Q_SLOTS:
         QString playlistUrl = originUrl(QStringLiteral("/failing.m3u8"));
         switch (upstream) {
         case Upstream::Http403WithCodeHeader:
-            origin->setResponse(QStringLiteral("/failing.m3u8"),
-                                FixtureServer::Response(403).withHeader("X-Quorin-Error-Code", "course_access_denied"));
+            origin->setResponse(
+                QStringLiteral("/failing.m3u8"),
+                FixtureServer::Response(403).withHeader("X-Quorin-Error-Code", "course_access_denied"));
             break;
         case Upstream::Http500WithCodeInBody:
             origin->setResponse(QStringLiteral("/failing.m3u8"),
@@ -164,7 +166,8 @@ private Q_SLOTS:
             playlistUrl = QStringLiteral("https://localhost:%1/failing.m3u8").arg(closedPort());
             break;
         case Upstream::DroppedBody: {
-            FixtureServer::Response dropped(200, MediaPlaylist + QByteArray(1000 - MediaPlaylist.size(), '#'));
+            FixtureServer::Response dropped(200,
+                                            MediaPlaylist + QByteArray(1000 - MediaPlaylist.size(), '#'));
             dropped.dropAfterBodyBytes = 100;
             origin->setResponse(QStringLiteral("/failing.m3u8"), dropped);
             break;
@@ -193,7 +196,8 @@ private Q_SLOTS:
         QCOMPARE(failed.constFirst().level, QStringLiteral("warning"));
         QCOMPARE(failed.constFirst().field(QStringLiteral("source")), QStringLiteral("cdn"));
         QCOMPARE(failed.constFirst().fields.value(QStringLiteral("status")).toInt(), status);
-        QCOMPARE(failed.constFirst().fields.value(QStringLiteral("network_error")).toInt(), record.networkError);
+        QCOMPARE(failed.constFirst().fields.value(QStringLiteral("network_error")).toInt(),
+                 record.networkError);
         QCOMPARE(failed.constFirst().field(QStringLiteral("resource_type")), QStringLiteral("playlist"));
         QCOMPARE(failed.constFirst().field(QStringLiteral("session_fp")),
                  DiagnosticLogger::fingerprint(session.sessionId()));
@@ -225,8 +229,8 @@ private Q_SLOTS:
         origin->setResponse(QStringLiteral("/moved.m3u8"),
                             FixtureServer::Response(200, MediaPlaylist, "application/vnd.apple.mpegurl"));
         const bool sameOrigin = redirect == Redirect::SameOrigin;
-        const QByteArray location = sameOrigin ? QByteArray("/moved.m3u8")
-                                               : elsewhere.url(QStringLiteral("/moved.m3u8")).toEncoded();
+        const QByteArray location =
+            sameOrigin ? QByteArray("/moved.m3u8") : elsewhere.url(QStringLiteral("/moved.m3u8")).toEncoded();
         origin->setResponse(QStringLiteral("/start.m3u8"), FixtureServer::Response::redirect(location));
 
         MediaAuthSnapshot authentication;
@@ -270,7 +274,8 @@ private Q_SLOTS:
         before.authorization = "Bearer before";
         before.acceptLanguage = "en";
         before.generation = 4;
-        const ProxyTestSession session(server, originUrl(QStringLiteral("/signed.m3u8")), newLecture(), 1, before);
+        const ProxyTestSession session(server, originUrl(QStringLiteral("/signed.m3u8")), newLecture(), 1,
+                                       before);
         QVERIFY(session.isRegistered());
 
         MediaAuthSnapshot after;
@@ -278,7 +283,8 @@ private Q_SLOTS:
         after.acceptLanguage = "ar-EG";
         after.generation = 5;
         QMetaObject::invokeMethod(
-            server, [this, after] { server->updateAuthenticationSnapshot(after); }, Qt::BlockingQueuedConnection);
+            server, [this, after] { server->updateAuthenticationSnapshot(after); },
+            Qt::BlockingQueuedConnection);
 
         const LoopbackHttpClient::Answer answer = fetchTopPlaylist(session);
         QCOMPARE(answer.status(), 200);
@@ -301,17 +307,20 @@ private Q_SLOTS:
         QCOMPARE(fetchTopPlaylist(session).status(), 200);
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
         QStringList milestones;
-        for (const LogRecorder::Record &record : recorder->withEvent(QStringLiteral("cold_start_milestone"))) {
+        for (const LogRecorder::Record &record :
+             recorder->withEvent(QStringLiteral("cold_start_milestone"))) {
             milestones.append(record.field(QStringLiteral("milestone")));
             QVERIFY(record.detailedOnly);
             QVERIFY(record.fields.value(QStringLiteral("elapsed_ms")).toLongLong() >= 0);
         }
-        QCOMPARE(milestones, QStringList({QStringLiteral("playlist_first_byte"), QStringLiteral("playlist_parse")}));
+        QCOMPARE(milestones,
+                 QStringList({QStringLiteral("playlist_first_byte"), QStringLiteral("playlist_parse")}));
         const QList<LogRecorder::Record> parsed = recorder->withEvent(QStringLiteral("playlist_parsed"));
         QCOMPARE(parsed.size(), 1);
         QVERIFY(parsed.constFirst().detailedOnly);
         QCOMPARE(parsed.constFirst().field(QStringLiteral("kind")), QStringLiteral("media"));
-        QCOMPARE(parsed.constFirst().fields.value(QStringLiteral("bytes")).toLongLong(), MediaPlaylist.size());
+        QCOMPARE(parsed.constFirst().fields.value(QStringLiteral("bytes")).toLongLong(),
+                 MediaPlaylist.size());
         QCOMPARE(parsed.constFirst().field(QStringLiteral("playlist_fp")),
                  DiagnosticLogger::fingerprint(originUrl(QStringLiteral("/timed.m3u8"))));
     }
