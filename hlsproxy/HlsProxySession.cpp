@@ -137,10 +137,8 @@ void HlsProxySession::processRequest(const QByteArray &head)
 void HlsProxySession::routePlaylist(const ProxyRequestHead &request)
 {
     m_isPlaylist = true;
-    m_resourceType = ProxyResourceType::Playlist;
+    startRoute(ProxyResourceType::Playlist, request);
     m_timer.start();
-    m_sessionId = request.sessionId();
-    m_generation = request.generation();
 
     TokenInfo playlist;
     const bool live =
@@ -152,10 +150,8 @@ void HlsProxySession::routePlaylist(const ProxyRequestHead &request)
         return;
     }
     m_generation = m_session.generation;
-    if (!acquireRequestPermit()) {
-        refuseForRequestLimit(QStringLiteral("playlist"));
+    if (!holdRequestPermit(QStringLiteral("playlist")))
         return;
-    }
     m_upstreamUrl = playlist.url;
     if (!MediaNetworkPolicy::validHttpsDestination(QUrl(m_upstreamUrl))) {
         reportLocalFailure(ProxyFailureReason::LocalRefusal, 403);
@@ -168,19 +164,15 @@ void HlsProxySession::routePlaylist(const ProxyRequestHead &request)
 
 void HlsProxySession::routeKey(const ProxyRequestHead &request)
 {
-    m_resourceType = ProxyResourceType::Key;
-    m_sessionId = request.sessionId();
-    m_generation = request.generation();
+    startRoute(ProxyResourceType::Key, request);
     if (m_sessionId.isEmpty() || !m_server->getSession(m_sessionId, m_session)) {
         refuseBySessionState(QStringLiteral("key"));
         return;
     }
     // The key is the session's whatever generation the URL names.
     m_generation = m_session.generation;
-    if (!acquireRequestPermit()) {
-        refuseForRequestLimit(QStringLiteral("key"));
+    if (!holdRequestPermit(QStringLiteral("key")))
         return;
-    }
     // Never sent upstream and never cached.
     writeAnswerHead("HTTP/1.1 200 OK", "application/octet-stream", m_session.playbackKey.size());
     m_socket->write(m_session.playbackKey);
@@ -190,9 +182,7 @@ void HlsProxySession::routeKey(const ProxyRequestHead &request)
 
 void HlsProxySession::routeSegment(const ProxyRequestHead &request)
 {
-    m_resourceType = ProxyResourceType::Segment;
-    m_sessionId = request.sessionId();
-    m_generation = request.generation();
+    startRoute(ProxyResourceType::Segment, request);
     const QString tokenText = request.token();
 
     switch (m_server->resolveToken(tokenText, m_token)) {
@@ -244,11 +234,25 @@ void HlsProxySession::routeSegment(const ProxyRequestHead &request)
         m_rangeHeader =
             QByteArrayLiteral("bytes=") + QByteArray::number(offset) + '-' + QByteArray::number(last);
     }
-    if (!acquireRequestPermit()) {
-        refuseForRequestLimit(QStringLiteral("segment"));
+    if (!holdRequestPermit(QStringLiteral("segment")))
         return;
-    }
     prepareChunkSourceAfterPrefetch();
+}
+
+void HlsProxySession::startRoute(ProxyResourceType resourceType, const ProxyRequestHead &request)
+{
+    m_resourceType = resourceType;
+    m_sessionId = request.sessionId();
+    m_generation = request.generation();
+}
+
+bool HlsProxySession::holdRequestPermit(const QString &resourceWord)
+{
+    if (acquireRequestPermit())
+        return true;
+    reject(QStringLiteral("request_limit"), DiagnosticLogger::fingerprint(m_sessionId), resourceWord,
+           ProxyFailureReason::RequestLimit, 429, QStringLiteral("Too many requests"));
+    return false;
 }
 
 void HlsProxySession::prepareChunkSourceAfterPrefetch()
@@ -273,12 +277,6 @@ void HlsProxySession::refuseBySessionState(const QString &resourceWord)
     // A live session's stale URL (unknown token, another session's or generation's) lands here.
     reject(QStringLiteral("unknown_session"), sample, resourceWord, ProxyFailureReason::UnknownSession, 404,
            NotFound);
-}
-
-void HlsProxySession::refuseForRequestLimit(const QString &resourceWord)
-{
-    reject(QStringLiteral("request_limit"), DiagnosticLogger::fingerprint(m_sessionId), resourceWord,
-           ProxyFailureReason::RequestLimit, 429, QStringLiteral("Too many requests"));
 }
 
 void HlsProxySession::reject(const QString &rejectedWord, const QString &sampleFingerprint,

@@ -84,8 +84,11 @@ private:
     void routePlaylist(const quorin::ProxyRequestHead &request);
     void routeKey(const quorin::ProxyRequestHead &request);
     void routeSegment(const quorin::ProxyRequestHead &request);
+    // The request's resource and, as the query names them, its session and generation.
+    void startRoute(ProxyResourceType resourceType, const quorin::ProxyRequestHead &request);
     void refuseBySessionState(const QString &resourceWord);
-    void refuseForRequestLimit(const QString &resourceWord);
+    // Takes the session's request permit, or refuses the request for the session's limit.
+    [[nodiscard]] bool holdRequestPermit(const QString &resourceWord);
     // A rejection the server counts: its log, the failure record and the error answer.
     void reject(const QString &rejectedWord, const QString &sampleFingerprint, const QString &resourceWord,
                 ProxyFailureReason reason, int status, const QString &reasonPhrase);

@@ -4,8 +4,10 @@
 #include "hlsproxy/LoopbackUrls.h"
 #include "hlsproxy/TokenInfo.h"
 #include "media/CryptoManager.h"
+#include "media/ResourceCache.h"
 #include "testsupport/InMemoryKeychain.h"
 
+#include <QFile>
 #include <openssl/rand.h>
 
 namespace {
@@ -113,6 +115,25 @@ QString ProxyTestSession::target(const QString &path, const QString &token) cons
 {
     return QStringLiteral("%1?token=%2&session=%3&generation=%4")
         .arg(path, token, m_sessionId, QString::number(m_info.generation));
+}
+
+bool ProxyTestSession::placeInCache(const QString &key, const QByteArray &bytes)
+{
+    ResourceCache *cache = ResourceCache::instance();
+    const QString staging = cache->getTempPath(key) + QStringLiteral(".test");
+    QFile file(staging);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return cache->publishTempFile(key, staging);
+}
+
+bool ProxyTestSession::cacheAsTheProxyWould(const QString &url, const QByteArray &plaintext) const
+{
+    const QByteArray encrypted =
+        CryptoManager::instance()->processChunk(plaintext, 0, CryptoManager::itemIv(m_info.masterIv, url));
+    return encrypted.size() == plaintext.size() &&
+           placeInCache(ResourceCache::vaultKey(m_info.lectureId, url), encrypted);
 }
 
 void ProxyTestSession::unregister(const QString &reason)

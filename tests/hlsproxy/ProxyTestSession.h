@@ -51,6 +51,12 @@ public:
     // "/<path>?token=…&session=…&generation=…" with this session's id and generation.
     [[nodiscard]] QString target(const QString &path, const QString &token) const;
 
+    // Puts bytes into the process-wide cache under a key, as a complete temporary copy.
+    [[nodiscard]] static bool placeInCache(const QString &key, const QByteArray &bytes);
+    // Caches plaintext of this session's lecture the way the proxy does: encrypted at rest under
+    // the item IV, named by the lecture and URL.
+    [[nodiscard]] bool cacheAsTheProxyWould(const QString &url, const QByteArray &plaintext) const;
+
     void unregister(const QString &reason = QStringLiteral("test_end"));
 
 private:

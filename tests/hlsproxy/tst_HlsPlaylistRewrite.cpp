@@ -88,23 +88,6 @@ PlaylistRewriter::Result rewrite(const QByteArray &body, RecordingRegistrar &rec
                                      recording.registrar());
 }
 
-// Writes plaintext into the cache as the proxy would have: encrypted under the item IV, named by
-// the lecture and URL.
-bool publishToCache(const ProxyTestSession &session, const QString &url, const QByteArray &plaintext)
-{
-    ResourceCache *cache = ResourceCache::instance();
-    const QString key = ResourceCache::vaultKey(session.info().lectureId, url);
-    const QByteArray encrypted = CryptoManager::instance()->processChunk(
-        plaintext, 0, CryptoManager::itemIv(session.info().masterIv, url));
-    const QString staging = cache->getTempPath(key) + QStringLiteral(".test");
-    QFile file(staging);
-    if (encrypted.size() != plaintext.size() || !file.open(QIODevice::WriteOnly) ||
-        file.write(encrypted) != encrypted.size())
-        return false;
-    file.close();
-    return cache->publishTempFile(key, staging);
-}
-
 } // namespace
 
 class tst_HlsPlaylistRewrite : public QObject
@@ -670,7 +653,7 @@ private Q_SLOTS:
         QByteArray body = "#EXTM3U\n#EXTINF:2,\ns0.ts\n";
         body += '#' + QByteArray(size - body.size() - 2, 'x') + '\n';
         QCOMPARE(body.size(), size);
-        QVERIFY(publishToCache(session, url, body));
+        QVERIFY(session.cacheAsTheProxyWould(url, body));
 
         const LoopbackHttpClient::Answer answer = fetchTop(session);
         QCOMPARE(answer.status(), status);
@@ -685,7 +668,7 @@ private Q_SLOTS:
         const ProxyTestSession session(server, url, newLecture());
         QVERIFY(session.isRegistered());
         const QString second = originUrl(QStringLiteral("/media/clear/segment001.ts"));
-        QVERIFY(publishToCache(session, second, QByteArray(188, 'G')));
+        QVERIFY(session.cacheAsTheProxyWould(second, QByteArray(188, 'G')));
 
         QCOMPARE(fetchTop(session).status(), 200);
         QVERIFY(ProxySignalLog::waitUntilIdle(server));

@@ -30,19 +30,6 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
-// A copy placed in the cache by something else than this process's vault: what it holds cannot
-// be told from plaintext.
-bool placeInCache(const QString &key, const QByteArray &bytes)
-{
-    ResourceCache *cache = ResourceCache::instance();
-    const QString staging = cache->getTempPath(key) + QStringLiteral(".test");
-    QFile file(staging);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return cache->publishTempFile(key, staging);
-}
-
 } // namespace
 
 // The vault is process-wide, so a process whose vault never became ready is a program of its own.
@@ -108,11 +95,13 @@ private Q_SLOTS:
                                        ProxyTestSession::defaultAuthentication(),
                                        ProxyTestSession::Vault::LeftAlone);
         QVERIFY(session.isRegistered());
+        // Copies placed by something else than this process's vault: they cannot be told from
+        // plaintext.
         const QString segmentUrl = origin->url(QStringLiteral("/v/upstream0.ts")).toString();
-        QVERIFY(placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), url),
-                             "#EXTM3U\n#EXTINF:2,\ncached0.ts\n"));
-        QVERIFY(placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), segmentUrl),
-                             QByteArray(188, 'G')));
+        QVERIFY(ProxyTestSession::placeInCache(ResourceCache::vaultKey(QStringLiteral("lecture-b"), url),
+                                               "#EXTM3U\n#EXTINF:2,\ncached0.ts\n"));
+        QVERIFY(ProxyTestSession::placeInCache(
+            ResourceCache::vaultKey(QStringLiteral("lecture-b"), segmentUrl), QByteArray(188, 'G')));
         ProxySignalLog proxyLog(server);
 
         const LoopbackHttpClient::Answer answer = fetchTop(session);
