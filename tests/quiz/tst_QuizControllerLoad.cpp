@@ -121,7 +121,8 @@ private Q_SLOTS:
             else
                 QFAIL(method.methodSignature().constData());
         }
-        QCOMPARE(signalList, QStringList({"quizIdChanged()", "changed()", "feedback(QString,QString)"}));
+        QCOMPARE(signalList, QStringList({"quizIdChanged()", "changed()", "feedback(QString,QString)",
+                                          "submissionStarting()"}));
         QCOMPARE(invokables, QStringList({"open()", "retry()", "startAttempt(QString)", "startAttempt()",
                                           "setAnswer(QString,QVariant)", "clearAnswer(QString)",
                                           "toggleMarked(QString)", "toggleEliminated(QString,int)",
