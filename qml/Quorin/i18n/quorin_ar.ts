@@ -59,10 +59,6 @@
         <translation>افتح المقرر</translation>
     </message>
     <message>
-        <source>Open the quiz</source>
-        <translation>افتح الاختبار</translation>
-    </message>
-    <message>
         <source>Play the lecture</source>
         <translation>شغّل المحاضرة</translation>
     </message>
@@ -101,6 +97,10 @@
     <message>
         <source>Cancel</source>
         <translation>إلغاء</translation>
+    </message>
+    <message>
+        <source>Open quiz %1</source>
+        <translation>افتح الاختبار %1</translation>
     </message>
 </context>
 <context>
@@ -191,6 +191,13 @@
     </message>
 </context>
 <context>
+    <name>Quiz</name>
+    <message>
+        <source>Quiz</source>
+        <translation>الاختبار</translation>
+    </message>
+</context>
+<context>
     <name>QuizController</name>
     <message>
         <source>This quiz starts at %1.</source>
@@ -228,12 +235,33 @@
         <source>Some questions changed. Review your answers before continuing.</source>
         <translation>تغيّرت بعض الأسئلة. راجع إجاباتك قبل المتابعة.</translation>
     </message>
-</context>
-<context>
-    <name>Quiz</name>
     <message>
-        <source>Quiz</source>
-        <translation>الاختبار</translation>
+        <source>Internet connection is required to submit the quiz.</source>
+        <translation>يلزم الاتصال بالإنترنت لتسليم الاختبار.</translation>
+    </message>
+    <message>
+        <source>This attempt is closed and cannot be submitted.</source>
+        <translation>أُغلقت هذه المحاولة ولا يمكن تسليمها.</translation>
+    </message>
+    <message>
+        <source>Review changed questions before submitting.</source>
+        <translation>راجع الأسئلة التي تغيّرت قبل التسليم.</translation>
+    </message>
+    <message>
+        <source>Time is up. Submitting saved answers…</source>
+        <translation>انتهى الوقت. جارٍ تسليم الإجابات المحفوظة…</translation>
+    </message>
+    <message>
+        <source>Time is up. Answers are now locked.</source>
+        <translation>انتهى الوقت. أصبحت الإجابات مقفلة الآن.</translation>
+    </message>
+    <message>
+        <source>Could not open the AI discussion.</source>
+        <translation>تعذّر فتح المناقشة مع الذكاء الاصطناعي.</translation>
+    </message>
+    <message>
+        <source>Question copied. Opening AI in %1…</source>
+        <translation>نُسخ السؤال. سيُفتح الذكاء الاصطناعي بعد %1…</translation>
     </message>
 </context>
 <context>
