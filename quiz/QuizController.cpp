@@ -602,7 +602,7 @@ std::optional<qint64> numberOf(const QVariant &value)
     return ok ? std::optional<qint64>(number) : std::nullopt;
 }
 
-// A question's struck-out options as ascending, unique numbers.
+// A question's struck-out options; entries of a damaged file that are no number are dropped.
 QList<qint64> struckOptions(const QVariantMap &eliminated, const QString &questionId)
 {
     QList<qint64> options;
@@ -611,12 +611,11 @@ QList<qint64> struckOptions(const QVariantMap &eliminated, const QString &questi
         if (const std::optional<qint64> option = numberOf(entry))
             options.append(*option);
     }
-    std::sort(options.begin(), options.end());
-    options.erase(std::unique(options.begin(), options.end()), options.end());
     return options;
 }
 
-// No empty list is ever stored: a question without struck-out options has no entry.
+// Stored ascending and without repeats; no empty list is ever stored: a question without
+// struck-out options has no entry.
 void storeStruckOptions(QVariantMap &eliminated, const QString &questionId, QList<qint64> options)
 {
     std::sort(options.begin(), options.end());
@@ -871,30 +870,30 @@ void QuizController::beginSubmission(const QString &message)
 {
     m_conflictResubmissions = 0;
     setState(Submitting, message);
-    submitTo(kSubmitPath, false);
+    // Its callers checked that the attempt's id makes a path, so the request goes out.
+    (void)submitTo(kSubmitPath, false);
 }
 
-void QuizController::submitTo(const QString &pathTemplate, bool fallback)
+bool QuizController::submitTo(const QString &pathTemplate, bool fallback)
 {
     const QString segment = attemptSegment();
     if (segment.isEmpty() || !network())
-        return;
+        return false;
     // Every answer goes, not only the pending ones: the submission is the attempt's final word.
     const QJsonObject body = QuizDomain::mutationPayload(m_revision, m_questions, m_answers, m_selfGrades);
     send(NetworkManager::HttpMethod::Post, pathTemplate.arg(segment), body,
          [this, fallback](const QJsonDocument &reply, const NetworkFailure &failure) {
              handleSubmitReply(fallback, reply, failure);
          });
+    return true;
 }
 
 void QuizController::handleSubmitReply(bool fallback, const QJsonDocument &reply,
                                        const NetworkFailure &failure)
 {
     if (!failure.failure.code.isEmpty()) {
-        if (failure.failure.httpStatus == 404 && !fallback) {
-            submitTo(kFallbackSubmitPath, true);
+        if (failure.failure.httpStatus == 404 && !fallback && submitTo(kFallbackSubmitPath, true))
             return;
-        }
         handleMutationFailure(failure.failure, true);
         return;
     }
@@ -945,6 +944,13 @@ void QuizController::handleMutationFailure(const AppFailure &failure, bool submi
         saveLocal();
         return;
     }
+    reportFailure(failure, submission);
+}
+
+void QuizController::reportFailure(const AppFailure &failure, bool submission)
+{
+    // A failed submission leaves the attempt open to be submitted again; a failed save changes no
+    // state. Its answers stay pending either way.
     if (submission)
         m_state = Active;
     m_errorMessage.clear();
@@ -966,16 +972,12 @@ void QuizController::adoptConflictAttempt(const QVariantMap &attempt, bool submi
         return;
     }
     constexpr int maximumResubmissions = 3;
-    if (m_conflictResubmissions < maximumResubmissions) {
+    // An adopted attempt whose id cannot be a path segment ends the chain like any other failure.
+    if (m_conflictResubmissions < maximumResubmissions && submitTo(kSubmitPath, false)) {
         ++m_conflictResubmissions;
-        submitTo(kSubmitPath, false);
         return;
     }
-    m_state = Active;
-    m_errorMessage.clear();
-    Q_EMIT changed();
-    Q_EMIT feedback(failure.userMessage, kError);
-    saveLocal();
+    reportFailure(failure, true);
 }
 
 void QuizController::reloadForChangedQuestions()

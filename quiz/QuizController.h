@@ -218,10 +218,12 @@ private:
     [[nodiscard]] bool maySubmit(bool tellUser);
     void beginSubmission(const QString &message);
     void updateCountdown();
-    void submitTo(const QString &pathTemplate, bool fallback);
+    // False when nothing could be sent: the attempt's id is no path segment, or there is no client.
+    [[nodiscard]] bool submitTo(const QString &pathTemplate, bool fallback);
     void handleSubmitReply(bool fallback, const QJsonDocument &reply, const NetworkFailure &failure);
     void handleMutationFailure(const AppFailure &failure, bool submission);
     void adoptConflictAttempt(const QVariantMap &attempt, bool submission, const AppFailure &failure);
+    void reportFailure(const AppFailure &failure, bool submission);
     void reloadForChangedQuestions();
     void reviewChangedQuestions();
     [[nodiscard]] QString questionPrompt() const;

@@ -206,6 +206,14 @@ QJsonObject QuizControllerHarness::bodyOf(const FixtureServer::Request &request)
     return QJsonDocument::fromJson(request.body).object();
 }
 
+QStringList QuizControllerHarness::feedbackOf(const QSignalSpy &spy)
+{
+    QStringList messages;
+    for (const QList<QVariant> &arguments : spy)
+        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
+    return messages;
+}
+
 QString QuizControllerHarness::dataFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -223,6 +231,11 @@ QJsonObject QuizControllerHarness::readSession(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QJsonObject QuizControllerHarness::pendingInAttemptFile()
+{
+    return readSession(attemptFile()).value(QStringLiteral("pending")).toObject();
 }
 
 bool QuizControllerHarness::saveAttemptFile(const QJsonObject &members)
@@ -244,6 +257,17 @@ QJsonArray QuizControllerHarness::questions(int count)
             {QStringLiteral("updatedAt"), QStringLiteral("2024-05-01T10:00:00.000Z")},
         });
     }
+    return list;
+}
+
+QJsonArray QuizControllerHarness::questionsWithChange(int count, int changed)
+{
+    QJsonArray list = questions(count);
+    QJsonObject question = list.at(changed - 1).toObject();
+    question.insert(QStringLiteral("text"),
+                    question.value(QStringLiteral("text")).toString() + QStringLiteral(", corrected"));
+    question.insert(QStringLiteral("updatedAt"), kChangedStamp);
+    list.replace(changed - 1, question);
     return list;
 }
 

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QUrl>
 #include <functional>
@@ -24,6 +25,13 @@ public:
     using Response = FixtureServer::Response;
 
     static inline const QString kQuizId = QStringLiteral("q");
+    // The controller's texts that several tests compare with.
+    static inline const QString kConnectionLost =
+        QStringLiteral("Connection lost. This loaded attempt is read-only until reconnection.");
+    static inline const QString kQuestionsChanged =
+        QStringLiteral("Some questions changed. Review your answers before continuing.");
+    // The version stamp of a question the teacher changed; the sample questions carry another.
+    static inline const QString kChangedStamp = QStringLiteral("2024-05-02T08:00:00.000Z");
 
     void initTestCase();
     void init();
@@ -87,6 +95,8 @@ public:
         return m_network.server().requests(route);
     }
     [[nodiscard]] static QJsonObject bodyOf(const FixtureServer::Request &request);
+    // Each feedback the spy caught, as "message|severity".
+    [[nodiscard]] static QStringList feedbackOf(const QSignalSpy &spy);
     // Log records of this event written since the test began.
     [[nodiscard]] QList<LogLineParser::Record> logRecords(const QString &event) const
     {
@@ -103,11 +113,16 @@ public:
     {
         return sessionFile(QStringLiteral("u1"), QStringLiteral("a1"));
     }
+    // The answers the file of attempt "a1" holds as not yet acknowledged.
+    [[nodiscard]] static QJsonObject pendingInAttemptFile();
     // Writes a session file for attempt "a1" by "u1" with these members over the defaults.
     [[nodiscard]] static bool saveAttemptFile(const QJsonObject &members);
 
     // Sample records. The questions are "q1" … "qN", multiple choice with three options.
     [[nodiscard]] static QJsonArray questions(int count);
+    // The same with question "q<changed>" as the teacher changed it: ", corrected" added to its
+    // text and kChangedStamp.
+    [[nodiscard]] static QJsonArray questionsWithChange(int count, int changed);
     [[nodiscard]] static QJsonObject quiz(const QString &type = QStringLiteral("ORDINARY"),
                                           int questionCount = 5);
     [[nodiscard]] static QJsonObject attempt(const QString &id, const QString &status,

@@ -33,13 +33,6 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QJsonObject pendingInFile()
-{
-    return QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
-        .value(QStringLiteral("pending"))
-        .toObject();
-}
-
 // What the page can see of a controller, to tell that a refused call changed nothing.
 QVariantList visibleState(const QuizController &controller)
 {
@@ -226,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(answers.contains(QStringLiteral("q1")), answerAfter.isValid());
         if (answerAfter.isValid())
             QCOMPARE(answers.value(QStringLiteral("q1")), answerAfter);
-        QCOMPARE(pendingInFile().value(QStringLiteral("q1")), pendingAfter);
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile().value(QStringLiteral("q1")), pendingAfter);
         QCOMPARE(controller->timerForTests(QuizController::Timer::Sync).active, syncStarted);
         // What the page sees is what the file holds.
         const QJsonObject file = QuizControllerHarness::readSession(QuizControllerHarness::attemptFile());
@@ -331,7 +324,7 @@ private Q_SLOTS:
         const auto controller = loadedWith(
             attemptWith(QStringLiteral("ACTIVE"), {QuizControllerHarness::answer(QStringLiteral("q1"), 2)}));
         QVERIFY(controller);
-        QCOMPARE(pendingInFile(), QJsonObject());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
 
         controller->setSelfGrade(QStringLiteral("q1"), true);
         controller->setSelfGrade(QStringLiteral("q2"), false);
@@ -339,7 +332,7 @@ private Q_SLOTS:
         QCOMPARE(controller->selfGrades(),
                  (QVariantMap{{QStringLiteral("q1"), true}, {QStringLiteral("q2"), false}}));
         // Only the answered question goes out again; the other grade waits for its answer.
-        QCOMPARE(pendingInFile(), (QJsonObject{{QStringLiteral("q1"), 2}}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), (QJsonObject{{QStringLiteral("q1"), 2}}));
         QVERIFY(controller->timerForTests(QuizController::Timer::Sync).active);
     }
 
@@ -359,7 +352,7 @@ private Q_SLOTS:
         QCOMPARE(controller->state(), QuizController::ReviewRequired);
         QVERIFY(!controller->errorMessage().isEmpty());
         QCOMPARE(controller->reviewQuestionIds(), QVariantList{QStringLiteral("q2")});
-        QCOMPARE(pendingInFile(), (QJsonObject{{QStringLiteral("q1"), 1}}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), (QJsonObject{{QStringLiteral("q1"), 1}}));
         QVERIFY(!controller->timerForTests(QuizController::Timer::Sync).active);
         QCOMPARE(changed.size(), 1);
 
@@ -368,7 +361,8 @@ private Q_SLOTS:
         QCOMPARE(controller->state(), QuizController::Active);
         QCOMPARE(controller->errorMessage(), QString());
         QVERIFY(controller->canEdit());
-        QCOMPARE(pendingInFile(), (QJsonObject{{QStringLiteral("q1"), 1}, {QStringLiteral("q2"), 0}}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(),
+                 (QJsonObject{{QStringLiteral("q1"), 1}, {QStringLiteral("q2"), 0}}));
         QVERIFY(!controller->timerForTests(QuizController::Timer::Sync).active);
         QCOMPARE(changed.size(), 2);
     }

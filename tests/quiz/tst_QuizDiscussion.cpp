@@ -24,14 +24,6 @@ QString countdownText(int seconds)
     return QStringLiteral("Question copied. Opening AI in %1…").arg(seconds);
 }
 
-QStringList feedbackOf(const QSignalSpy &spy)
-{
-    QStringList messages;
-    for (const QList<QVariant> &arguments : spy)
-        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
-    return messages;
-}
-
 QJsonObject question(const QString &type, const QJsonValue &text, const QJsonArray &options = {})
 {
     return {{QStringLiteral("id"), QStringLiteral("q1")},
@@ -242,13 +234,14 @@ private Q_SLOTS:
 
         QCOMPARE(clipboard(), samplePrompt());
         QCOMPARE(controller->aiRedirectSeconds(), 5);
-        QCOMPARE(feedbackOf(feedback), QStringList{countdownText(5) + QStringLiteral("|info")});
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback),
+                 QStringList{countdownText(5) + QStringLiteral("|info")});
         QCOMPARE(changed.size(), 1);
         QVERIFY(m_opened.urls.isEmpty());
 
         QTRY_COMPARE(m_opened.urls.size(), 1);
         QCOMPARE(m_opened.urls.first(), QUrl(kLink));
-        QCOMPARE(feedbackOf(feedback),
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback),
                  QStringList(
                      {countdownText(5) + QStringLiteral("|info"), countdownText(4) + QStringLiteral("|info"),
                       countdownText(3) + QStringLiteral("|info"), countdownText(2) + QStringLiteral("|info"),
@@ -335,7 +328,7 @@ private Q_SLOTS:
         controller->discussCurrentQuestion();
 
         QTRY_COMPARE(asked.size(), 1);
-        QCOMPARE(feedbackOf(feedback).last(), kCannotOpen + QStringLiteral("|error"));
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback).last(), kCannotOpen + QStringLiteral("|error"));
         QVERIFY(!controller->timerForTests(QuizController::Timer::AiRedirect).active);
     }
 

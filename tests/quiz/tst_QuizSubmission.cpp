@@ -19,20 +19,8 @@ namespace {
 const QString kNeedsConnection = QStringLiteral("Internet connection is required to submit the quiz.");
 const QString kReviewFirst = QStringLiteral("Review changed questions before submitting.");
 const QString kClosed = QStringLiteral("This attempt is closed and cannot be submitted.");
-const QString kConnectionLost =
-    QStringLiteral("Connection lost. This loaded attempt is read-only until reconnection.");
-const QString kQuestionsChanged =
-    QStringLiteral("Some questions changed. Review your answers before continuing.");
 
 enum class Setup { Offline, UnderReview, ClosedByServer, NoAttempt, Finished };
-
-QStringList feedbackOf(const QSignalSpy &spy)
-{
-    QStringList messages;
-    for (const QList<QVariant> &arguments : spy)
-        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
-    return messages;
-}
 
 QJsonArray serverAnswers()
 {
@@ -192,7 +180,7 @@ private Q_SLOTS:
 
         QCOMPARE(controller->state(), state);
         QCOMPARE(controller->errorMessage(), message);
-        QCOMPARE(feedbackOf(feedbackSpy), feedback);
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedbackSpy), feedback);
         QCOMPARE(starting.size(), 0);
         QVERIFY(m_harness.settle());
         QCOMPARE(submissions(), QStringList());
@@ -277,7 +265,7 @@ private Q_SLOTS:
 
         QCOMPARE(int(controller->state()), state);
         QCOMPARE(controller->errorMessage(), QString());
-        QCOMPARE(feedbackOf(feedbackSpy), feedback);
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedbackSpy), feedback);
         QVERIFY(m_harness.settle());
         QCOMPARE(submissions(), QStringList({"plural 3", "singular 3"}));
     }
@@ -308,7 +296,8 @@ private Q_SLOTS:
 
         QCOMPARE(controller->state(), QuizController::Active);
         QCOMPARE(controller->errorMessage(), QString());
-        QCOMPARE(feedbackOf(feedbackSpy), QStringList{QStringLiteral("Outdated|error")});
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedbackSpy),
+                 QStringList{QStringLiteral("Outdated|error")});
         QVERIFY(m_harness.settle());
         QCOMPARE(submissions(), QStringList({"plural 3", "plural 9", "plural 9", "plural 9"}));
         // A new submission may try again.
@@ -325,7 +314,7 @@ private Q_SLOTS:
         QVERIFY(submitAndWait(*controller));
 
         QCOMPARE(controller->state(), QuizController::OfflineReadOnly);
-        QCOMPARE(controller->errorMessage(), kConnectionLost);
+        QCOMPARE(controller->errorMessage(), QuizControllerHarness::kConnectionLost);
         QVERIFY(!controller->online());
         QTRY_COMPARE(server().requestCount(QuizControllerHarness::detailsRoute()), 2);
         QTRY_COMPARE(controller->state(), QuizController::Active);
@@ -417,11 +406,7 @@ private Q_SLOTS:
 
     void changedQuestionIsReviewedBeforeSubmittingAgain()
     {
-        QJsonArray changed = QuizControllerHarness::questions(5);
-        QJsonObject q2 = changed.at(1).toObject();
-        q2.insert(QStringLiteral("text"), QStringLiteral("Question 2, corrected"));
-        q2.insert(QStringLiteral("updatedAt"), QStringLiteral("2024-05-02T08:00:00.000Z"));
-        changed.replace(1, q2);
+        const QJsonArray changed = QuizControllerHarness::questionsWithChange(5, 2);
         m_harness.answerSubmit(
             {QuizControllerHarness::conflict(QStringLiteral("QUESTION_VERSION_CONFLICT")), submitted()});
         const auto controller = m_harness.loaded(openDetails());
@@ -434,12 +419,13 @@ private Q_SLOTS:
         QTRY_COMPARE(server().requestCount(QuizControllerHarness::detailsRoute()), 2);
         QTRY_COMPARE(controller->reviewQuestionIds(), QVariantList{QStringLiteral("q2")});
         QCOMPARE(controller->state(), QuizController::ReviewRequired);
-        QCOMPARE(controller->errorMessage(), kQuestionsChanged);
+        QCOMPARE(controller->errorMessage(), QuizControllerHarness::kQuestionsChanged);
         QCOMPARE(controller->questions().at(1).toMap().value(QStringLiteral("text")).toString(),
                  QStringLiteral("Question 2, corrected"));
 
         controller->submit();
-        QCOMPARE(feedbackOf(feedbackSpy), QStringList{kReviewFirst + QStringLiteral("|warning")});
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedbackSpy),
+                 QStringList{kReviewFirst + QStringLiteral("|warning")});
         controller->keepChangedAnswer(QStringLiteral("q2"));
         QVERIFY(submitAndWait(*controller));
 
@@ -449,7 +435,7 @@ private Q_SLOTS:
         const QJsonArray answers =
             QuizControllerHarness::bodyOf(posts.at(1)).value(QStringLiteral("answers")).toArray();
         QCOMPARE(answers.at(1).toObject().value(QStringLiteral("questionUpdatedAt")),
-                 QJsonValue(QStringLiteral("2024-05-02T08:00:00.000Z")));
+                 QJsonValue(QuizControllerHarness::kChangedStamp));
     }
 };
 

@@ -18,26 +18,6 @@ Q_DECLARE_METATYPE(FixtureServer::Response)
 
 namespace {
 
-const QString kConnectionLost =
-    QStringLiteral("Connection lost. This loaded attempt is read-only until reconnection.");
-const QString kQuestionsChanged =
-    QStringLiteral("Some questions changed. Review your answers before continuing.");
-
-QJsonObject pendingInFile()
-{
-    return QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
-        .value(QStringLiteral("pending"))
-        .toObject();
-}
-
-QStringList feedbackOf(const QSignalSpy &spy)
-{
-    QStringList messages;
-    for (const QList<QVariant> &arguments : spy)
-        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
-    return messages;
-}
-
 QJsonObject openAttempt(int revision, const QJsonArray &answers = {})
 {
     QJsonObject attempt =
@@ -128,7 +108,7 @@ private Q_SLOTS:
                                   {QStringLiteral("q5"), QVariant()}};
         QCOMPARE(bodies.first(), QuizDomain::mutationPayload(3, controller->questions(), pending,
                                                              {{QStringLiteral("q4"), true}}));
-        QCOMPARE(pendingInFile(), QJsonObject());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
         QVERIFY(!controller->syncing());
     }
 
@@ -178,7 +158,7 @@ private Q_SLOTS:
         QCOMPARE(bodies.at(1).value(QStringLiteral("baseRevision")), QJsonValue(4));
         QCOMPARE(bodies.at(1),
                  QuizDomain::mutationPayload(4, controller->questions(), {{QStringLiteral("q1"), 2}}, {}));
-        QCOMPARE(pendingInFile(), QJsonObject());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
         QCOMPARE(server().maxRequestsInFlight(), 1);
     }
 
@@ -204,7 +184,7 @@ private Q_SLOTS:
         QCOMPARE(bodies.size(), 1);
         QCOMPARE(bodies.first().value(QStringLiteral("answers")).toArray().size(), 1);
         // Only what went out was acknowledged.
-        QCOMPARE(pendingInFile(), (QJsonObject{{QStringLiteral("q2"), 1}}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), (QJsonObject{{QStringLiteral("q2"), 1}}));
         QCOMPARE(controller->answers(), (QVariantMap{{QStringLiteral("q2"), 1}}));
     }
 
@@ -216,7 +196,7 @@ private Q_SLOTS:
 
         controller->setAnswer(QStringLiteral("q1"), 0);
         QTRY_COMPARE(m_harness.requestsTo(QuizControllerHarness::saveRoute()).size(), 1);
-        QTRY_COMPARE(pendingInFile(), QJsonObject());
+        QTRY_COMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
 
         QVERIFY(!controller->syncing());
         QCOMPARE(controller->revision(), 3);
@@ -275,8 +255,8 @@ private Q_SLOTS:
                                          << int(QuizController::OfflineReadOnly) << QStringLiteral("Expired")
                                          << true << false << 3 << QStringList() << -1 << false;
         QTest::newRow("dropped connection")
-            << QuizControllerHarness::dropped() << int(QuizController::OfflineReadOnly) << kConnectionLost
-            << false << false << 3 << QStringList() << -1 << true;
+            << QuizControllerHarness::dropped() << int(QuizController::OfflineReadOnly)
+            << QuizControllerHarness::kConnectionLost << false << false << 3 << QStringList() << -1 << true;
         QTest::newRow("server error")
             << QuizControllerHarness::json(QJsonObject{{QStringLiteral("message"), QStringLiteral("Down")}},
                                            500)
@@ -317,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(controller->online(), online);
         QCOMPARE(controller->canEdit(), canEdit);
         QCOMPARE(controller->revision(), revision);
-        QCOMPARE(feedbackOf(feedbackSpy), feedback);
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedbackSpy), feedback);
         QCOMPARE(controller->answers().value(QStringLiteral("q1")), QVariant(0));
         if (nextBase >= 0) {
             // The pending answer was kept: it goes out again, on the adopted revision.
@@ -329,7 +309,7 @@ private Q_SLOTS:
             QTRY_COMPARE(controller->revision(), 8);
             return;
         }
-        QCOMPARE(pendingInFile(), (QJsonObject{{QStringLiteral("q1"), 0}}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), (QJsonObject{{QStringLiteral("q1"), 0}}));
         if (reloads) {
             QVERIFY(controller->timerForTests(QuizController::Timer::Reconnect).active);
             QTRY_COMPARE(server().requestCount(QuizControllerHarness::detailsRoute()), 2);
@@ -344,11 +324,7 @@ private Q_SLOTS:
 
     void changedQuestionIsReviewedAsItIsNow()
     {
-        QJsonArray changed = QuizControllerHarness::questions(5);
-        QJsonObject q1 = changed.at(0).toObject();
-        q1.insert(QStringLiteral("text"), QStringLiteral("Question 1, corrected"));
-        q1.insert(QStringLiteral("updatedAt"), QStringLiteral("2024-05-02T08:00:00.000Z"));
-        changed.replace(0, q1);
+        const QJsonArray changed = QuizControllerHarness::questionsWithChange(5, 1);
         m_harness.answerSave(
             {QuizControllerHarness::conflict(QStringLiteral("QUESTION_VERSION_CONFLICT")), saved(4)});
         const auto controller = m_harness.loaded(details(), intervals(20));
@@ -360,7 +336,7 @@ private Q_SLOTS:
         QTRY_COMPARE(controller->questions().first().toMap().value(QStringLiteral("text")).toString(),
                      QStringLiteral("Question 1, corrected"));
         QTRY_COMPARE(controller->state(), QuizController::ReviewRequired);
-        QCOMPARE(controller->errorMessage(), kQuestionsChanged);
+        QCOMPARE(controller->errorMessage(), QuizControllerHarness::kQuestionsChanged);
         QCOMPARE(controller->reviewQuestionIds(), QVariantList{QStringLiteral("q1")});
         QCOMPARE(controller->answers().value(QStringLiteral("q1")), QVariant(1));
 
@@ -373,8 +349,8 @@ private Q_SLOTS:
         QCOMPARE(bodies.size(), 2);
         const QJsonObject kept = bodies.at(1).value(QStringLiteral("answers")).toArray().first().toObject();
         QCOMPARE(kept.value(QStringLiteral("questionUpdatedAt")),
-                 QJsonValue(QStringLiteral("2024-05-02T08:00:00.000Z")));
-        QCOMPARE(pendingInFile(), QJsonObject());
+                 QJsonValue(QuizControllerHarness::kChangedStamp));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
         QCOMPARE(controller->state(), QuizController::Active);
     }
 };
