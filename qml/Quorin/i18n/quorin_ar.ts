@@ -111,6 +111,58 @@
         <source>The required-update grace period has expired.</source>
         <translation>انتهت مهلة السماح للتحديث الإلزامي.</translation>
     </message>
+    <message>
+        <source>The download stalled.</source>
+        <translation>توقف التنزيل.</translation>
+    </message>
+    <message>
+        <source>The downloaded update could not be verified.</source>
+        <translation>تعذّر التحقق من التحديث الذي تم تنزيله.</translation>
+    </message>
+    <message>
+        <source>The installer could not be opened.</source>
+        <translation>تعذّر فتح برنامج التثبيت.</translation>
+    </message>
+    <message>
+        <source>The update download URL is not secure.</source>
+        <translation>رابط تنزيل التحديث غير آمن.</translation>
+    </message>
+    <message>
+        <source>There is not enough free disk space for the update.</source>
+        <translation>لا توجد مساحة خالية كافية على القرص للتحديث.</translation>
+    </message>
+    <message>
+        <source>The downloaded update is larger than expected or could not be saved.</source>
+        <translation>التحديث الذي تم تنزيله أكبر من المتوقع أو تعذّر حفظه.</translation>
+    </message>
+    <message>
+        <source>The update download failed.</source>
+        <translation>فشل تنزيل التحديث.</translation>
+    </message>
+    <message>
+        <source>The downloaded update failed verification.</source>
+        <translation>فشل التحقق من التحديث الذي تم تنزيله.</translation>
+    </message>
+    <message>
+        <source>The update was signed by an unknown key.</source>
+        <translation>التحديث موقَّع بمفتاح غير معروف.</translation>
+    </message>
+    <message>
+        <source>The update signature is invalid.</source>
+        <translation>توقيع التحديث غير صالح.</translation>
+    </message>
+    <message>
+        <source>The verified update could not be committed to disk.</source>
+        <translation>تعذّر حفظ التحديث الذي تم التحقق منه على القرص.</translation>
+    </message>
+    <message>
+        <source>The cached update has the wrong size.</source>
+        <translation>حجم التحديث المحفوظ غير صحيح.</translation>
+    </message>
+    <message>
+        <source>The update checksum does not match.</source>
+        <translation>المجموع الاختباري للتحديث غير مطابق.</translation>
+    </message>
 </context>
 <context>
     <name>UserIdentityController</name>
