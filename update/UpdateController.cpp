@@ -281,8 +281,9 @@ void UpdateController::retry()
 
 void UpdateController::download()
 {
-    // A second download would swap the save file and the hasher under the running transfer.
-    if (!m_candidate.updateAvailable || m_state == Downloading)
+    // A second download would swap the save file and the hasher under the running transfer, and
+    // the answer of a running check would replace the offer being downloaded.
+    if (!m_candidate.updateAvailable || m_state == Downloading || m_pendingRequests > 0)
         return;
     if (m_candidate.actionType == QLatin1String("store")) {
         if (UpdatePolicy::validHttpsUrl(m_candidate.url))

@@ -118,7 +118,7 @@ public:
     // The required-update dialog's Retry.
     Q_INVOKABLE void retry();
     // Opens the store page of a store release, or downloads the installer of a download release.
-    // Does nothing while a download runs.
+    // Does nothing while a download or a check runs.
     Q_INVOKABLE void download();
     // Verifies the downloaded installer again, hands it to the desktop and quits.
     Q_INVOKABLE void install();

@@ -181,7 +181,7 @@ private:
         return {m_installer, m_signer->keyId(), m_signer->sign(sha256(m_installer)), required, std::nullopt};
     }
 
-    void answerWith(const Release &release)
+    void answerWith(const Release &release, bool held = false)
     {
         QJsonObject answer = quorin::test::ReleaseAnswers::offer(release.required);
         QJsonObject action = answer.value(QStringLiteral("action")).toObject();
@@ -192,7 +192,9 @@ private:
         action.insert(QStringLiteral("signingKeyID"), release.keyId);
         action.insert(QStringLiteral("detachedSignature"), QString::fromLatin1(release.signature.toBase64()));
         answer.insert(QStringLiteral("action"), action);
-        m_server->setResponse(kLatest, Response::json(quorin::test::ReleaseAnswers::encode(answer)));
+        Response response = Response::json(quorin::test::ReleaseAnswers::encode(answer));
+        response.held = held;
+        m_server->setResponse(kLatest, response);
     }
 
     void serve(const Response &response) { m_server->setResponse(kInstallerRoute, response); }
@@ -455,6 +457,7 @@ private Q_SLOTS:
 
         QCOMPARE(controller->state(), UpdateController::Error);
         QCOMPARE(controller->errorMessage(), text);
+        QVERIFY(controller->progress() >= 0.0 && controller->progress() <= 1.0);
         QCOMPARE(m_server->requestCount(kInstallerRoute), requested ? 1 : 0);
         QCOMPARE(plain.connectionCount(), 0);
         QVERIFY(controller->verifiedPath().isEmpty());
@@ -537,6 +540,29 @@ private Q_SLOTS:
         QTRY_COMPARE(controller->state(), UpdateController::Ready);
         QCOMPARE(m_server->requestCount(kInstallerRoute), 1);
         QCOMPARE(fileBytes(targetPath()), m_installer);
+    }
+
+    // The dialog offers Update while its Retry check runs; that check's answer may replace the
+    // offer, so the download waits for it.
+    void downloadWaitsForARunningCheck()
+    {
+        serve(installerResponse(m_installer));
+        const std::unique_ptr<UpdateController> controller = offeredController(goodRelease(true));
+        QCOMPARE(controller->state(), UpdateController::Required);
+        answerWith(goodRelease(true), true);
+        controller->retry();
+        QTRY_COMPARE(m_server->requestCount(kLatest), 2);
+        QCOMPARE(controller->state(), UpdateController::Checking);
+
+        controller->download();
+        QCOMPARE(controller->state(), UpdateController::Checking);
+        m_server->release(kLatest);
+        QTRY_COMPARE(controller->state(), UpdateController::Required);
+        QCOMPARE(m_server->requestCount(kInstallerRoute), 0);
+
+        downloadToEnd(*controller);
+        QCOMPARE(controller->state(), UpdateController::Ready);
+        QCOMPARE(m_server->requestCount(kInstallerRoute), 1);
     }
 
     void storeReleaseOpensItsPage()
