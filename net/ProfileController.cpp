@@ -1,6 +1,7 @@
 #include "net/ProfileController.h"
 
 #include "app/DiagnosticLogger.h"
+#include "net/ControllerRequest.h"
 #include "net/ProfileContract.h"
 #include "net/UserIdentityController.h"
 
@@ -152,13 +153,8 @@ void ProfileController::finishIdentityRefresh()
 
 void ProfileController::fetchInstitutions()
 {
-    const QPointer<ProfileController> self(this);
-    NetworkManager::instance()->sendRequestDetailed(
-        NetworkManager::HttpMethod::Get, kInstitutionsPath, QJsonObject(),
-        [self](const QJsonDocument &answer, const NetworkFailure &failure) {
-            if (self)
-                self->handleInstitutionsAnswer(answer, failure);
-        });
+    quorin::sendForController(this, NetworkManager::HttpMethod::Get, kInstitutionsPath, QJsonObject(),
+                              &ProfileController::handleInstitutionsAnswer);
 }
 
 void ProfileController::handleInstitutionsAnswer(const QJsonDocument &answer, const NetworkFailure &failure)

@@ -74,11 +74,25 @@ SampleProfile::Response SampleProfile::changePassword(const QByteArray &body)
     const QJsonObject change = QJsonDocument::fromJson(body).object();
     if (change.value(QStringLiteral("currentPassword")).toString() != m_password)
         return refusal("invalid-current-password", "The current password is incorrect.");
-    const QString newPassword = change.value(QStringLiteral("newPassword")).toString();
-    if (newPassword.size() < kMinimumPasswordLength)
+    return replacePassword(change.value(QStringLiteral("newPassword")).toString(), "Password changed.");
+}
+
+SampleProfile::Response SampleProfile::resetPassword(const QString &newPassword)
+{
+    return replacePassword(newPassword, "Password reset.");
+}
+
+bool SampleProfile::isAcceptablePassword(const QString &password)
+{
+    return password.size() >= kMinimumPasswordLength;
+}
+
+SampleProfile::Response SampleProfile::replacePassword(const QString &newPassword, const char *confirmation)
+{
+    if (!isAcceptablePassword(newPassword))
         return refusal("invalid-new-password", "Choose a new password of at least 8 characters.");
     m_password = newPassword;
-    return Response::json(R"({"message":"Password changed."})");
+    return Response::json(compact({{QStringLiteral("message"), QLatin1String(confirmation)}}));
 }
 
 QJsonObject SampleProfile::yearWithInstitution(const QString &yearId) const

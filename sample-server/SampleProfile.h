@@ -24,12 +24,17 @@ public:
     [[nodiscard]] Response update(const QByteArray &body);
     // POST "users/me/change-password".
     [[nodiscard]] Response changePassword(const QByteArray &body);
+    // The password part of POST "auth/reset-password", once the code has been checked.
+    [[nodiscard]] Response resetPassword(const QString &newPassword);
+    // The platform's one rule for a new password, at sign-up, change and reset.
+    [[nodiscard]] static bool isAcceptablePassword(const QString &password);
     // GET "institutions", asked before sign-in too.
     [[nodiscard]] Response institutions() const;
 
 private:
     // The year record with its institution, as the profile carries it; empty when unknown.
     [[nodiscard]] QJsonObject yearWithInstitution(const QString &yearId) const;
+    [[nodiscard]] Response replacePassword(const QString &newPassword, const char *confirmation);
 
     QJsonObject m_profile;
     QString m_password;

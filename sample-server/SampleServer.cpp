@@ -86,6 +86,11 @@ void SampleServer::addRoutes()
     m_server.serveDirectory(QStringLiteral("/media/"), m_options.mediaFolder);
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
+    m_server.setHandler(apiPath("auth/signup"), [this](const Request &request) { return signup(request); });
+    m_server.setHandler(apiPath("auth/forgot-password"),
+                        [this](const Request &request) { return forgotPassword(request); });
+    m_server.setHandler(apiPath("auth/reset-password"),
+                        [this](const Request &request) { return resetPassword(request); });
     m_server.setHandler(apiPath("users/me"), [this](const Request &request) { return currentUser(request); });
     m_server.setHandler(apiPath("users/me/change-password"),
                         [this](const Request &request) { return changePassword(request); });
@@ -126,6 +131,63 @@ SampleServer::Response SampleServer::login(const Request &request)
     if (!matches)
         return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
     return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
+}
+
+SampleServer::Response SampleServer::signup(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QString number = body.value(QStringLiteral("mobileNumber")).toString();
+    const QString password = body.value(QStringLiteral("password")).toString();
+    if (number == readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString() ||
+        m_signedUpNumbers.contains(number))
+        return Response::json(
+            R"({"error":"mobile-taken","message":"An account with this mobile number already exists."})",
+            409);
+    if (number.isEmpty() || password != body.value(QStringLiteral("confirmPassword")).toString() ||
+        !SampleProfile::isAcceptablePassword(password))
+        return Response::json(R"({"error":"invalid-signup","message":"Enter a mobile number and a password )"
+                              R"(of at least 8 characters, typed the same twice."})",
+                              400);
+    m_signedUpNumbers.insert(number);
+    return Response::json(R"({"success":true})");
+}
+
+SampleServer::Response SampleServer::forgotPassword(const Request &request) const
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QString number =
+        QJsonDocument::fromJson(request.body).object().value(QStringLiteral("mobileNumber")).toString();
+    if (number != readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString())
+        return Response::json(R"({"error":"user-not-found","message":"No account uses this mobile number."})",
+                              404);
+    return Response::json(R"({"message":"A verification code was sent."})");
+}
+
+SampleServer::Response SampleServer::resetPassword(const Request &request)
+{
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QJsonObject account = readData(QStringLiteral("account.json"));
+    const QString code = account.value(QStringLiteral("passwordResetCode")).toString();
+    if (code.isEmpty() ||
+        body.value(QStringLiteral("mobileNumber")).toString() !=
+            account.value(QStringLiteral("mobileNumber")).toString() ||
+        body.value(QStringLiteral("otp")).toString() != code)
+        return Response::json(
+            R"({"error":"invalid-otp","message":"The verification code is wrong or has expired."})", 400);
+    const QString newPassword = body.value(QStringLiteral("newPassword")).toString();
+    if (newPassword != body.value(QStringLiteral("confirmPassword")).toString())
+        return Response::json(R"({"error":"passwords-do-not-match","message":"Passwords do not match."})",
+                              400);
+    const Response answer = m_profile.resetPassword(newPassword);
+    // A reset password ends every session made with the old one.
+    if (answer.status == 200)
+        endSessions(account.value(QStringLiteral("userId")).toString());
+    return answer;
 }
 
 SampleServer::Response SampleServer::refresh(const Request &request)

@@ -55,6 +55,11 @@ private:
     // The profile: GET reads it, PATCH edits it, DELETE deletes the account (ending its sessions).
     Response currentUser(const Request &request);
     Response changePassword(const Request &request);
+    // Sign-up is accepted once per new number; the account it makes cannot sign in.
+    Response signup(const Request &request);
+    // A forgotten password: the code "sent" for the sample account is the one of account.json.
+    Response forgotPassword(const Request &request) const;
+    Response resetPassword(const Request &request);
     Response institutions(const Request &request) const;
     void endSessions(const QString &userId);
     // The client configuration, asked before sign-in: the support link.
@@ -75,6 +80,7 @@ private:
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
+    QSet<QString> m_signedUpNumbers;         // mobile numbers of accounts made by sign-up
     SampleProfile m_profile;
     QString m_error;
 };

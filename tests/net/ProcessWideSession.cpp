@@ -4,12 +4,14 @@
 #include "app/PreferencesStore.h"
 #include "net/UserIdentityController.h"
 #include "testsupport/JwtMaker.h"
+#include "testsupport/LogRecorder.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTest>
+#include <algorithm>
 
 namespace quorin::test {
 
@@ -69,6 +71,55 @@ int ProcessWideSession::requestCount(const QString &relativePath) const
     for (const FixtureServer::Request &request : m_server->requests())
         count += request.target == target ? 1 : 0;
     return count;
+}
+
+void ProcessWideSession::script(const QString &relativePath, const FixtureServer::Response &response)
+{
+    m_server->setResponse(route(relativePath), response);
+}
+
+void ProcessWideSession::scriptSequence(const QString &relativePath,
+                                        const QList<FixtureServer::Response> &responses)
+{
+    m_server->setResponses(route(relativePath), responses);
+}
+
+void ProcessWideSession::release(const QString &relativePath)
+{
+    m_server->release(route(relativePath));
+}
+
+QList<FixtureServer::Request> ProcessWideSession::requests(const QByteArray &method,
+                                                           const QString &relativePath) const
+{
+    const QByteArray target = route(relativePath).toUtf8();
+    QList<FixtureServer::Request> matching;
+    for (const FixtureServer::Request &request : m_server->requests()) {
+        if (request.method == method && request.target == target)
+            matching.append(request);
+    }
+    return matching;
+}
+
+FixtureServer::Response ProcessWideSession::held(FixtureServer::Response response)
+{
+    response.held = true;
+    return response;
+}
+
+bool ProcessWideSession::releaseAndAwaitHandOver(const QString &relativePath)
+{
+    const LogRecorder log;
+    release(relativePath);
+    // The pipeline logs each answer just before it hands it over, on the same turn.
+    return QTest::qWaitFor(
+        [&] {
+            const QList<LogRecorder::Record> records = log.withEvent(QStringLiteral("request_complete"));
+            return std::any_of(records.cbegin(), records.cend(), [&](const LogRecorder::Record &record) {
+                return record.field(QStringLiteral("endpoint")) == relativePath;
+            });
+        },
+        10000);
 }
 
 QByteArray ProcessWideSession::accessTokenFor(const QString &userId)

@@ -40,6 +40,20 @@ public:
     [[nodiscard]] static QString route(const QString &relativePath);
     [[nodiscard]] int requestCount(const QString &relativePath) const;
 
+    // Scripts and the request log by paths relative to the API root, query included.
+    void script(const QString &relativePath, const FixtureServer::Response &response);
+    void scriptSequence(const QString &relativePath, const QList<FixtureServer::Response> &responses);
+    void release(const QString &relativePath);
+    // The requests of this method to this path that the server received, oldest first.
+    [[nodiscard]] QList<FixtureServer::Request> requests(const QByteArray &method,
+                                                         const QString &relativePath) const;
+    // The answer, sent only when release() is called for its path.
+    [[nodiscard]] static FixtureServer::Response held(FixtureServer::Response response);
+    // Releases the held answer of the path and waits until the pipeline has handed it to its
+    // callback; true when it did. Installs its own log sink meanwhile, so not for a test that
+    // holds a LogRecorder.
+    [[nodiscard]] bool releaseAndAwaitHandOver(const QString &relativePath);
+
     // An access token for the user, valid for an hour; an empty id gives a token naming nobody.
     [[nodiscard]] static QByteArray accessTokenFor(const QString &userId);
     // Scripts "auth/login" with tokens for the user, signs in with the text and waits for

@@ -31,12 +31,6 @@ UserIdentityController *identity()
     return UserIdentityController::instance();
 }
 
-FixtureServer::Response held(FixtureServer::Response response)
-{
-    response.held = true;
-    return response;
-}
-
 // Every signal of the objects it watches, by name and in order ("stateChanged" with the state it
 // announces), the requests as the server receives them, and the "education_shape" records where
 // they fall among the signals.
@@ -126,24 +120,20 @@ private:
 
     void script(const QString &path, const FixtureServer::Response &response)
     {
-        server().setResponse(ProcessWideSession::route(path), response);
+        m_session.script(path, response);
     }
-
     void scriptSequence(const QString &path, const QList<FixtureServer::Response> &responses)
     {
-        server().setResponses(ProcessWideSession::route(path), responses);
+        m_session.scriptSequence(path, responses);
     }
-
-    void release(const QString &path) { server().release(ProcessWideSession::route(path)); }
-
+    void release(const QString &path) { m_session.release(path); }
     [[nodiscard]] QList<FixtureServer::Request> requests(const QByteArray &method, const QString &path)
     {
-        QList<FixtureServer::Request> matching;
-        for (const FixtureServer::Request &request : server().requests()) {
-            if (request.method == method && request.target == ProcessWideSession::route(path).toUtf8())
-                matching.append(request);
-        }
-        return matching;
+        return m_session.requests(method, path);
+    }
+    static FixtureServer::Response held(FixtureServer::Response response)
+    {
+        return ProcessWideSession::held(std::move(response));
     }
 
     void waitForRequests(const QByteArray &method, const QString &path, int count)

@@ -1,15 +1,12 @@
 #include "app/PreferencesStore.h"
 #include "app/SettingsController.h"
 #include "net/NetworkManager.h"
-#include "sample-server/SampleServer.h"
-#include "testsupport/FixturePaths.h"
-#include "testsupport/FixtureServer.h"
+#include "tests/sample-server/SamplePlatformSession.h"
 #include "testsupport/InMemoryKeychain.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QSslConfiguration>
 #include <QTest>
 #include <memory>
 
@@ -21,14 +18,11 @@ class tst_SampleAccountRoutes : public QObject
 
 private:
     quorin::test::InMemoryKeychain m_keychain;
-    std::unique_ptr<SampleServer> m_platform;
+    quorin::test::SamplePlatformSession m_platform;
     std::unique_ptr<NetworkManager> m_manager;
     std::unique_ptr<SettingsController> m_settings;
 
-    [[nodiscard]] QUrl apiUrl(const QString &path) const
-    {
-        return m_platform->baseUrl().resolved(QUrl(QStringLiteral("/api/v1/") + path));
-    }
+    [[nodiscard]] QUrl apiUrl(const QString &path) const { return m_platform.apiBase().resolved(QUrl(path)); }
 
     // Runs one Telegram request of the controller and waits for its end.
     bool finishes(void (SettingsController::*operation)())
@@ -44,17 +38,8 @@ private Q_SLOTS:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
         QCoreApplication::setApplicationName(QStringLiteral("desktop"));
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificates(quorin::test::FixtureServer::certificateAuthority());
-        QSslConfiguration::setDefaultConfiguration(configuration);
         m_keychain.installAsNative();
-
-        SampleServer::Options options;
-        options.port = 0;
-        options.dataFolder = QStringLiteral(QUORIN_SAMPLE_DATA_DIR);
-        options.mediaFolder = quorin::test::FixturePaths::mediaFolder();
-        m_platform = std::make_unique<SampleServer>(options);
-        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
+        QVERIFY2(m_platform.start(), qPrintable(m_platform.errorString()));
 
         NetworkManager::Configuration client;
         client.baseUrl = apiUrl(QString()).toString();

@@ -1,16 +1,13 @@
 #include "learning/CourseController.h"
 #include "learning/NotificationsController.h"
 #include "net/NetworkManager.h"
-#include "sample-server/SampleServer.h"
-#include "testsupport/FixturePaths.h"
-#include "testsupport/FixtureServer.h"
+#include "tests/sample-server/SamplePlatformSession.h"
 #include "testsupport/InMemoryKeychain.h"
 
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
-#include <QSslConfiguration>
 #include <QTest>
 #include <memory>
 
@@ -44,13 +41,13 @@ class tst_SampleLearningRoutes : public QObject
 
 private:
     quorin::test::InMemoryKeychain m_keychain;
-    std::unique_ptr<SampleServer> m_platform;
+    std::unique_ptr<quorin::test::SamplePlatformSession> m_platform;
     std::unique_ptr<NetworkManager> m_manager;
     QNetworkAccessManager m_network;
 
     [[nodiscard]] QUrl apiUrl(const QString &path) const
     {
-        return m_platform->baseUrl().resolved(QUrl(QStringLiteral("/api/v1/") + path));
+        return m_platform->apiBase().resolved(QUrl(path));
     }
 
     [[nodiscard]] QByteArray accessToken() const
@@ -76,20 +73,13 @@ private Q_SLOTS:
     {
         QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
         QCoreApplication::setApplicationName(QStringLiteral("desktop"));
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificates(quorin::test::FixtureServer::certificateAuthority());
-        QSslConfiguration::setDefaultConfiguration(configuration);
         m_keychain.installAsNative();
     }
 
     // A fresh platform for every test: the read state of its notifications lives in memory.
     void init()
     {
-        SampleServer::Options options;
-        options.port = 0;
-        options.dataFolder = QStringLiteral(QUORIN_SAMPLE_DATA_DIR);
-        options.mediaFolder = quorin::test::FixturePaths::mediaFolder();
-        m_platform = std::make_unique<SampleServer>(options);
+        m_platform = std::make_unique<quorin::test::SamplePlatformSession>();
         QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
 
         m_keychain.clear();
@@ -166,7 +156,7 @@ private Q_SLOTS:
                 QVERIFY2(item.contains(QLatin1String(key)), key);
             // Every item's media is there, on this server, for a signed-in user.
             const QUrl url(item.value(QStringLiteral("url")).toString());
-            QCOMPARE(url.port(), m_platform->baseUrl().port());
+            QCOMPARE(url.port(), m_platform->apiBase().port());
             const Answer media = fetch("GET", url, accessToken());
             QCOMPARE(media.status, 200);
             if (item.contains(QStringLiteral("fileSizeBytes")))

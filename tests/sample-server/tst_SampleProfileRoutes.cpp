@@ -2,32 +2,23 @@
 #include "net/ProfileContract.h"
 #include "net/ProfileController.h"
 #include "net/UserIdentityController.h"
-#include "sample-server/SampleServer.h"
-#include "testsupport/FixturePaths.h"
-#include "testsupport/FixtureServer.h"
+#include "tests/sample-server/SamplePlatformSession.h"
 #include "testsupport/InMemoryKeychain.h"
 
 #include <QSignalSpy>
-#include <QSslConfiguration>
 #include <QTest>
-#include <memory>
 
 namespace {
 
-const QString kNumber = QStringLiteral("+201012345678");
-const QString kPassword = QStringLiteral("quorin-demo");
+using quorin::test::SamplePlatformSession;
+
+const QString kNumber = SamplePlatformSession::kNumber;
+const QString kPassword = SamplePlatformSession::kPassword;
+constexpr auto idsOf = &SamplePlatformSession::idsOf;
 
 NetworkManager *network()
 {
     return NetworkManager::instance();
-}
-
-QStringList idsOf(const QVariantList &records)
-{
-    QStringList ids;
-    for (const QVariant &record : records)
-        ids.append(record.toMap().value(QStringLiteral("id")).toString());
-    return ids;
 }
 
 } // namespace
@@ -41,16 +32,9 @@ class tst_SampleProfileRoutes : public QObject
 
 private:
     quorin::test::InMemoryKeychain m_keychain;
-    std::unique_ptr<SampleServer> m_platform;
+    SamplePlatformSession m_platform;
 
-    static bool signIn(const QString &password)
-    {
-        QSignalSpy succeeded(network(), &NetworkManager::loginSuccess);
-        QSignalSpy failed(network(), &NetworkManager::loginFailed);
-        network()->login(kNumber, password, QString());
-        return QTest::qWaitFor([&] { return !succeeded.isEmpty() || !failed.isEmpty(); }, 10000) &&
-               !succeeded.isEmpty();
-    }
+    static bool signIn(const QString &password) { return SamplePlatformSession::signIn(password); }
 
     static void save(ProfileController &profile, const QString &fullName, const QString &nickname,
                      const QString &yearId)
@@ -63,19 +47,9 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificates(quorin::test::FixtureServer::certificateAuthority());
-        QSslConfiguration::setDefaultConfiguration(configuration);
         m_keychain.installAsNative();
-
-        SampleServer::Options options;
-        options.port = 0;
-        options.dataFolder = QStringLiteral(QUORIN_SAMPLE_DATA_DIR);
-        options.mediaFolder = quorin::test::FixturePaths::mediaFolder();
-        m_platform = std::make_unique<SampleServer>(options);
-        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
-        qputenv("QUORIN_API_BASE_URL",
-                m_platform->baseUrl().resolved(QUrl(QStringLiteral("/api/v1/"))).toString().toUtf8());
+        QVERIFY2(m_platform.start(), qPrintable(m_platform.errorString()));
+        m_platform.useForProcessWideClient();
         // As at start-up: the identity exists before anyone signs in, so it hears the sign-in.
         QVERIFY(!UserIdentityController::instance()->ready());
     }

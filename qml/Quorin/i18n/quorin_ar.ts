@@ -91,10 +91,28 @@
     </message>
 </context>
 <context>
+    <name>ResetPasswordController</name>
+    <message>
+        <source>Passwords do not match.</source>
+        <translation>كلمتا المرور غير متطابقتين.</translation>
+    </message>
+</context>
+<context>
     <name>SettingsController</name>
     <message>
         <source>Cannot link Telegram: user ID missing. Please refresh the status first.</source>
         <translation>تعذّر ربط تيليجرام: معرّف المستخدم غير موجود. يُرجى تحديث الحالة أولًا.</translation>
+    </message>
+</context>
+<context>
+    <name>SignupController</name>
+    <message>
+        <source>Nickname must contain 1–64 characters.</source>
+        <translation>يجب أن يتكوّن الاسم المستعار من 1 إلى 64 حرفًا.</translation>
+    </message>
+    <message>
+        <source>Registration failed</source>
+        <translation>فشل التسجيل</translation>
     </message>
 </context>
 <context>

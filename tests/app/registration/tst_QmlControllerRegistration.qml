@@ -88,6 +88,19 @@ TestCase {
             { tag: "UserIdentity.profileFailure empty",
               check: () => UserIdentity.profileFailure.code === "" && !UserIdentity.loading },
             { tag: "ProfileController.state", check: () => createTemporaryObject(profileComponent, testCase).state === "idle" },
+            { tag: "PhoneNumberFormatter.normalize with one argument",
+              check: () => PhoneNumberFormatter.normalize("01012345678") === "+201012345678" },
+            { tag: "PhoneNumberFormatter.normalize with a country code",
+              check: () => PhoneNumberFormatter.normalize("512345678", "+966") === "+966512345678" },
+            { tag: "PhoneNumberFormatter.isValid with a country code",
+              check: () => PhoneNumberFormatter.isValid("512345678", "+966") === true },
+            { tag: "PhoneNumberFormatter.isValid with one argument",
+              check: () => PhoneNumberFormatter.isValid("512345678") === false },
+            { tag: "PhoneNumberFormatter.countryForNumber",
+              check: () => PhoneNumberFormatter.countryForNumber("00966 5") === "+966" },
+            { tag: "SignupController lists", check: () => SignupController.institutions.length === 0
+                                                        && SignupController.academicYears.length === 0 },
+            { tag: "ResetPasswordController.isLoading", check: () => ResetPasswordController.isLoading === false },
             { tag: "CourseController.watermarkEnabled",
               check: () => createTemporaryObject(courseComponent, testCase).watermarkEnabled === true },
             { tag: "CourseController.sections",
@@ -105,6 +118,39 @@ TestCase {
 
     function test_controllerSurface(data) {
         verify(data.check(), data.tag)
+    }
+
+    // As the sign-in screen handles them: the failure comes with the signal.
+    Connections {
+        id: signupHandler
+        property var codes: []
+        target: SignupController
+        function onRegisterError(failure) { codes.push(failure.code) }
+    }
+    Connections {
+        id: resetHandler
+        property var codes: []
+        target: ResetPasswordController
+        function onResetError(failure) { codes.push(failure.code) }
+    }
+
+    function test_accountValidationFailuresReachTheHandlers_data() {
+        return [
+            { tag: "SignupController", controller: SignupController, handler: signupHandler,
+              code: "NICKNAME_INVALID",
+              act: () => SignupController.registerUser("Full", "   ", "+201012345678", "pw", "pw", "i1", "y1") },
+            { tag: "ResetPasswordController", controller: ResetPasswordController, handler: resetHandler,
+              code: "PASSWORDS_DO_NOT_MATCH",
+              act: () => ResetPasswordController.resetPassword("+201012345678", "12", "Abc", "abc") }
+        ]
+    }
+
+    function test_accountValidationFailuresReachTheHandlers(data) {
+        data.handler.codes = []
+        data.act()
+        compare(data.handler.codes, [data.code])
+        compare(data.controller.failure.code, data.code)
+        verify(!data.controller.isLoading)
     }
 
     function test_profileValidationFailureReachesTheHandler() {
