@@ -91,6 +91,45 @@
     </message>
 </context>
 <context>
+    <name>RequiredUpdateDialog</name>
+    <message>
+        <source>Required software update</source>
+        <translation>تحديث إلزامي للبرنامج</translation>
+    </message>
+    <message>
+        <source>A required update is needed</source>
+        <translation>يلزم تثبيت تحديث إلزامي</translation>
+    </message>
+    <message>
+        <source>Quorin %1 must be installed before you can continue.</source>
+        <translation>يجب تثبيت Quorin %1 قبل أن تتمكن من المتابعة.</translation>
+    </message>
+    <message>
+        <source>Quorin must reconnect to verify a required update before you can continue.</source>
+        <translation>يجب أن يعيد Quorin الاتصال للتحقق من تحديث إلزامي قبل أن تتمكن من المتابعة.</translation>
+    </message>
+    <message>
+        <source>Required update download progress</source>
+        <translation>تقدّم تنزيل التحديث الإلزامي</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>خروج</translation>
+    </message>
+</context>
+<context>
     <name>ResetPasswordController</name>
     <message>
         <source>Passwords do not match.</source>
@@ -113,6 +152,61 @@
     <message>
         <source>Registration failed</source>
         <translation>فشل التسجيل</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateBanner</name>
+    <message>
+        <source>Required update grace period warning</source>
+        <translation>تحذير مهلة السماح للتحديث الإلزامي</translation>
+    </message>
+    <message>
+        <source>Software update available</source>
+        <translation>يتوفر تحديث للبرنامج</translation>
+    </message>
+    <message>
+        <source>A required update could not be checked</source>
+        <translation>تعذّر التحقق من تحديث إلزامي</translation>
+    </message>
+    <message>
+        <source>Quorin %1 is available</source>
+        <translation>يتوفر Quorin %1</translation>
+    </message>
+    <message>
+        <source>Connect within %1 hours to keep using Quorin.</source>
+        <translation>اتصل بالإنترنت خلال %1 ساعة لمواصلة استخدام Quorin.</translation>
+    </message>
+    <message>
+        <source>Downloading update…</source>
+        <translation>جارٍ تنزيل التحديث…</translation>
+    </message>
+    <message>
+        <source>The verified installer is ready.</source>
+        <translation>برنامج التثبيت الذي تم التحقق منه جاهز.</translation>
+    </message>
+    <message>
+        <source>Download and install when convenient.</source>
+        <translation>نزّله وثبّته في الوقت الذي يناسبك.</translation>
+    </message>
+    <message>
+        <source>Update download progress</source>
+        <translation>تقدّم تنزيل التحديث</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
+    <message>
+        <source>Dismiss</source>
+        <translation>تجاهل</translation>
+    </message>
+    <message>
+        <source>Dismiss this update notification</source>
+        <translation>تجاهل إشعار التحديث هذا</translation>
     </message>
 </context>
 <context>
