@@ -1,21 +1,14 @@
 #include "net/KeychainAdapter.h"
 
-#include <QMutex>
-#include <QMutexLocker>
+#include "net/GuardedValue.h"
 
 namespace quorin::internal {
 namespace {
 
-// Guarded by testFactoryMutex(): the identity's keychain copy asks for a store on its own thread.
-QMutex &testFactoryMutex()
+// The identity's keychain copy asks for a store on its own thread.
+GuardedValue<KeychainAdapter::Factory> &testFactory()
 {
-    static QMutex mutex;
-    return mutex;
-}
-
-KeychainAdapter::Factory &testFactory()
-{
-    static KeychainAdapter::Factory factory;
+    static GuardedValue<KeychainAdapter::Factory> factory;
     return factory;
 }
 
@@ -25,17 +18,12 @@ KeychainAdapter::~KeychainAdapter() = default;
 
 void KeychainAdapter::installTestFactory(Factory factory)
 {
-    const QMutexLocker locker(&testFactoryMutex());
-    testFactory() = std::move(factory);
+    testFactory().set(std::move(factory));
 }
 
 std::unique_ptr<KeychainAdapter> KeychainAdapter::createFromTestFactory()
 {
-    Factory factory;
-    {
-        const QMutexLocker locker(&testFactoryMutex());
-        factory = testFactory();
-    }
+    const Factory factory = testFactory().get();
     return factory ? factory() : nullptr;
 }
 

@@ -5,16 +5,23 @@
 #include "app/PreferencesStore.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
+#include "net/MediaFetch.h"
+#include "net/MediaUrlRules.h"
+#include "net/PdfTransfer.h"
+#include "net/VaultStartHook.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QJSEngine>
 #include <QJsonValue>
 #include <QLocale>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -101,6 +108,21 @@ QString sessionExpiredText()
     return NetworkManager::tr("Your session has expired. Please sign in again.");
 }
 
+void logDocumentEvent(const QString &level, const QString &event, const QVariantMap &fields)
+{
+    DiagnosticLogger::log(QStringLiteral("pdf"), level, event, fields);
+}
+
+// How a finished document transfer is described in the log.
+QString documentClassification(const NetworkFailure &failure)
+{
+    if (failure.failure.code.isEmpty())
+        return QStringLiteral("success");
+    if (failure.authentication)
+        return QStringLiteral("authentication");
+    return failure.retryable ? QStringLiteral("transient") : QStringLiteral("terminal");
+}
+
 void writeToken(CredentialStore &store, const QString &key, const QString &value, const char *warning)
 {
     if (!store.write(key, value))
@@ -122,6 +144,14 @@ struct NetworkManager::ReplyOutcome
     }
 };
 
+// What the vault task needs to announce its end: the manager, while it exists. The destructor
+// clears it under the mutex, so a task posting the announcement never reaches a dead manager.
+struct NetworkManager::VaultNotice
+{
+    QMutex mutex;
+    NetworkManager *manager = nullptr;
+};
+
 NetworkManager::Configuration NetworkManager::Configuration::production()
 {
     Configuration configuration;
@@ -141,6 +171,8 @@ NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
     , m_currentSecsSinceEpoch(std::move(configuration.currentSecsSinceEpoch))
     , m_backgroundRefreshIntervalMs(configuration.backgroundRefreshIntervalMs)
     , m_transferTimeoutMs(configuration.transferTimeoutMs)
+    , m_documentTransferTimeoutMs(configuration.documentTransferTimeoutMs)
+    , m_vaultNotice(std::make_shared<VaultNotice>())
 {
     if (!m_currentSecsSinceEpoch)
         m_currentSecsSinceEpoch = [] { return QDateTime::currentSecsSinceEpoch(); };
@@ -150,12 +182,35 @@ NetworkManager::NetworkManager(Configuration configuration, QObject *parent)
     loadTokens();
     if (!m_accessToken.isEmpty())
         startBackgroundRefresh();
+    startVault();
 }
 
 NetworkManager::~NetworkManager()
 {
+    {
+        const QMutexLocker locker(&m_vaultNotice->mutex);
+        m_vaultNotice->manager = nullptr;
+    }
     // Callers still waiting are dropped unserved: their receivers may be gone by process exit.
     m_refreshWaiters.clear();
+}
+
+// The vault's keychain read may block, so it runs on the pool; its outcome is the vault's to
+// announce, and the manager only tells its listeners that the attempt has returned.
+void NetworkManager::startVault()
+{
+    const quorin::VaultStartHook::Start start = quorin::VaultStartHook::installed();
+    if (!start)
+        return;
+    m_vaultNotice->manager = this;
+    QThreadPool::globalInstance()->start([start, notice = m_vaultNotice] {
+        start();
+        const QMutexLocker locker(&notice->mutex);
+        if (NetworkManager *manager = notice->manager) {
+            QMetaObject::invokeMethod(
+                manager, [manager] { Q_EMIT manager->hardwareCryptoChanged(); }, Qt::QueuedConnection);
+        }
+    });
 }
 
 NetworkManager *NetworkManager::instance()
@@ -622,4 +677,149 @@ MediaAuthSnapshot NetworkManager::mediaAuthenticationSnapshot() const
     if (!m_accessToken.isEmpty())
         snapshot.authorization = "Bearer " + m_accessToken.toUtf8();
     return snapshot;
+}
+
+// Lecture documents
+
+PdfTransfer *NetworkManager::fetchPdfData(const QString &url)
+{
+    auto *transfer = new PdfTransfer(this);
+    if (url.isEmpty()) {
+        NetworkFailure failure;
+        failure.message = tr("Document URL is empty.");
+        failure.failure = AppFailure::local(QStringLiteral("PDF_URL_EMPTY"), failure.message,
+                                            QStringLiteral("validation"), false);
+        finishDocument(transfer, QByteArray(), failure);
+        return transfer;
+    }
+    if (isTokenExpiringSoon()) {
+        logDocumentEvent(QStringLiteral("info"), QStringLiteral("authentication_retry"),
+                         {{QStringLiteral("reason"), QStringLiteral("proactive_refresh")}});
+        refreshTokens(documentRefreshWaiter(url, transfer, false));
+        return transfer;
+    }
+    executeFetchPdfData(url, transfer, false);
+    return transfer;
+}
+
+// A refresh may serve its waiters before fetchPdfData returns (without a refresh token), so the
+// failure it hands over goes through the event loop like every other end of a transfer.
+NetworkManager::RefreshCallback NetworkManager::documentRefreshWaiter(const QString &url,
+                                                                      PdfTransfer *transfer, bool isRetry)
+{
+    return [this, url, transfer = QPointer<PdfTransfer>(transfer), isRetry](const AuthRefreshResult &result) {
+        if (!transfer || transfer->isCancelled())
+            return;
+        if (result.success)
+            executeFetchPdfData(url, transfer, isRetry);
+        else
+            finishDocument(transfer, QByteArray(), result.failure);
+    };
+}
+
+void NetworkManager::executeFetchPdfData(const QString &url, PdfTransfer *transfer, bool isRetry)
+{
+    if (!transfer || transfer->isCancelled())
+        return;
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // The bearer goes only to an acceptable https destination; redirects keep it on that origin.
+    applyRequestHeaders(request, quorin::MediaUrlRules::validHttpsDestination(request.url()));
+    request.setRawHeader("Accept", "application/pdf");
+    request.setTransferTimeout(m_documentTransferTimeoutMs);
+
+    // A child of the transfer: deleting the transfer ends the request without a word.
+    auto *fetch = new quorin::MediaFetch(m_networkAccess, request, transfer);
+    transfer->m_request = fetch;
+    // Set when the answer is refused for its size before it has all arrived.
+    const auto tooLarge = std::make_shared<bool>(false);
+    const auto refuseIfTooLarge = [fetch, tooLarge](qint64 bytes) {
+        if (bytes <= MaximumDocumentBytes || *tooLarge)
+            return false;
+        *tooLarge = true;
+        fetch->abort();
+        return true;
+    };
+    connect(fetch, &quorin::MediaFetch::headReceived, transfer, [fetch, refuseIfTooLarge] {
+        bool declared = false;
+        const qint64 length = fetch->rawHeader("Content-Length").trimmed().toLongLong(&declared);
+        if (declared)
+            refuseIfTooLarge(length);
+    });
+    // The body stays in the request until the end, so what it holds is what has arrived. Its
+    // readyRead is not throttled as downloadProgress is, so the cap cuts in at once.
+    connect(fetch, &quorin::MediaFetch::readyRead, transfer,
+            [fetch, refuseIfTooLarge] { refuseIfTooLarge(fetch->bytesAvailable()); });
+    connect(fetch, &quorin::MediaFetch::downloadProgress, transfer,
+            [transfer, refuseIfTooLarge](qint64 received, qint64 total) {
+                if (refuseIfTooLarge(received) || transfer->isCancelled())
+                    return;
+                Q_EMIT transfer->progress(received, total);
+            });
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [this, fetch, url, guard = QPointer<PdfTransfer>(transfer), isRetry, tooLarge] {
+                handlePdfReply(fetch, url, guard, isRetry, *tooLarge);
+            });
+    fetch->start();
+}
+
+void NetworkManager::handlePdfReply(quorin::MediaFetch *fetch, const QString &url,
+                                    const QPointer<PdfTransfer> &transfer, bool isRetry, bool tooLarge)
+{
+    fetch->deleteLater();
+    if (!transfer)
+        return;
+    int status = fetch->httpStatus();
+    int error = fetch->networkError();
+    QByteArray body = fetch->readAll();
+    transfer->m_request.clear();
+    if (transfer->isCancelled())
+        return;
+    if (tooLarge) {
+        // Ended by the size cap, not by the server: judged as the answer it was.
+        error = QNetworkReply::NoError;
+    } else if (error != QNetworkReply::NoError && status >= 200 && status <= 299) {
+        // An answer cut short (time-out, dropped connection) has no status of its own.
+        status = 0;
+    }
+
+    if (status == 401 && !isRetry) {
+        logDocumentEvent(QStringLiteral("info"), QStringLiteral("authentication_retry"),
+                         {{QStringLiteral("reason"), QStringLiteral("http_401")}});
+        refreshTokens(documentRefreshWaiter(url, transfer, true));
+        return;
+    }
+
+    NetworkFailure failure;
+    if (error != QNetworkReply::NoError || status < 200 || status > 299)
+        failure = makeNetworkFailure(status, error, body, tr("The document request failed."));
+    if (tooLarge || body.size() > MaximumDocumentBytes) {
+        body.clear();
+        failure.failure = AppFailure::local(QStringLiteral("PDF_TOO_LARGE"),
+                                            tr("The document is too large to open safely."),
+                                            QStringLiteral("validation"), false);
+        failure.message = failure.failure.userMessage;
+    }
+
+    logDocumentEvent(failure.failure.code.isEmpty() ? QStringLiteral("info") : QStringLiteral("warning"),
+                     QStringLiteral("response_classified"),
+                     {{QStringLiteral("status"), status},
+                      {QStringLiteral("classification"), documentClassification(failure)},
+                      {QStringLiteral("bytes"), qint64(body.size())}});
+    if (!failure.failure.code.isEmpty())
+        Q_EMIT requestFailed(QStringLiteral("pdf"), failure.failure);
+    finishDocument(transfer, body, failure);
+}
+
+// Every end of a transfer reaches the caller on a later turn of the event loop, never for a
+// transfer that has been cancelled or deleted meanwhile.
+void NetworkManager::finishDocument(PdfTransfer *transfer, const QByteArray &data,
+                                    const NetworkFailure &failure)
+{
+    QMetaObject::invokeMethod(
+        transfer,
+        [transfer, data, failure] {
+            if (!transfer->isCancelled())
+                Q_EMIT transfer->finished(data, failure);
+        },
+        Qt::QueuedConnection);
 }

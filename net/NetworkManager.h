@@ -17,12 +17,17 @@
 #include <memory>
 
 class CredentialStore;
+class PdfTransfer;
 class QJSEngine;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QQmlEngine;
 class QTimer;
+
+namespace quorin {
+class MediaFetch;
+}
 
 // The one client of the backend REST API. It holds the signed-in user's tokens (in memory and in
 // the keychain), renews them single-flight at "auth/refresh", carries every REST call with the
@@ -61,6 +66,8 @@ public:
         // Bounds every REST request, the refresh and the sign-in, so that a backend that never
         // answers cannot hold the callers (and every refresh waiter) for ever.
         int transferTimeoutMs = 30000;
+        // Ends a document download when no data has moved for this long.
+        int documentTransferTimeoutMs = 60000;
 
         [[nodiscard]] static Configuration production();
     };
@@ -107,6 +114,13 @@ public:
     // The credentials and language for a media request, copied freely to other threads.
     [[nodiscard]] MediaAuthSnapshot mediaAuthenticationSnapshot() const;
 
+    // The largest document fetchPdfData hands over, in bytes.
+    static constexpr qint64 MaximumDocumentBytes = 67108864;
+    // Starts downloading a lecture PDF from its absolute URL, with the sign-in's bearer when the URL
+    // is an acceptable https destination. Returns at once a transfer owned by this manager (the
+    // caller may delete it); every result comes later through its signals.
+    [[nodiscard]] PdfTransfer *fetchPdfData(const QString &url);
+
 Q_SIGNALS:
     void loginSuccess();
     void loginError(const QString &errorMsg);
@@ -118,6 +132,7 @@ Q_SIGNALS:
     void protectedTransfersInvalidated();
     void isAuthenticatedChanged();
     void loginMobileNumberChanged();
+    // The offline vault's initialisation, started when the manager was made, has returned.
     void hardwareCryptoChanged();
     void mediaAuthenticationChanged(const MediaAuthSnapshot &snapshot);
 
@@ -126,8 +141,10 @@ private Q_SLOTS:
 
 private:
     struct ReplyOutcome;
+    struct VaultNotice;
 
     static void closeConnections();
+    void startVault();
 
     void executeRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                                 const RequestCallback &callback, bool isRetry);
@@ -155,6 +172,13 @@ private:
     void handleLoginReply(QNetworkReply *reply);
     void announceLoginFailure(const AppFailure &failure);
 
+    void executeFetchPdfData(const QString &url, PdfTransfer *transfer, bool isRetry);
+    void handlePdfReply(quorin::MediaFetch *fetch, const QString &url, const QPointer<PdfTransfer> &transfer,
+                        bool isRetry, bool tooLarge);
+    [[nodiscard]] RefreshCallback documentRefreshWaiter(const QString &url, PdfTransfer *transfer,
+                                                        bool isRetry);
+    static void finishDocument(PdfTransfer *transfer, const QByteArray &data, const NetworkFailure &failure);
+
     QString m_installationId;
     QNetworkAccessManager *m_networkAccess = nullptr;
     QString m_accessToken;
@@ -171,6 +195,9 @@ private:
     std::function<qint64()> m_currentSecsSinceEpoch;
     int m_backgroundRefreshIntervalMs;
     int m_transferTimeoutMs;
+    int m_documentTransferTimeoutMs;
     // The outstanding "auth/refresh" reply, so that sign-out can end it.
     QPointer<QNetworkReply> m_refreshReply;
+    // Shared with the vault task, which may finish after the manager is gone.
+    std::shared_ptr<VaultNotice> m_vaultNotice;
 };

@@ -1,14 +1,236 @@
 #pragma once
 
-#include <QObject>
+#include "net/NetworkManager.h"
 
-// One quiz attempt, for the quiz page; each page makes its own. Until the quiz work lands it is an
-// empty object that QML can create.
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <QVariantList>
+#include <QVariantMap>
+#include <functional>
+
+// The native half of one quiz page; each page creates its own and it dies with the page. It loads
+// the quiz and the student's attempts from the backend, starts an attempt, holds everything the
+// student does in it (answers, self-grades, marks, struck-out options, questions under review,
+// answers the server has not acknowledged) and mirrors that into a session file per attempt, so a
+// page opened again, a lost connection or a restart resumes where the student stopped.
+//
+// Failures of the load live in `state` and `errorMessage`; transient messages go out through
+// `feedback`. `changed` is the one change signal of every property but `quizId`. GUI thread only:
+// every request callback holds a weak reference and does nothing once the controller is gone.
 class QuizController : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("QML.Element", "QuizController")
+    Q_PROPERTY(QString quizId READ quizId WRITE setQuizId NOTIFY quizIdChanged)
+    Q_PROPERTY(QString title READ title NOTIFY changed)
+    Q_PROPERTY(QString quizType READ quizType NOTIFY changed)
+    Q_PROPERTY(State state READ state NOTIFY changed)
+    Q_PROPERTY(QVariantList questions READ questions NOTIFY changed)
+    Q_PROPERTY(QVariantList attempts READ attempts NOTIFY changed)
+    Q_PROPERTY(QVariantList leaderboard READ leaderboard NOTIFY changed)
+    Q_PROPERTY(QVariantMap answers READ answers NOTIFY changed)
+    Q_PROPERTY(QVariantMap selfGrades READ selfGrades NOTIFY changed)
+    Q_PROPERTY(QVariantList markedQuestionIds READ markedQuestionIds NOTIFY changed)
+    Q_PROPERTY(QVariantMap eliminatedOptions READ eliminatedOptions NOTIFY changed)
+    Q_PROPERTY(QVariantList reviewQuestionIds READ reviewQuestionIds NOTIFY changed)
+    Q_PROPERTY(
+        int currentQuestionIndex READ currentQuestionIndex WRITE setCurrentQuestionIndex NOTIFY changed)
+    Q_PROPERTY(QVariantMap currentQuestion READ currentQuestion NOTIFY changed)
+    Q_PROPERTY(int answeredCount READ answeredCount NOTIFY changed)
+    Q_PROPERTY(int revision READ revision NOTIFY changed)
+    Q_PROPERTY(qint64 remainingSeconds READ remainingSeconds NOTIFY changed)
+    Q_PROPERTY(bool canEdit READ canEdit NOTIFY changed)
+    Q_PROPERTY(bool online READ online NOTIFY changed)
+    Q_PROPERTY(bool syncing READ syncing NOTIFY changed)
+    Q_PROPERTY(bool startingAttempt READ startingAttempt NOTIFY changed)
+    Q_PROPERTY(bool available READ available NOTIFY changed)
+    Q_PROPERTY(QString availabilityMessage READ availabilityMessage NOTIFY changed)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY changed)
+    Q_PROPERTY(int pendingAnswersCount READ pendingAnswersCount NOTIFY changed)
+    Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY changed)
+    Q_PROPERTY(int aiRedirectSeconds READ aiRedirectSeconds NOTIFY changed)
 
 public:
+    enum State {
+        Idle = 0,
+        Loading = 1,
+        Ready = 2,
+        Active = 3,
+        OfflineReadOnly = 4,
+        ReviewRequired = 5,
+        Submitting = 6,
+        Result = 7,
+        Leaderboard = 8,
+        Failed = 9,
+    };
+    Q_ENUM(State)
+
+    struct Intervals
+    {
+        int syncMs = 750;
+        int countdownMs = 1000;
+        int reconnectMs = 10000;
+        int aiRedirectMs = 1000;
+    };
+
+    // What a controller is built from. The page's controllers take production(); tests give a
+    // client over a fixture server, a fixed user and clock, and short intervals.
+    struct Configuration
+    {
+        // Must outlive the controller's requests; with none the controller sends nothing.
+        NetworkManager *network = nullptr;
+        // The signed-in user, read afresh whenever a session file path is made.
+        std::function<QString()> userId;
+        std::function<QDateTime()> currentUtc;
+        Intervals intervals;
+
+        [[nodiscard]] static Configuration production();
+    };
+
+    // The four timers, for tests that check what runs.
+    enum class Timer { Sync, Countdown, Reconnect, AiRedirect };
+    struct TimerReading
+    {
+        bool active = false;
+        int intervalMs = 0;
+        // -1 while the timer is stopped.
+        int remainingMs = -1;
+    };
+
+    // QML's constructor: the configuration of defaultConfiguration().
     explicit QuizController(QObject *parent = nullptr);
+    explicit QuizController(Configuration configuration, QObject *parent = nullptr);
+    ~QuizController() override;
+
+    // What default-constructed controllers take: production(), unless a test has set a factory.
+    [[nodiscard]] static Configuration defaultConfiguration();
+    // For tests only: every controller QML creates from now on takes what the factory returns; an
+    // empty factory brings production() back.
+    static void setDefaultConfigurationForTests(std::function<Configuration()> factory);
+
+    [[nodiscard]] TimerReading timerForTests(Timer timer) const;
+
+    [[nodiscard]] QString quizId() const { return m_quizId; }
+    // Stores the id trimmed; loads nothing.
+    void setQuizId(const QString &quizId);
+    [[nodiscard]] QString title() const;
+    [[nodiscard]] QString quizType() const;
+    [[nodiscard]] State state() const { return m_state; }
+    [[nodiscard]] QVariantList questions() const { return m_questions; }
+    [[nodiscard]] QVariantList attempts() const { return m_attempts; }
+    [[nodiscard]] QVariantList leaderboard() const;
+    [[nodiscard]] QVariantMap answers() const { return m_answers; }
+    [[nodiscard]] QVariantMap selfGrades() const { return m_selfGrades; }
+    [[nodiscard]] QVariantList markedQuestionIds() const;
+    [[nodiscard]] QVariantMap eliminatedOptions() const { return m_eliminatedOptions; }
+    [[nodiscard]] QVariantList reviewQuestionIds() const;
+    [[nodiscard]] int currentQuestionIndex() const { return m_currentQuestionIndex; }
+    // Clamped into the questions; a change is saved to the session file. Accepted in every state.
+    void setCurrentQuestionIndex(int index);
+    [[nodiscard]] QVariantMap currentQuestion() const;
+    [[nodiscard]] int answeredCount() const;
+    [[nodiscard]] int revision() const { return m_revision; }
+    [[nodiscard]] qint64 remainingSeconds() const { return m_remainingSeconds; }
+    [[nodiscard]] bool canEdit() const;
+    [[nodiscard]] bool online() const { return m_online; }
+    [[nodiscard]] bool syncing() const { return m_syncing; }
+    [[nodiscard]] bool startingAttempt() const { return m_startingAttempt; }
+    // Whether a timed quiz may be started now; always true for an ordinary quiz.
+    [[nodiscard]] bool available() const;
+    [[nodiscard]] QString availabilityMessage() const;
+    [[nodiscard]] QString statusMessage() const;
+    [[nodiscard]] int pendingAnswersCount() const;
+    [[nodiscard]] QString errorMessage() const { return m_errorMessage; }
+    [[nodiscard]] int aiRedirectSeconds() const { return m_aiRedirectSeconds; }
+
+    // The session file of the attempt held now.
+    [[nodiscard]] QString localPath() const;
+
+    // Loads the quiz, unless a load runs or the id cannot be one path segment.
+    Q_INVOKABLE void open();
+    Q_INVOKABLE void retry();
+    Q_INVOKABLE void startAttempt(const QString &nickname);
+    Q_INVOKABLE void startAttempt();
+    Q_INVOKABLE void setAnswer(const QString &questionId, const QVariant &answer);
+    Q_INVOKABLE void clearAnswer(const QString &questionId);
+    Q_INVOKABLE void toggleMarked(const QString &questionId);
+    Q_INVOKABLE void toggleEliminated(const QString &questionId, int optionIndex);
+    Q_INVOKABLE void setSelfGrade(const QString &questionId, bool correct);
+    Q_INVOKABLE void keepChangedAnswer(const QString &questionId);
+    Q_INVOKABLE void syncNow();
+    Q_INVOKABLE void submit();
+    Q_INVOKABLE void discussCurrentQuestion();
+
+Q_SIGNALS:
+    void quizIdChanged();
+    void changed();
+    // A transient message for the user; severity "info", "warning" or "error".
+    void feedback(const QString &message, const QString &severity);
+
+private:
+    [[nodiscard]] NetworkManager *network() const { return m_network.data(); }
+    [[nodiscard]] QDateTime now() const;
+    [[nodiscard]] QString attemptId() const;
+    // The quiz id as one path segment; empty when it cannot be one.
+    [[nodiscard]] QString quizSegment() const;
+
+    using ReplyHandler = void (QuizController::*)(const QJsonDocument &, const NetworkFailure &);
+    // Sends through the client; the handler runs only while this controller exists.
+    void send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
+              ReplyHandler handler);
+    void setState(State state, const QString &message = QString());
+    void handleLoadReply(const QJsonDocument &reply, const NetworkFailure &failure);
+    void applyDetails(const QVariantMap &details);
+    void acceptAttempt(const QVariantMap &attempt, bool clearPending);
+    void handleHistoryReply(const QJsonDocument &reply, const NetworkFailure &failure);
+    void handleStartReply(const QJsonDocument &reply, const NetworkFailure &failure);
+    void reconnectTick();
+
+    void saveLocal();
+    void restoreLocal();
+
+    // Answering, saving and submitting, the countdown and the AI discussion.
+    void updateCountdown();
+    void submitTo(const QString &path, bool fallback);
+    void handleMutationFailure(const AppFailure &failure, bool submission);
+    [[nodiscard]] QString questionPrompt() const;
+    void aiRedirectTick();
+
+    QString m_quizId;
+    QVariantMap m_details;
+    QVariantList m_questions;
+    QVariantList m_attempts;
+    QVariantMap m_attempt;
+    QVariantMap m_answers;
+    // A null value stands for a cleared answer.
+    QVariantMap m_pendingAnswers;
+    QVariantMap m_selfGrades;
+    QSet<QString> m_markedIds;
+    QVariantMap m_eliminatedOptions;
+    QSet<QString> m_reviewIds;
+    int m_currentQuestionIndex = 0;
+    int m_revision = 0;
+    qint64 m_remainingSeconds = -1;
+    bool m_online = true;
+    bool m_syncing = false;
+    bool m_startingAttempt = false;
+    bool m_attemptLocked = false;
+    State m_state = Idle;
+    QString m_errorMessage;
+    // Plain members: they stop when the controller is destroyed.
+    QTimer m_syncTimer;
+    QTimer m_countdownTimer;
+    QTimer m_reconnectTimer;
+    QTimer m_aiRedirectTimer;
+    QUrl m_aiRedirectUrl;
+    int m_aiRedirectSeconds = 0;
+
+    QPointer<NetworkManager> m_network;
+    std::function<QString()> m_userId;
+    std::function<QDateTime()> m_currentUtc;
 };

@@ -32,6 +32,12 @@ QString bearerToken(const quorin::test::FixtureServer::Request &request)
     return QString::fromUtf8(authorization.mid(7)).trimmed();
 }
 
+quorin::test::FixtureServer::Response unauthorized()
+{
+    return quorin::test::FixtureServer::Response::json(
+        R"({"error":"unauthorized","message":"Authentication required"})", 401);
+}
+
 QString randomToken()
 {
     QByteArray bytes(24, Qt::Uninitialized);
@@ -46,9 +52,11 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_options(options)
     , m_learningRoutes(options.dataFolder, options.mediaFolder,
                        [this](const Request &request) { return userForAccessToken(request); })
+    , m_quizRoutes(options.dataFolder, [this](const Request &request) { return userForAccessToken(request); })
     , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
+    m_learningRoutes.setProgressUnavailable(options.progressUnavailable);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
 }
 
@@ -84,6 +92,7 @@ QJsonObject SampleServer::readData(const QString &fileName) const
 void SampleServer::addRoutes()
 {
     m_server.serveDirectory(QStringLiteral("/media/"), m_options.mediaFolder);
+    addDocumentRoutes();
     m_server.setHandler(apiPath("auth/login"), [this](const Request &request) { return login(request); });
     m_server.setHandler(apiPath("auth/refresh"), [this](const Request &request) { return refresh(request); });
     m_server.setHandler(apiPath("auth/signup"), [this](const Request &request) { return signup(request); });
@@ -101,6 +110,7 @@ void SampleServer::addRoutes()
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
     m_learningRoutes.addTo(m_server);
+    m_quizRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
                         [](const Request &request) { return collectLogs(request); });
     m_releases.addTo(m_server);
@@ -220,7 +230,7 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
 {
     const QString userId = userForAccessToken(request);
     if (userId.isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method == "GET")
         return m_profile.profile();
     if (request.method == "PATCH")
@@ -236,7 +246,7 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
 SampleServer::Response SampleServer::changePassword(const Request &request)
 {
     if (userForAccessToken(request).isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method != "POST")
         return Response(405);
     return m_profile.changePassword(request.body);
@@ -266,7 +276,7 @@ SampleServer::Response SampleServer::telegram(const Request &request)
 {
     const QString userId = userForAccessToken(request);
     if (userId.isEmpty())
-        return Response::json(R"({"error":"unauthorized","message":"Authentication required"})", 401);
+        return unauthorized();
     if (request.method == "PATCH") {
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         // The link itself is made in Telegram, through the bot; the client can only remove it.
@@ -280,6 +290,29 @@ SampleServer::Response SampleServer::telegram(const Request &request)
     if (m_telegramUnlinked.contains(userId))
         status.insert(QStringLiteral("telegramChatId"), QJsonValue::Null);
     return Response::json(compact(status));
+}
+
+void SampleServer::addDocumentRoutes()
+{
+    const QDir documents(QDir(m_options.mediaFolder).filePath(QStringLiteral("pdf")));
+    const QStringList names = documents.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+    for (const QString &name : names) {
+        const QString filePath = documents.filePath(name);
+        m_server.setHandler(QStringLiteral("/media/pdf/") + name,
+                            [this, filePath](const Request &request) { return document(request, filePath); });
+    }
+}
+
+SampleServer::Response SampleServer::document(const Request &request, const QString &filePath) const
+{
+    if (userForAccessToken(request).isEmpty())
+        return unauthorized();
+    if (request.method != "GET" && request.method != "HEAD")
+        return Response(405);
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return Response(404, "not found", "text/plain");
+    return Response(200, file.readAll(), "application/pdf");
 }
 
 std::optional<qsizetype> SampleServer::logRecordCount(const QByteArray &body)

@@ -2,6 +2,7 @@
 
 #include "sample-server/SampleLearningRoutes.h"
 #include "sample-server/SampleProfile.h"
+#include "sample-server/SampleQuizRoutes.h"
 #include "sample-server/SampleReleaseService.h"
 #include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
@@ -30,6 +31,8 @@ public:
         QString mediaFolder;
         qint64 accessTokenLifetimeSeconds = 900;
         ReleaseMode releaseMode = ReleaseMode::Optional;
+        // Completion marks are answered with 503, to show the client's delayed sync and retry.
+        bool progressUnavailable = false;
         // Served below "/releases/"; holds the installer named by release.json.
         QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
         // The PEM private key that signs the installer's digest.
@@ -66,6 +69,9 @@ private:
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
     Response telegram(const Request &request);
+    // The lecture PDFs of the media origin go only to a signed-in user.
+    void addDocumentRoutes();
+    [[nodiscard]] Response document(const Request &request, const QString &filePath) const;
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
@@ -76,6 +82,7 @@ private:
     Options m_options;
     quorin::test::FixtureServer m_server;
     SampleLearningRoutes m_learningRoutes;
+    SampleQuizRoutes m_quizRoutes;
     SampleReleaseService m_releases;
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id

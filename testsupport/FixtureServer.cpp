@@ -246,6 +246,12 @@ private:
             m_pendingBody.truncate(m_response.dropAfterBodyBytes);
             m_closeAfter = true;
         }
+        if (m_response.stallAfterBodyBytes >= 0) {
+            writeBody(m_pendingBody.left(m_response.stallAfterBodyBytes));
+            m_pendingBody.clear();
+            m_state = State::Hung;
+            return;
+        }
         if (m_response.bytesPerSecond > 0 && !m_pendingBody.isEmpty()) {
             m_throttle.start(ThrottleTickMs);
             return;

@@ -64,6 +64,8 @@ public:
         qint64 dropAfterBodyBytes = -1; // close the connection after this many body bytes
         qint64 bytesPerSecond = 0;      // throttle the body; 0 sends at once
         bool omitContentLength = false; // the body ends when the connection closes
+        // Send this many body bytes, then nothing more, leaving the connection open.
+        qint64 stallAfterBodyBytes = -1;
 
         Response() = default;
         Response(int statusCode, QByteArray content = {}, QByteArray contentType = {});

@@ -3,10 +3,9 @@
 #include "net/KeychainCredentialStore.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPair>
-#include <QWaitCondition>
+#include <condition_variable>
+#include <mutex>
 
 using quorin::internal::KeychainAdapter;
 using quorin::internal::KeychainCredentialStore;
@@ -16,22 +15,40 @@ namespace quorin::test {
 
 struct InMemoryKeychain::State
 {
-    // Guards everything below.
-    mutable QMutex mutex;
+    // Guards everything below. Standard rather than Qt primitives, so that ThreadSanitizer sees
+    // the waits of held operations.
+    mutable std::mutex mutex;
     QHash<QPair<QString, QString>, QByteArray> items; // (service, account) -> data
     QHash<Operation, KeychainResult> faults;
     QHash<Operation, int> calls;
     bool writesHeld = false;
     int heldWrites = 0;
-    QWaitCondition writesReleased;
+    std::optional<QString> copiesHeldFor; // the account whose copies wait
+    int heldCopies = 0;
+    std::condition_variable released;
 
-    // Waits while writes are held. Call with the mutex held; the wait lets it go meanwhile.
-    void waitUntilWritesMayGo()
+    using Lock = std::unique_lock<std::mutex>;
+
+    // Waits while held() is true, counted in waiting. The lock holds the mutex; the wait lets it
+    // go meanwhile.
+    template<typename Held>
+    void waitWhile(Lock &lock, Held held, int &waiting)
     {
-        ++heldWrites;
-        while (writesHeld)
-            writesReleased.wait(&mutex);
-        --heldWrites;
+        ++waiting;
+        released.wait(lock, [&held] { return !held(); });
+        --waiting;
+    }
+
+    void waitUntilWritesMayGo(Lock &lock)
+    {
+        waitWhile(
+            lock, [this] { return writesHeld; }, heldWrites);
+    }
+
+    void waitUntilCopyMayGo(Lock &lock, const QString &account)
+    {
+        waitWhile(
+            lock, [this, &account] { return copiesHeldFor == account; }, heldCopies);
     }
 
     // Counts the call and gives the injected fault, if any. Call with the mutex held.
@@ -55,7 +72,8 @@ public:
 
     KeychainResult copyItem(const QString &service, const QString &account) override
     {
-        const QMutexLocker locker(&m_state->mutex);
+        State::Lock lock(m_state->mutex);
+        m_state->waitUntilCopyMayGo(lock, account);
         if (auto fault = m_state->enter(Operation::Copy))
             return *fault;
         const auto item = m_state->items.constFind({service, account});
@@ -65,8 +83,8 @@ public:
 
     KeychainResult updateItem(const QString &service, const QString &account, const QByteArray &data) override
     {
-        const QMutexLocker locker(&m_state->mutex);
-        m_state->waitUntilWritesMayGo();
+        State::Lock lock(m_state->mutex);
+        m_state->waitUntilWritesMayGo(lock);
         if (auto fault = m_state->enter(Operation::Update))
             return *fault;
         const auto item = m_state->items.find({service, account});
@@ -78,8 +96,8 @@ public:
 
     KeychainResult addItem(const QString &service, const QString &account, const QByteArray &data) override
     {
-        const QMutexLocker locker(&m_state->mutex);
-        m_state->waitUntilWritesMayGo();
+        State::Lock lock(m_state->mutex);
+        m_state->waitUntilWritesMayGo(lock);
         if (auto fault = m_state->enter(Operation::Add))
             return *fault;
         // As on a real keychain, adding an item that exists is a duplicate, not a replacement.
@@ -91,7 +109,7 @@ public:
 
     KeychainResult deleteItem(const QString &service, const QString &account) override
     {
-        const QMutexLocker locker(&m_state->mutex);
+        const std::lock_guard locker(m_state->mutex);
         if (auto fault = m_state->enter(Operation::Delete))
             return *fault;
         return m_state->items.remove({service, account}) ? KeychainResult::success()
@@ -140,7 +158,7 @@ void InMemoryKeychain::uninstall()
 
 void InMemoryKeychain::fail(Operation operation, const QString &message)
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->faults.insert(operation, KeychainResult::failure(message));
 }
 
@@ -151,32 +169,51 @@ void InMemoryKeychain::failCopyWithoutData()
 
 void InMemoryKeychain::clearFaults()
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->faults.clear();
 }
 
 void InMemoryKeychain::holdWrites()
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->writesHeld = true;
 }
 
 void InMemoryKeychain::releaseWrites()
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->writesHeld = false;
-    m_state->writesReleased.wakeAll();
+    m_state->released.notify_all();
 }
 
 int InMemoryKeychain::heldWrites() const
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     return m_state->heldWrites;
+}
+
+void InMemoryKeychain::holdCopies(const QString &account)
+{
+    const std::lock_guard locker(m_state->mutex);
+    m_state->copiesHeldFor = account;
+}
+
+void InMemoryKeychain::releaseCopies()
+{
+    const std::lock_guard locker(m_state->mutex);
+    m_state->copiesHeldFor.reset();
+    m_state->released.notify_all();
+}
+
+int InMemoryKeychain::heldCopies() const
+{
+    const std::lock_guard locker(m_state->mutex);
+    return m_state->heldCopies;
 }
 
 std::optional<QString> InMemoryKeychain::value(const QString &account) const
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     const auto item = m_state->items.constFind({KeychainCredentialStore::serviceName(), account});
     if (item == m_state->items.constEnd())
         return std::nullopt;
@@ -185,13 +222,13 @@ std::optional<QString> InMemoryKeychain::value(const QString &account) const
 
 void InMemoryKeychain::setValue(const QString &account, const QString &value)
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->items.insert({KeychainCredentialStore::serviceName(), account}, value.toUtf8());
 }
 
 QStringList InMemoryKeychain::accounts() const
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     QStringList accounts;
     for (auto item = m_state->items.constBegin(); item != m_state->items.constEnd(); ++item) {
         if (item.key().first == KeychainCredentialStore::serviceName())
@@ -203,16 +240,18 @@ QStringList InMemoryKeychain::accounts() const
 
 int InMemoryKeychain::calls(Operation operation) const
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     return m_state->calls.value(operation);
 }
 
 void InMemoryKeychain::clear()
 {
-    const QMutexLocker locker(&m_state->mutex);
+    const std::lock_guard locker(m_state->mutex);
     m_state->items.clear();
     m_state->faults.clear();
     m_state->calls.clear();
+    m_state->copiesHeldFor.reset();
+    m_state->released.notify_all();
 }
 
 } // namespace quorin::test

@@ -42,13 +42,19 @@ public:
     void releaseWrites();
     [[nodiscard]] int heldWrites() const;
 
+    // Copies of this account wait inside the keychain, as behind a slow or prompting keychain,
+    // until releaseCopies(); heldCopies() counts the copies waiting now.
+    void holdCopies(const QString &account);
+    void releaseCopies();
+    [[nodiscard]] int heldCopies() const;
+
     // Items of the client's service, by account.
     [[nodiscard]] std::optional<QString> value(const QString &account) const;
     void setValue(const QString &account, const QString &value);
     [[nodiscard]] QStringList accounts() const;
     // Calls of an operation since the keychain was made or cleared, failed ones included.
     [[nodiscard]] int calls(Operation operation) const;
-    // Drops every item, fault and call count.
+    // Drops every item, fault and call count, and lets held copies go.
     void clear();
 
 private:

@@ -14,7 +14,10 @@ namespace quorin::test {
 
 QmlTestSetup::QmlTestSetup() = default;
 
-QmlTestSetup::~QmlTestSetup() = default;
+QmlTestSetup::~QmlTestSetup()
+{
+    QuizController::setDefaultConfigurationForTests({});
+}
 
 void QmlTestSetup::setPaletteWindowColor(const QColor &color)
 {
@@ -28,6 +31,7 @@ void QmlTestSetup::applicationAvailable()
     // Where the stores and data folders lie, as the start-up decides it.
     QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
     QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+    QuizController::setDefaultConfigurationForTests([this] { return quizControllerConfiguration(); });
     registerControllers();
     qmlRegisterSingletonInstance("Quorin.Testing", 1, 0, "TestSetup", this);
 }
@@ -44,6 +48,14 @@ void QmlTestSetup::registerControllers()
                                                  [](QQmlEngine *, QJSEngine *) -> QObject * {
                                                      return ownedByProgram(SettingsController::instance());
                                                  });
+}
+
+QuizController::Configuration QmlTestSetup::quizControllerConfiguration()
+{
+    QuizController::Configuration configuration;
+    configuration.userId = [] { return QString(); };
+    configuration.currentUtc = [] { return QDateTime::currentDateTimeUtc(); };
+    return configuration;
 }
 
 } // namespace quorin::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quiz/QuizController.h"
+
 #include <QColor>
 #include <QObject>
 
@@ -35,6 +37,11 @@ protected:
     // Called once, after the application object exists and before the first engine. The base
     // registers SettingsController over the test's own preferences store.
     virtual void registerControllers();
+    // What every QuizController a document creates is built from. The base gives no REST client
+    // (such a controller sends nothing), no signed-in user, the real clock and the page's
+    // intervals, so no document under test reaches the process-wide client, identity or keychain.
+    // A test of the quiz page returns a client over its own fixture server.
+    virtual QuizController::Configuration quizControllerConfiguration();
 };
 
 } // namespace quorin::test

@@ -10,6 +10,7 @@
 #include "app/UiPerformanceTracker.h"
 #include "app/startup/ControllerRegistration.h"
 #include "learning/LearningProgressController.h"
+#include "media/CryptoManager.h"
 #include "net/InstallationIdentity.h"
 #include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
@@ -163,6 +164,8 @@ int runApplication(int &argc, char **argv, const QUrl &rootDocument, const Start
     QGuiApplication::setFont(QFont(kFontFamily));
     setApplicationIdentity();
     DiagnosticLogger::initialize();
+    // Before anything makes the network manager, whose construction starts the offline vault.
+    CryptoManager::installStartHook();
     application.setProperty("quorinFreshInstallation", InstallationIdentity::isFirstInstallation());
 
     // Before the first network manager: every one of them copies the default configuration.

@@ -55,6 +55,7 @@ std::unique_ptr<NetworkManager> NetworkManagerHarness::makeManager(const Manager
         configuration.currentSecsSinceEpoch = [] { return QDateTime::currentSecsSinceEpoch(); };
     configuration.backgroundRefreshIntervalMs = options.backgroundRefreshIntervalMs;
     configuration.transferTimeoutMs = options.transferTimeoutMs;
+    configuration.documentTransferTimeoutMs = options.documentTransferTimeoutMs;
     return std::make_unique<NetworkManager>(std::move(configuration));
 }
 

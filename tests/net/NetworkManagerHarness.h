@@ -21,6 +21,7 @@ public:
     {
         int backgroundRefreshIntervalMs = 840000;
         int transferTimeoutMs = 30000;
+        int documentTransferTimeoutMs = 60000;
         // Off: the manager reads the real clock (for servers that stamp tokens with it).
         bool frozenClock = true;
     };

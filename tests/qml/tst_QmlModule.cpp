@@ -83,6 +83,8 @@ const QHash<QString, ModuleType> &moduleTypes()
                                                QStringLiteral("ChangelogDialog"),
                                                QStringLiteral("Snackbar"),
                                                QStringLiteral("SnackbarHost")});
+        // What the pages show until their screens are built.
+        add(QStringLiteral("ui/components/"), {QStringLiteral("PlaceholderPage")});
         add(QStringLiteral("ui/screens/"),
             {QStringLiteral("Quiz"), QStringLiteral("AppWrapper"), QStringLiteral("Main"),
              QStringLiteral("Login"), QStringLiteral("Home"), QStringLiteral("Course"),

@@ -2,6 +2,42 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>AppWrapper</name>
+    <message>
+        <source>Headphones were disconnected. Reconnect them and reopen the video.</source>
+        <translation>فُصلت سماعات الرأس. أعد توصيلها ثم افتح الفيديو مرة أخرى.</translation>
+    </message>
+</context>
+<context>
+    <name>ChangelogDialog</name>
+    <message>
+        <source>What&apos;s new</source>
+        <translation>ما الجديد</translation>
+    </message>
+    <message>
+        <source>This version brings improvements and fixes.</source>
+        <translation>يقدّم هذا الإصدار تحسينات وإصلاحات.</translation>
+    </message>
+    <message>
+        <source>Got it</source>
+        <translation>حسنًا</translation>
+    </message>
+</context>
+<context>
+    <name>Course</name>
+    <message>
+        <source>Course</source>
+        <translation>المقرر</translation>
+    </message>
+</context>
+<context>
+    <name>CryptoManager</name>
+    <message>
+        <source>The operating system secure vault is unavailable. Unlock it and retry.</source>
+        <translation>خزنة نظام التشغيل الآمنة غير متاحة. افتحها ثم أعد المحاولة.</translation>
+    </message>
+</context>
+<context>
     <name>HardwareCrypto</name>
     <message>
         <source>Offline downloads require the operating system secure vault to be available. Online streaming remains available.</source>
@@ -10,6 +46,91 @@
     <message>
         <source>Offline downloads require TPM 2.0 or an unlocked Secret Service keyring.</source>
         <translation>تتطلب التنزيلات دون اتصال وحدة TPM 2.0 أو سلسلة مفاتيح Secret Service غير مقفلة.</translation>
+    </message>
+</context>
+<context>
+    <name>Home</name>
+    <message>
+        <source>Home</source>
+        <translation>الرئيسية</translation>
+    </message>
+    <message>
+        <source>Open the course</source>
+        <translation>افتح المقرر</translation>
+    </message>
+    <message>
+        <source>Open the quiz</source>
+        <translation>افتح الاختبار</translation>
+    </message>
+    <message>
+        <source>Play the lecture</source>
+        <translation>شغّل المحاضرة</translation>
+    </message>
+    <message>
+        <source>Read the notes</source>
+        <translation>اقرأ الملاحظات</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>الإعدادات</translation>
+    </message>
+    <message>
+        <source>Show a message</source>
+        <translation>اعرض رسالة</translation>
+    </message>
+    <message>
+        <source>Your progress is saved.</source>
+        <translation>تم حفظ تقدمك.</translation>
+    </message>
+    <message>
+        <source>Open a dialog</source>
+        <translation>افتح نافذة حوار</translation>
+    </message>
+    <message>
+        <source>Remove the download?</source>
+        <translation>هل تريد إزالة التنزيل؟</translation>
+    </message>
+    <message>
+        <source>The lecture stays available online. You can download it again at any time.</source>
+        <translation>تظل المحاضرة متاحة عبر الإنترنت. ويمكنك تنزيلها مرة أخرى في أي وقت.</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>إزالة</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>إلغاء</translation>
+    </message>
+</context>
+<context>
+    <name>LearningProgressController</name>
+    <message>
+        <source>Your account identity is not available yet.</source>
+        <translation>هوية حسابك غير متاحة بعد.</translation>
+    </message>
+    <message>
+        <source>Connect to the internet to mark a lesson incomplete.</source>
+        <translation>اتصل بالإنترنت لتعليم الدرس على أنه غير مكتمل.</translation>
+    </message>
+    <message>
+        <source>The server is unavailable. Your change is saved and will sync automatically.</source>
+        <translation>الخادم غير متاح. تم حفظ تغييرك وستتم مزامنته تلقائيًا.</translation>
+    </message>
+</context>
+<context>
+    <name>Login</name>
+    <message>
+        <source>Sign in</source>
+        <translation>تسجيل الدخول</translation>
+    </message>
+    <message>
+        <source>Mobile number</source>
+        <translation>رقم الجوال</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>كلمة المرور</translation>
     </message>
 </context>
 <context>
@@ -42,6 +163,18 @@
         <source>The request was cancelled.</source>
         <translation>أُلغي الطلب.</translation>
     </message>
+    <message>
+        <source>Document URL is empty.</source>
+        <translation>رابط المستند فارغ.</translation>
+    </message>
+    <message>
+        <source>The document request failed.</source>
+        <translation>تعذّر طلب المستند.</translation>
+    </message>
+    <message>
+        <source>The document is too large to open safely.</source>
+        <translation>المستند أكبر من أن يُفتح بأمان.</translation>
+    </message>
 </context>
 <context>
     <name>ProfileController</name>
@@ -55,10 +188,67 @@
     </message>
 </context>
 <context>
+    <name>ProfileSettings</name>
+    <message>
+        <source>Settings</source>
+        <translation>الإعدادات</translation>
+    </message>
+    <message>
+        <source>Sign out</source>
+        <translation>تسجيل الخروج</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>The request could not be completed.</source>
         <translation>تعذّر إكمال الطلب.</translation>
+    </message>
+</context>
+<context>
+    <name>Quiz</name>
+    <message>
+        <source>Quiz</source>
+        <translation>الاختبار</translation>
+    </message>
+</context>
+<context>
+    <name>QuizController</name>
+    <message>
+        <source>This quiz starts at %1.</source>
+        <translation>يبدأ هذا الاختبار في %1.</translation>
+    </message>
+    <message>
+        <source>The deadline is based on the official quiz start time.</source>
+        <translation>يُحتسب الموعد النهائي من وقت البدء الرسمي للاختبار.</translation>
+    </message>
+    <message>
+        <source>This quiz has expired.</source>
+        <translation>انتهت مدة هذا الاختبار.</translation>
+    </message>
+    <message>
+        <source>Connection lost. This loaded attempt is read-only until reconnection.</source>
+        <translation>انقطع الاتصال. هذه المحاولة المحمّلة للقراءة فقط حتى يعود الاتصال.</translation>
+    </message>
+    <message>
+        <source>Internet connection is required to start the quiz.</source>
+        <translation>يلزم الاتصال بالإنترنت لبدء الاختبار.</translation>
+    </message>
+    <message>
+        <source>Enter a nickname to start this timed quiz.</source>
+        <translation>أدخل اسمًا مستعارًا لبدء هذا الاختبار المؤقّت.</translation>
+    </message>
+    <message>
+        <source>The server returned an invalid quiz attempt.</source>
+        <translation>أعاد الخادم محاولة اختبار غير صالحة.</translation>
+    </message>
+    <message>
+        <source>Could not save quiz answers locally.</source>
+        <translation>تعذّر حفظ إجابات الاختبار على هذا الجهاز.</translation>
+    </message>
+    <message>
+        <source>Some questions changed. Review your answers before continuing.</source>
+        <translation>تغيّرت بعض الأسئلة. راجع إجاباتك قبل المتابعة.</translation>
     </message>
 </context>
 <context>
@@ -80,6 +270,21 @@
     </message>
 </context>
 <context>
+    <name>QuorinDialog</name>
+    <message>
+        <source>Confirm</source>
+        <translation>تأكيد</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>نعم</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>لا</translation>
+    </message>
+</context>
+<context>
     <name>QuorinTextField</name>
     <message>
         <source>Hide password</source>
@@ -91,7 +296,30 @@
     </message>
 </context>
 <context>
+    <name>QuorinVideoPlayer</name>
+    <message>
+        <source>Lecture video</source>
+        <translation>فيديو المحاضرة</translation>
+    </message>
+    <message>
+        <source>Picture in picture</source>
+        <translation>صورة داخل صورة</translation>
+    </message>
+</context>
+<context>
     <name>RequiredUpdateDialog</name>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
     <message>
         <source>Required software update</source>
         <translation>تحديث إلزامي للبرنامج</translation>
@@ -111,18 +339,6 @@
     <message>
         <source>Required update download progress</source>
         <translation>تقدّم تنزيل التحديث الإلزامي</translation>
-    </message>
-    <message>
-        <source>Install</source>
-        <translation>تثبيت</translation>
-    </message>
-    <message>
-        <source>Update</source>
-        <translation>تحديث</translation>
-    </message>
-    <message>
-        <source>Retry</source>
-        <translation>إعادة المحاولة</translation>
     </message>
     <message>
         <source>Exit</source>
@@ -155,7 +371,22 @@
     </message>
 </context>
 <context>
+    <name>SnackbarHost</name>
+    <message>
+        <source>Dismiss notification</source>
+        <translation>إغلاق الإشعار</translation>
+    </message>
+</context>
+<context>
     <name>UpdateBanner</name>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
     <message>
         <source>Required update grace period warning</source>
         <translation>تحذير مهلة السماح للتحديث الإلزامي</translation>
@@ -191,14 +422,6 @@
     <message>
         <source>Update download progress</source>
         <translation>تقدّم تنزيل التحديث</translation>
-    </message>
-    <message>
-        <source>Install</source>
-        <translation>تثبيت</translation>
-    </message>
-    <message>
-        <source>Update</source>
-        <translation>تحديث</translation>
     </message>
     <message>
         <source>Dismiss</source>
@@ -293,6 +516,13 @@
     <message>
         <source>The server is temporarily unavailable. Courses could not be refreshed.</source>
         <translation>الخادم غير متاح مؤقتًا. تعذّر تحديث الدورات.</translation>
+    </message>
+</context>
+<context>
+    <name>VideoPictureInPicture</name>
+    <message>
+        <source>Back to the player</source>
+        <translation>العودة إلى المشغّل</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDir>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QQmlApplicationEngine;
+class QQuickItem;
+class QQuickWindow;
+
+namespace quorin::test {
+
+// Takes the screenshots of a running client: the main window in its scenes (the sign-in page,
+// the home page after signing in, the home page under a dialog with a snackbar), once the
+// start-up's release check has ended, and every control gallery, each in the light and dark
+// themes and in English and Arabic, as "<scene>-<theme>-<language>.png". It compares no images; it fails when
+// a part it needs cannot be found or loaded, a wait runs out, or a grab comes back empty.
+//
+// New window scenes go into windowScenes(); new galleries into the build's gallery list.
+class ScreenshotRun
+{
+public:
+    struct Options
+    {
+        QDir outputFolder;
+        QString galleryFolder;
+        QStringList galleries;
+        // The sample account the client signs in with.
+        QString mobileNumber;
+        QString password;
+    };
+
+    ScreenshotRun(QQmlApplicationEngine &engine, Options options);
+
+    // Runs every step; false at the first failure, which errors() describes.
+    [[nodiscard]] bool run();
+    [[nodiscard]] QStringList errors() const { return m_errors; }
+    [[nodiscard]] QStringList written() const { return m_written; }
+
+private:
+    struct Variant
+    {
+        QString theme;
+        QString language;
+    };
+
+    // One state of the main window: enter() brings it about (false when it cannot), leave()
+    // undoes it before the next scene.
+    struct WindowScene
+    {
+        QString name;
+        std::function<bool()> enter;
+        std::function<void()> leave;
+    };
+
+    [[nodiscard]] QList<WindowScene> windowScenes();
+    [[nodiscard]] static QList<Variant> variants();
+
+    [[nodiscard]] bool waitForSplash();
+    [[nodiscard]] bool waitForReleaseCheck();
+    [[nodiscard]] bool signIn();
+    [[nodiscard]] bool shootWindowScene(const WindowScene &scene);
+    [[nodiscard]] bool shootGalleries();
+    [[nodiscard]] bool openDialogWithSnackbar();
+    void closeDialogAndSnackbar();
+
+    void applyVariant(const Variant &variant);
+    [[nodiscard]] bool grab(QQuickWindow *window, const QString &scene, const Variant &variant);
+
+    [[nodiscard]] QQuickWindow *mainWindow() const;
+    [[nodiscard]] QQuickItem *pageStack() const;
+    [[nodiscard]] QQuickItem *currentPage() const;
+    [[nodiscard]] QObject *find(const QString &objectName) const;
+    [[nodiscard]] bool waitFor(const std::function<bool()> &condition, const QString &what,
+                               int timeoutMs = 20000);
+    bool fail(const QString &error);
+
+    QQmlApplicationEngine &m_engine;
+    Options m_options;
+    QStringList m_errors;
+    QStringList m_written;
+};
+
+} // namespace quorin::test

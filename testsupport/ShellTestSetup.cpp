@@ -1,0 +1,94 @@
+#include "testsupport/ShellTestSetup.h"
+
+#include "app/ProgramOwnership.h"
+#include "net/NetworkManager.h"
+#include "testsupport/JwtMaker.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlEngine>
+#include <QSslConfiguration>
+#include <QTest>
+#include <memory>
+
+namespace quorin::test {
+
+namespace {
+
+constexpr const char *kModule = "Quorin.Controllers";
+
+template<typename Object>
+void registerSingleton(const char *name, Object *object)
+{
+    qmlRegisterSingletonType<Object>(kModule, 1, 0, name, [object](QQmlEngine *, QJSEngine *) -> QObject * {
+        return ownedByProgram(object);
+    });
+}
+
+} // namespace
+
+ShellTestSetup::ShellTestSetup() = default;
+
+ShellTestSetup::~ShellTestSetup() = default;
+
+QByteArray ShellTestSetup::accessToken() const
+{
+    // Valid long enough that no test run renews it.
+    return JwtMaker::expiringIn(24 * 3600, QStringLiteral("u-1"));
+}
+
+void ShellTestSetup::signIn()
+{
+    const QJsonObject tokens{{QStringLiteral("accessToken"), QString::fromUtf8(accessToken())},
+                             {QStringLiteral("refreshToken"), QStringLiteral("refresh-u-1")}};
+    m_server->setResponse(
+        QStringLiteral("/api/v1/auth/login"),
+        FixtureServer::Response::json(QJsonDocument(tokens).toJson(QJsonDocument::Compact)));
+    m_networkManager->login(QStringLiteral("+201012345678"), QStringLiteral("password"), QString());
+}
+
+void ShellTestSetup::expireSession()
+{
+    m_server->setResponse(QStringLiteral("/api/v1/auth/refresh"),
+                          FixtureServer::Response::json(R"({"error":"invalid-refresh-token"})", 401));
+    const auto served = std::make_shared<bool>(false);
+    m_networkManager->refreshTokens([served](const AuthRefreshResult &) { *served = true; });
+    if (!QTest::qWaitFor([served] { return *served; }, 10000))
+        qWarning("ShellTestSetup: the refused refresh was never answered");
+}
+
+void ShellTestSetup::cleanupTestCase()
+{
+    m_networkManager.reset();
+    m_server.reset();
+}
+
+void ShellTestSetup::registerControllers()
+{
+    QmlTestSetup::registerControllers();
+
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(FixtureServer::certificateAuthority());
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    // The installation identity opens its own stores; none may reach for a real keychain.
+    m_keychain.installAsNative();
+    m_server = std::make_unique<FixtureServer>();
+    if (!m_server->listen())
+        qFatal("ShellTestSetup: the fixture server cannot listen");
+
+    // Signed in as after a restart: the tokens wait in the keychain.
+    m_keychain.setValue(QStringLiteral("accessToken"), QString::fromUtf8(accessToken()));
+    m_keychain.setValue(QStringLiteral("refreshToken"), QStringLiteral("refresh-u-1"));
+    NetworkManager::Configuration network;
+    network.baseUrl = m_server->url(QStringLiteral("/api/v1/")).toString();
+    network.credentialStore = m_keychain.createStore();
+    m_networkManager = std::make_unique<NetworkManager>(std::move(network));
+
+    registerSingleton("NetworkManager", m_networkManager.get());
+    registerSingleton("StreamController", &m_streamController);
+    registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
+    registerSingleton("UpdateController", &m_updateController);
+    registerSingleton("ChangelogController", &m_changelogController);
+}
+
+} // namespace quorin::test

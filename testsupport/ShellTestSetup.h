@@ -1,0 +1,59 @@
+#pragma once
+
+#include "testsupport/ChangelogControllerDouble.h"
+#include "testsupport/FixtureServer.h"
+#include "testsupport/HeadphoneMonitorDouble.h"
+#include "testsupport/InMemoryKeychain.h"
+#include "testsupport/QmlTestSetup.h"
+#include "testsupport/StreamControllerDouble.h"
+#include "testsupport/UpdateControllerDouble.h"
+
+#include <memory>
+
+class NetworkManager;
+
+namespace quorin::test {
+
+// The set-up of the Qt Quick tests of the interface shell (window and page stack). Besides the
+// shared set-up it registers under "Quorin.Controllers":
+// - NetworkManager: a real backend client of its own over an in-memory keychain and an HTTPS
+//   fixture server, which starts signed in (a token in the keychain, as after a restart);
+// - StreamController, HeadphoneMonitor, UpdateController and ChangelogController: test doubles
+//   whose state the tests write and whose signals they make them emit.
+// Tests reach signIn() and expireSession() through the singleton "TestSetup" of "Quorin.Testing".
+class ShellTestSetup : public QmlTestSetup
+{
+    Q_OBJECT
+
+public:
+    ShellTestSetup();
+    ~ShellTestSetup() override;
+
+    // Signs the backend client in through the fixture server's "auth/login"; it announces
+    // loginSuccess once the answer is in. Returns at once.
+    Q_INVOKABLE void signIn();
+    // Ends the session as a refused token refresh does: the fixture server answers "auth/refresh"
+    // with 401 and the backend client is asked to refresh. The session has ended when it returns.
+    Q_INVOKABLE void expireSession();
+
+public Q_SLOTS:
+    // After the last test, while the application still exists: the backend client closes its
+    // encrypted connections before the network layer goes.
+    void cleanupTestCase();
+
+protected:
+    void registerControllers() override;
+
+private:
+    [[nodiscard]] QByteArray accessToken() const;
+
+    InMemoryKeychain m_keychain;
+    std::unique_ptr<FixtureServer> m_server;
+    std::unique_ptr<NetworkManager> m_networkManager;
+    StreamControllerDouble m_streamController;
+    HeadphoneMonitorDouble m_headphoneMonitor;
+    UpdateControllerDouble m_updateController;
+    ChangelogControllerDouble m_changelogController;
+};
+
+} // namespace quorin::test
