@@ -87,8 +87,13 @@ void ShellTestSetup::registerControllers()
     registerSingleton("NetworkManager", m_networkManager.get());
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
-    registerSingleton("UpdateController", &m_updateController);
+    registerUpdateController();
     registerSingleton("ChangelogController", &m_changelogController);
+}
+
+void ShellTestSetup::registerUpdateController()
+{
+    registerSingleton("UpdateController", &m_updateController);
 }
 
 } // namespace quorin::test
