@@ -1,5 +1,6 @@
 #include "app/PreferencesStore.h"
 #include "tests/update/ReleaseAnswers.h"
+#include "testsupport/DesktopUrlRecorder.h"
 #include "testsupport/Ed25519Signer.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
@@ -7,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -114,18 +114,6 @@ int modeOf(const QString &path)
 
 } // namespace
 
-// What the desktop was asked to open, per scheme.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 // An offered installer against a fixture release service: its download into the cache folder,
 // every way the transfer or the verification can fail, the remembered installer, installing, and
 // the signing keys it is checked against.
@@ -173,8 +161,7 @@ private:
     std::optional<qint64> m_freeSpace;
     QStringList m_freeSpaceFolders;
     int m_quits = 0;
-    UrlRecorder m_files;
-    UrlRecorder m_pages;
+    std::unique_ptr<quorin::test::DesktopUrlRecorder> m_desktop;
 
     [[nodiscard]] Release goodRelease(bool required = false) const
     {
@@ -268,15 +255,11 @@ private Q_SLOTS:
         // The key that signs comes second, after a key that signs nothing here.
         QVERIFY(writeFile(m_keyringPath, Ed25519Signer::keyring({Ed25519Signer::generate(), *m_signer})));
         m_installer = randomBytes(kInstallerSize);
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_files, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_pages, "open");
+        m_desktop = std::make_unique<quorin::test::DesktopUrlRecorder>(
+            QStringList{QStringLiteral("file"), QStringLiteral("https")});
     }
 
-    void cleanupTestCase()
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    }
+    void cleanupTestCase() { m_desktop.reset(); }
 
     void init()
     {
@@ -287,8 +270,7 @@ private Q_SLOTS:
         m_freeSpace = kPlentyOfSpace;
         m_freeSpaceFolders.clear();
         m_quits = 0;
-        m_files.opened.clear();
-        m_pages.opened.clear();
+        m_desktop->clear();
     }
 
     void cleanup() { m_server.reset(); }
@@ -578,9 +560,9 @@ private Q_SLOTS:
 
         QSignalSpy stateChanges(controller.get(), &UpdateController::stateChanged);
         controller->download();
-        QCOMPARE(m_pages.opened, QList<QUrl>({page}));
+        QCOMPARE(m_desktop->opened(), QList<QUrl>({page}));
         controller->download();
-        QCOMPARE(m_pages.opened, QList<QUrl>({page, page}));
+        QCOMPARE(m_desktop->opened(), QList<QUrl>({page, page}));
         QVERIFY(stateChanges.isEmpty());
         QCOMPARE(controller->state(), UpdateController::Available);
         QCOMPARE(m_server->totalRequestCount(), 1);
@@ -648,22 +630,22 @@ private Q_SLOTS:
         if (onDisk != m_installer)
             QVERIFY(writeFile(targetPath(), onDisk));
         if (change == QLatin1String("no handler")) {
-            QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+            m_desktop->release(QStringLiteral("file"));
             // What the offscreen platform says when it refuses to open a file.
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument")));
         }
 
         controller->install();
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_files, "open");
+        m_desktop->handle(QStringLiteral("file"));
         if (text.isEmpty()) {
-            QCOMPARE(m_files.opened, QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
+            QCOMPARE(m_desktop->opened(), QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
             QCOMPARE(m_quits, 1);
             QCOMPARE(controller->state(), UpdateController::Ready);
             return;
         }
         QCOMPARE(controller->state(), UpdateController::Error);
         QCOMPARE(controller->errorMessage(), text);
-        QVERIFY(m_files.opened.isEmpty());
+        QVERIFY(m_desktop->opened().isEmpty());
         QCOMPARE(m_quits, 0);
     }
 

@@ -1,6 +1,7 @@
 #include "app/PreferencesStore.h"
 #include "app/ProgramOwnership.h"
 #include "tests/update/ReleaseAnswers.h"
+#include "testsupport/DesktopUrlRecorder.h"
 #include "testsupport/Ed25519Signer.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/NamedObjectFinder.h"
@@ -9,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QDir>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -52,18 +52,6 @@ protected:
     }
 };
 
-// What the desktop was asked to open.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 QByteArray installerBytes()
 {
     QRandomGenerator generator(51);
@@ -92,7 +80,7 @@ private:
     QByteArray m_installer;
     QDateTime m_now;
     int m_quits = 0;
-    UrlRecorder m_files;
+    std::unique_ptr<quorin::test::DesktopUrlRecorder> m_files;
 
     std::unique_ptr<UpdateController> m_controller;
     std::unique_ptr<QQmlEngine> m_engine;
@@ -218,13 +206,13 @@ private Q_SLOTS:
         QVERIFY(keyring.write(Ed25519Signer::keyring({*m_signer})) > 0);
         keyring.close();
         m_installer = installerBytes();
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_files, "open");
+        m_files = std::make_unique<quorin::test::DesktopUrlRecorder>(QStringList{QStringLiteral("file")});
     }
 
     void cleanupTestCase()
     {
         quitClient();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        m_files.reset();
         m_releases.reset();
         m_setup.cleanupTestCase();
     }
@@ -243,7 +231,7 @@ private Q_SLOTS:
                     .removeRecursively());
         m_now = QDateTime(QDate(2025, 6, 1), QTime(9, 30), Qt::UTC);
         m_quits = 0;
-        m_files.opened.clear();
+        m_files->clear();
     }
 
     void cleanup()
@@ -276,7 +264,7 @@ private Q_SLOTS:
         QCOMPARE(text("updateBannerBody"), QStringLiteral("The verified installer is ready."));
 
         click("updateBannerPrimaryButton");
-        QCOMPARE(m_files.opened, QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
+        QCOMPARE(m_files->opened(), QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
         QCOMPARE(m_quits, 1);
 
         click("updateBannerDismissButton");
@@ -342,7 +330,7 @@ private Q_SLOTS:
 
         click("requiredUpdateExitButton");
         QCOMPARE(m_quits, 1);
-        QVERIFY(m_files.opened.isEmpty());
+        QVERIFY(m_files->opened().isEmpty());
     }
 
     void restartWithoutTheServiceAfterARequiredAnswer()
