@@ -141,6 +141,7 @@ Item {
 
         function test_look() {
             const dialog = openDialog({ updateState: 7, version: "1.0.9" })
+            compare(Theme.activeDialogs, 0, "it never blurs the pages")
             verify(dialog.modal)
             compare(dialog.closePolicy, Popup.NoAutoClose)
             compare(dialog.padding, Theme.largeSpacing)
