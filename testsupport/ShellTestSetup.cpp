@@ -88,6 +88,11 @@ void ShellTestSetup::registerControllers()
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
     registerUpdateController();
+    registerChangelogController();
+}
+
+void ShellTestSetup::registerChangelogController()
+{
     registerSingleton("ChangelogController", &m_changelogController);
 }
 

@@ -3,6 +3,7 @@
 #include "app/SettingsController.h"
 #include "testsupport/GalleryScene.h"
 #include "testsupport/NamedObjectFinder.h"
+#include "update/ChangelogController.h"
 #include "update/UpdateController.h"
 
 #include <QImage>
@@ -33,6 +34,11 @@ bool isEmpty(const QImage &image)
 // Long enough for a frame or two after a theme or language switch.
 constexpr int kSettleMs = 150;
 
+constexpr int kWindowWidth = 1024;
+constexpr int kWindowHeight = 768;
+// Below the width at which the changelog's cards stand in two columns.
+constexpr int kNarrowWindowWidth = 720;
+
 } // namespace
 
 ScreenshotRun::ScreenshotRun(QQmlApplicationEngine &engine, Options options)
@@ -57,6 +63,10 @@ QList<ScreenshotRun::WindowScene> ScreenshotRun::windowScenes()
         {QStringLiteral("window"), [this] { return signIn(); }, nothing},
         {QStringLiteral("window-dialog"), [this] { return openDialogWithSnackbar(); },
          [this] { closeDialogAndSnackbar(); }},
+        {QStringLiteral("changelog"), [this] { return openChangelog(kWindowWidth, 2); },
+         [this] { closeChangelog(); }},
+        {QStringLiteral("changelog-narrow"), [this] { return openChangelog(kNarrowWindowWidth, 1); },
+         [this] { closeChangelog(); }},
     };
 }
 
@@ -143,6 +153,34 @@ void ScreenshotRun::closeDialogAndSnackbar()
         QMetaObject::invokeMethod(dismiss, "clicked");
 }
 
+// Every entry, the first one expanded; the running release's entry is expanded as well, so that
+// its four cards show how the grid's columns follow the width.
+bool ScreenshotRun::openChangelog(int windowWidth, int columns)
+{
+    mainWindow()->resize(windowWidth, kWindowHeight);
+    ChangelogController::instance()->reopen();
+    QObject *dialog = findInWindow(QStringLiteral("changelogDialog"));
+    if (!dialog)
+        return fail(QStringLiteral("the window has no changelog dialog"));
+    if (!waitFor([dialog] { return dialog->property("opened").toBool(); },
+                 QStringLiteral("the changelog dialog to open")))
+        return false;
+    const int lastEntry = int(ChangelogController::instance()->entries().size()) - 1;
+    QObject *header = findInWindow(QStringLiteral("changelogEntryHeader-%1").arg(lastEntry));
+    QObject *grid = findInWindow(QStringLiteral("changelogCardGrid-%1").arg(lastEntry));
+    if (!header || !grid)
+        return fail(QStringLiteral("the changelog dialog shows no entry"));
+    QMetaObject::invokeMethod(header, "clicked");
+    return waitFor([grid, columns] { return grid->property("columns").toInt() == columns; },
+                   QStringLiteral("the changelog's cards in %1 columns").arg(columns));
+}
+
+void ScreenshotRun::closeChangelog()
+{
+    ChangelogController::instance()->dismiss();
+    mainWindow()->resize(kWindowWidth, kWindowHeight);
+}
+
 bool ScreenshotRun::shootWindowScene(const WindowScene &scene)
 {
     if (!scene.enter())
@@ -218,6 +256,18 @@ QObject *ScreenshotRun::find(const QString &objectName) const
 {
     QQuickWindow *window = mainWindow();
     return window ? findNamedObject(window->contentItem(), objectName) : nullptr;
+}
+
+QObject *ScreenshotRun::findInWindow(const QString &objectName) const
+{
+    QQuickWindow *window = mainWindow();
+    if (!window)
+        return nullptr;
+    // Pop-ups declared in the window are its objects; what they show sits on the overlay, beside
+    // the content item.
+    if (QObject *found = findNamedObject(window, objectName))
+        return found;
+    return findNamedObject(window->contentItem()->parentItem(), objectName);
 }
 
 bool ScreenshotRun::waitFor(const std::function<bool()> &condition, const QString &what, int timeoutMs)

@@ -11,16 +11,32 @@
 <context>
     <name>ChangelogDialog</name>
     <message>
-        <source>What&apos;s new</source>
+        <source>Got it</source>
+        <translation>حسنًا</translation>
+    </message>
+    <message>
+        <source>What’s new</source>
         <translation>ما الجديد</translation>
     </message>
     <message>
-        <source>This version brings improvements and fixes.</source>
-        <translation>يقدّم هذا الإصدار تحسينات وإصلاحات.</translation>
+        <source>Installed version %1 · build %2</source>
+        <translation>الإصدار المثبّت %1 · البنية %2</translation>
     </message>
     <message>
-        <source>Got it</source>
-        <translation>حسنًا</translation>
+        <source>Collapse %1</source>
+        <translation>طي %1</translation>
+    </message>
+    <message>
+        <source>Expand %1</source>
+        <translation>توسيع %1</translation>
+    </message>
+    <message>
+        <source>Version %1 · build %2</source>
+        <translation>الإصدار %1 · البنية %2</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>الإصدار %1</translation>
     </message>
 </context>
 <context>
