@@ -85,3 +85,19 @@ set(QUORIN_SECRET_SERVICE_WRAPPER "${PROJECT_SOURCE_DIR}/testsupport/with-secret
 function(quorin_add_keychain_test name)
     quorin_add_test(${name} ${ARGN} WRAPPER "${QUORIN_SECRET_SERVICE_WRAPPER}")
 endfunction()
+
+# quorin_sanitize(<target>) builds a target, with the project sources compiled into it, under
+# AddressSanitizer and UndefinedBehaviorSanitizer; register such a test with
+# ENVIRONMENT ${QUORIN_SANITIZER_ENVIRONMENT}. QUORIN_HAVE_SANITIZERS tells whether the compiler can.
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_FLAGS "-fsanitize=address,undefined")
+set(CMAKE_REQUIRED_LINK_OPTIONS "-fsanitize=address,undefined")
+check_cxx_source_compiles("int main() { return 0; }" QUORIN_HAVE_SANITIZERS)
+unset(CMAKE_REQUIRED_FLAGS)
+unset(CMAKE_REQUIRED_LINK_OPTIONS)
+set(QUORIN_SANITIZER_ENVIRONMENT
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1)
+function(quorin_sanitize target)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+endfunction()

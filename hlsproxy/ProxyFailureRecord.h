@@ -45,6 +45,8 @@ struct ProxyFailureRecord
     QString upstreamCode; // structured error code of the upstream answer; empty for local failures
     QString sessionId;    // empty when the request never named one
     quint64 generation = 0;
+
+    friend bool operator==(const ProxyFailureRecord &, const ProxyFailureRecord &) = default;
 };
 
 Q_DECLARE_TYPEINFO(ProxyFailureRecord, Q_RELOCATABLE_TYPE);

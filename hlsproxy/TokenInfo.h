@@ -26,6 +26,8 @@ struct TokenInfo
     qint64 startMs = -1;   // start on the rendition's timeline; -1 for anything but a media segment
     qint64 durationMs = 0; // 0 for anything but a media segment
     QString renditionId;   // fingerprint of the media playlist's upstream URL; empty for playlists
+
+    friend bool operator==(const TokenInfo &, const TokenInfo &) = default;
 };
 
 Q_DECLARE_TYPEINFO(TokenInfo, Q_RELOCATABLE_TYPE);

@@ -2,6 +2,7 @@
 
 #include "app/AppFailure.h"
 #include "learning/CourseProgressSnapshot.h"
+#include "net/NetworkFailure.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -94,6 +95,14 @@ public:
     // The screens pass the server's completion as the fallback, so a local record overrides it.
     [[nodiscard]] Q_INVOKABLE bool isCompleted(const QString &resourceId, bool fallback) const;
     [[nodiscard]] Q_INVOKABLE bool isCompleted(const QString &resourceId) const;
+    // True while a change of the resource waits for the server: a queued completion or an
+    // incompletion in flight. Further changes of it are ignored meanwhile.
+    [[nodiscard]] Q_INVOKABLE bool isPending(const QString &resourceId) const;
+    // Applies the change to the local record at once and confirms it with the server. A
+    // completion is queued, kept in the store and sent in order whenever the client is signed
+    // in; an incompletion needs the server now, and is refused and undone without a session.
+    // A refused change is rolled back and reported with progressError.
+    Q_INVOKABLE void setCompleted(const QString &resourceId, const QString &courseId, bool completed);
 
     // At most three visible records, newest first, computed on every read.
     [[nodiscard]] QVariantList recentItems() const;
@@ -116,7 +125,10 @@ private Q_SLOTS:
     void flushPendingCompletions();
 
 private:
+    using ReplyHandler = std::function<void(const NetworkFailure &)>;
+
     [[nodiscard]] qsizetype itemIndex(const QString &resourceId) const;
+    [[nodiscard]] qsizetype pendingIndex(const QString &resourceId) const;
     [[nodiscard]] QVariantMap itemAt(qsizetype index) const;
     void save();
     void savePending();
@@ -127,6 +139,20 @@ private:
     void removeLegacyHistory();
     void writeUserValue(const QString &prefix, const QVariant &value);
     [[nodiscard]] QString currentTimestamp() const;
+    [[nodiscard]] bool isSignedIn() const;
+
+    void markIncompleteOnline(const QString &resourceId, const QVariantMap &previousRecord);
+    void sendProgress(const QString &resourceId, bool completed, ReplyHandler handler);
+    void finishIncompletion(const QString &resourceId, const QVariantMap &previousRecord,
+                            const NetworkFailure &failure);
+    void finishQueuedCompletion(const QString &resourceId, const NetworkFailure &failure);
+    void confirmQueuedCompletion(const QString &resourceId);
+    void delayQueuedCompletion(const QString &resourceId);
+    void rollBackQueuedCompletion(const QString &resourceId, const NetworkFailure &failure);
+    void restoreFromQueuedEntry(const QVariantMap &entry);
+    void restoreCompletion(const QString &resourceId, const QVariantMap &previousRecord);
+    void restoreResumePoint(const QString &resourceId, const QVariantMap &previousRecord);
+    void dropUnsendableHeads();
 
     QString m_userId;
     QVariantList m_activityItems;
@@ -139,6 +165,9 @@ private:
     QTimer *m_retryTimer = nullptr;
     QTimer *m_saveTimer = nullptr;
     qint32 m_revision = 0;
+    // Raised by every switch of user. A reply carries the value of its sending and is ignored
+    // once it differs: after u1 -> u2 -> u1 the user id alone would let a stale reply through.
+    quint64 m_userGeneration = 0;
 
     QPointer<NetworkManager> m_networkManager;
     std::function<QDateTime()> m_currentUtc;

@@ -7,12 +7,16 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QUrl>
+#include <algorithm>
 
 namespace {
 
 using Response = SampleLearningRoutes::Response;
 
 const QString kCourses = QStringLiteral("/api/v1/courses/");
+const QString kContents = QStringLiteral("/api/v1/contents/");
+const QString kProgressSuffix = QStringLiteral("/progress");
+const QString kIsCompleted = QStringLiteral("isCompleted");
 const QString kNotifications = QStringLiteral("/api/v1/notifications");
 const QString kIsRead = QStringLiteral("isRead");
 // The origin the data files are written for; answers carry the server's own.
@@ -36,6 +40,21 @@ QString idBetween(const QByteArray &path, const QString &prefix, const QString &
         return {};
     const QString encoded = text.mid(prefix.size(), text.size() - prefix.size() - suffix.size());
     return encoded.contains(QLatin1Char('/')) ? QString() : QUrl::fromPercentEncoding(encoded.toUtf8());
+}
+
+// Whether a content item of the section tree has this id.
+bool holdsContent(const QJsonArray &sections, const QString &contentId)
+{
+    for (const QJsonValue &value : sections) {
+        const QJsonObject section = value.toObject();
+        for (const QJsonValue &item : section.value(QStringLiteral("content")).toArray()) {
+            if (item.toObject().value(QStringLiteral("id")).toString() == contentId)
+                return true;
+        }
+        if (holdsContent(section.value(QStringLiteral("children")).toArray(), contentId))
+            return true;
+    }
+    return false;
 }
 
 int unreadIn(const QJsonArray &notifications)
@@ -65,6 +84,8 @@ void SampleLearningRoutes::addTo(quorin::test::FixtureServer &server)
         };
     };
     server.setPrefixHandler(kCourses, signedIn([this](const Request &request) { return course(request); }));
+    server.setPrefixHandler(kContents,
+                            signedIn([this](const Request &request) { return markProgress(request); }));
     server.setHandler(kNotifications,
                       signedIn([this](const Request &request) { return notificationList(request); }));
     server.setHandler(kNotifications + QStringLiteral("/unread-count"),
@@ -87,18 +108,82 @@ SampleLearningRoutes::Response SampleLearningRoutes::course(const Request &reque
 {
     if (request.method != "GET")
         return Response(405);
-    const QString id = idBetween(request.path, kCourses, QString());
-    // Only the courses the account is enrolled in, so no id ever names a file of its own choosing.
-    bool enrolled = false;
+    const QJsonObject course = enrolledCourse(idBetween(request.path, kCourses, QString()));
+    if (course.isEmpty())
+        return error(404, QStringLiteral("not-found"), QStringLiteral("Course not found"));
+    QJsonObject answer = withLocalMedia(course);
+    answer.insert(QStringLiteral("sections"), withMarks(answer.value(QStringLiteral("sections")).toArray(),
+                                                        m_completionMarks.value(m_userOf(request))));
+    return jsonAnswer(answer);
+}
+
+QStringList SampleLearningRoutes::enrolledCourseIds() const
+{
+    QStringList ids;
     const QJsonArray enrollments =
         readData(QStringLiteral("me.json")).value(QStringLiteral("enrollments")).toArray();
     for (const QJsonValue &enrollment : enrollments)
-        enrolled = enrolled || (!id.isEmpty() &&
-                                enrollment.toObject().value(QStringLiteral("courseId")).toString() == id);
-    const QJsonObject course = enrolled ? readData(QStringLiteral("courses/%1.json").arg(id)) : QJsonObject();
-    if (course.isEmpty())
-        return error(404, QStringLiteral("not-found"), QStringLiteral("Course not found"));
-    return jsonAnswer(withLocalMedia(course));
+        ids.append(enrollment.toObject().value(QStringLiteral("courseId")).toString());
+    return ids;
+}
+
+QJsonObject SampleLearningRoutes::enrolledCourse(const QString &courseId) const
+{
+    // Only the courses the account is enrolled in, so no id ever names a file of its own choosing.
+    if (courseId.isEmpty() || !enrolledCourseIds().contains(courseId))
+        return {};
+    return readData(QStringLiteral("courses/%1.json").arg(courseId));
+}
+
+QJsonArray SampleLearningRoutes::withMarks(const QJsonArray &sections,
+                                           const QHash<QString, bool> &marks) const
+{
+    QJsonArray marked;
+    for (const QJsonValue &value : sections) {
+        QJsonObject section = value.toObject();
+        if (section.contains(QStringLiteral("content"))) {
+            QJsonArray content = section.value(QStringLiteral("content")).toArray();
+            for (QJsonValueRef itemRef : content) {
+                QJsonObject item = itemRef.toObject();
+                const auto mark = marks.constFind(item.value(QStringLiteral("id")).toString());
+                if (mark == marks.constEnd())
+                    continue;
+                item.insert(QStringLiteral("ContentProgress"),
+                            QJsonArray{QJsonObject{{kIsCompleted, *mark}}});
+                itemRef = item;
+            }
+            section.insert(QStringLiteral("content"), content);
+        }
+        if (section.contains(QStringLiteral("children")))
+            section.insert(QStringLiteral("children"),
+                           withMarks(section.value(QStringLiteral("children")).toArray(), marks));
+        marked.append(section);
+    }
+    return marked;
+}
+
+bool SampleLearningRoutes::isEnrolledContent(const QString &contentId) const
+{
+    const QStringList courses = enrolledCourseIds();
+    return std::any_of(courses.cbegin(), courses.cend(), [this, &contentId](const QString &courseId) {
+        return holdsContent(enrolledCourse(courseId).value(QStringLiteral("sections")).toArray(), contentId);
+    });
+}
+
+SampleLearningRoutes::Response SampleLearningRoutes::markProgress(const Request &request)
+{
+    if (m_progressUnavailable)
+        return error(503, QStringLiteral("unavailable"), QStringLiteral("Progress is unavailable right now"));
+    const QString id = idBetween(request.path, kContents, kProgressSuffix);
+    if (id.isEmpty() || !isEnrolledContent(id))
+        return error(404, QStringLiteral("not-found"), QStringLiteral("Content not found"));
+    if (request.method != "POST")
+        return Response(405);
+    const QJsonValue completed = QJsonDocument::fromJson(request.body).object().value(kIsCompleted);
+    if (!completed.isBool())
+        return error(400, QStringLiteral("bad-request"), QStringLiteral("isCompleted must be a boolean"));
+    m_completionMarks[m_userOf(request)].insert(id, completed.toBool());
+    return jsonAnswer({});
 }
 
 QJsonObject SampleLearningRoutes::withLocalMedia(const QJsonObject &course) const

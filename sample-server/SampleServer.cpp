@@ -56,6 +56,7 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
     , m_releases({options.releaseMode, options.dataFolder, options.releaseFolder, options.signingKeyFile})
 {
     m_server.setKeepLog(false);
+    m_learningRoutes.setProgressUnavailable(options.progressUnavailable);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
 }
 

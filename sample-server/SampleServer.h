@@ -31,6 +31,8 @@ public:
         QString mediaFolder;
         qint64 accessTokenLifetimeSeconds = 900;
         ReleaseMode releaseMode = ReleaseMode::Optional;
+        // Completion marks are answered with 503, to show the client's delayed sync and retry.
+        bool progressUnavailable = false;
         // Served below "/releases/"; holds the installer named by release.json.
         QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
         // The PEM private key that signs the installer's digest.

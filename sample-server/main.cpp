@@ -31,7 +31,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption signingKey(
         QStringLiteral("signing-key"), QStringLiteral("PEM Ed25519 key that signs the release."),
         QStringLiteral("file"), quorin::test::FixturePaths::updateSigningKeyFile());
-    parser.addOptions({port, data, media, lifetime, releaseMode, releases, signingKey});
+    const QCommandLineOption progressUnavailable(
+        QStringLiteral("progress-unavailable"),
+        QStringLiteral("Answer completion marks with 503, as a backend that is down would."));
+    parser.addOptions({port, data, media, lifetime, releaseMode, releases, signingKey, progressUnavailable});
     parser.process(application);
     const std::optional<SampleServer::ReleaseMode> mode =
         SampleReleaseService::modeFromName(parser.value(releaseMode));
@@ -49,6 +52,7 @@ int main(int argc, char *argv[])
     options.releaseMode = *mode;
     options.releaseFolder = parser.value(releases);
     options.signingKeyFile = parser.value(signingKey);
+    options.progressUnavailable = parser.isSet(progressUnavailable);
     SampleServer server(options);
     if (!server.start()) {
         QTextStream(stderr) << "quorin-sample-server: " << server.errorString() << Qt::endl;

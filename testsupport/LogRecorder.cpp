@@ -26,7 +26,11 @@ LogRecorder::~LogRecorder()
 QList<LogRecorder::Record> LogRecorder::records() const
 {
     const QMutexLocker locker(&m_state->mutex);
-    return m_state->records;
+    // A buffer of its own, made under the lock: a copy sharing the recorder's buffer would be
+    // detached later, outside the lock, while a logging thread appends to the original.
+    QList<Record> copy = m_state->records;
+    copy.detach();
+    return copy;
 }
 
 QList<LogRecorder::Record> LogRecorder::inCategory(const QString &category) const

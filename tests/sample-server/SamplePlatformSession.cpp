@@ -10,18 +10,23 @@
 
 namespace quorin::test {
 
-bool SamplePlatformSession::start()
+bool SamplePlatformSession::start(const SampleServer::Options &options)
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificates(FixtureServer::certificateAuthority());
     QSslConfiguration::setDefaultConfiguration(configuration);
 
+    m_platform = std::make_unique<SampleServer>(options);
+    return m_platform->start();
+}
+
+SampleServer::Options SamplePlatformSession::defaultOptions()
+{
     SampleServer::Options options;
     options.port = 0;
     options.dataFolder = QStringLiteral(QUORIN_SAMPLE_DATA_DIR);
     options.mediaFolder = FixturePaths::mediaFolder();
-    m_platform = std::make_unique<SampleServer>(options);
-    return m_platform->start();
+    return options;
 }
 
 QUrl SamplePlatformSession::apiBase() const

@@ -20,7 +20,10 @@ public:
 
     // Trusts the test authority and starts the platform; false (with the reason in errorString())
     // when it cannot start.
-    [[nodiscard]] bool start();
+    [[nodiscard]] bool start() { return start(defaultOptions()); }
+    [[nodiscard]] bool start(const SampleServer::Options &options);
+    // A free port, the sample data and the media fixtures.
+    [[nodiscard]] static SampleServer::Options defaultOptions();
     [[nodiscard]] QString errorString() const { return m_platform ? m_platform->errorString() : QString(); }
     // The REST root, ending in "/api/v1/".
     [[nodiscard]] QUrl apiBase() const;

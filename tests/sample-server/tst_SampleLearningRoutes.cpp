@@ -1,4 +1,5 @@
 #include "learning/CourseController.h"
+#include "learning/LearningProgressController.h"
 #include "learning/NotificationsController.h"
 #include "net/NetworkManager.h"
 #include "tests/sample-server/SamplePlatformSession.h"
@@ -55,12 +56,15 @@ private:
         return m_manager->mediaAuthenticationSnapshot().authorization;
     }
 
-    Answer fetch(const QByteArray &method, const QUrl &url, const QByteArray &authorization)
+    Answer fetch(const QByteArray &method, const QUrl &url, const QByteArray &authorization,
+                 const QByteArray &body = {})
     {
         QNetworkRequest request(url);
         if (!authorization.isEmpty())
             request.setRawHeader("Authorization", authorization);
-        std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method));
+        if (!body.isEmpty())
+            request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method, body));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!finished.wait(10000))
             return {};
@@ -68,19 +72,13 @@ private:
                 reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), reply->readAll()};
     }
 
-private Q_SLOTS:
-    void initTestCase()
+    void startSignedIn(bool progressUnavailable)
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
-        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
-        m_keychain.installAsNative();
-    }
-
-    // A fresh platform for every test: the read state of its notifications lives in memory.
-    void init()
-    {
+        m_manager.reset();
+        SampleServer::Options options = quorin::test::SamplePlatformSession::defaultOptions();
+        options.progressUnavailable = progressUnavailable;
         m_platform = std::make_unique<quorin::test::SamplePlatformSession>();
-        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
+        QVERIFY2(m_platform->start(options), qPrintable(m_platform->errorString()));
 
         m_keychain.clear();
         NetworkManager::Configuration client;
@@ -91,6 +89,36 @@ private Q_SLOTS:
         m_manager->login(QStringLiteral("+201012345678"), QStringLiteral("quorin-demo"), QString());
         QVERIFY(signedIn.wait(10000));
     }
+
+    // The completion of each content item of the course, by id, as the course page reads it.
+    QHash<QString, QVariant> completionInCourse()
+    {
+        CourseController course(m_manager.get());
+        course.setCourseId(QStringLiteral("c-101"));
+        QSignalSpy loaded(&course, &CourseController::courseLoaded);
+        course.fetchCourse();
+        if (!loaded.wait(10000))
+            return {};
+        QList<QPair<int, QVariantMap>> items;
+        collectItems(course.sections(), 0, items);
+        QHash<QString, QVariant> completion;
+        for (const auto &[depth, item] : items)
+            completion.insert(item.value(QStringLiteral("id")).toString(),
+                              item.value(QStringLiteral("isCompleted")));
+        return completion;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        m_keychain.installAsNative();
+    }
+
+    // A fresh platform for every test: the read state of its notifications and the completion
+    // marks live in memory.
+    void init() { startSignedIn(false); }
 
     void cleanup()
     {
@@ -109,18 +137,21 @@ private Q_SLOTS:
         QTest::newRow("count") << QByteArray("GET") << QStringLiteral("notifications/unread-count");
         QTest::newRow("mark one") << QByteArray("PATCH") << QStringLiteral("notifications/nt-4004/read");
         QTest::newRow("mark all") << QByteArray("POST") << QStringLiteral("notifications/read-all");
+        QTest::newRow("progress") << QByteArray("POST") << QStringLiteral("contents/r-1001/progress");
     }
 
     void routesNeedASignedInUser()
     {
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
-        QCOMPARE(fetch(method, apiUrl(path), QByteArray()).status, 401);
-        QCOMPARE(fetch(method, apiUrl(path), QByteArrayLiteral("Bearer not-a-token")).status, 401);
+        const QByteArray body = R"({"isCompleted":true})";
+        QCOMPARE(fetch(method, apiUrl(path), QByteArray(), body).status, 401);
+        QCOMPARE(fetch(method, apiUrl(path), QByteArrayLiteral("Bearer not-a-token"), body).status, 401);
 
         // Nothing was marked by the refused calls.
         QCOMPARE(fetch("GET", apiUrl(QStringLiteral("notifications/unread-count")), accessToken()).body,
                  QByteArray(R"({"count":2})"));
+        QCOMPARE(completionInCourse().value(QStringLiteral("r-1001")), QVariant());
     }
 
     void enrolledCourse()
@@ -186,6 +217,81 @@ private Q_SLOTS:
         course.fetchCourse();
         QVERIFY(failed.wait(10000));
         QCOMPARE(course.failure().httpStatus, 404);
+    }
+
+    void completionMarksShowInTheCourse()
+    {
+        LearningProgressController::Configuration configuration;
+        configuration.networkManager = m_manager.get();
+        LearningProgressController progress(std::move(configuration));
+        progress.setUserId(m_manager->authenticatedUserId());
+        QSignalSpy changed(&progress, &LearningProgressController::completionChanged);
+        QSignalSpy refused(&progress, &LearningProgressController::progressError);
+        const QString lecture = QStringLiteral("r-1001");
+        const QString notes = QStringLiteral("r-1002");
+        progress.recordOpened(notes, QStringLiteral("c-101"), QStringLiteral("s-101"),
+                              QStringLiteral("Lecture notes: motion"),
+                              QStringLiteral("Foundations of Physics"), QStringLiteral("PDF"), QString(),
+                              QStringLiteral("https://localhost/notes.pdf"), true);
+        QCOMPARE(completionInCourse().value(lecture), QVariant());
+        QCOMPARE(completionInCourse().value(notes), QVariant(true));
+
+        progress.setCompleted(lecture, QStringLiteral("c-101"), true);
+        progress.setCompleted(notes, QStringLiteral("c-101"), false);
+
+        QTRY_VERIFY(!progress.isPending(lecture) && !progress.isPending(notes));
+        QCOMPARE(refused.count(), 0);
+        const QHash<QString, QVariant> completion = completionInCourse();
+        QCOMPARE(completion.value(lecture), QVariant(true));
+        QCOMPARE(completion.value(notes), QVariant(false));
+        QCOMPARE(completion.value(QStringLiteral("r-1003")), QVariant());
+    }
+
+    void progressRouteRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+
+        const QByteArray complete = R"({"isCompleted":true})";
+        QTest::newRow("unknown id") << QByteArray("POST") << QStringLiteral("contents/r-9999/progress")
+                                    << complete << 404;
+        QTest::newRow("a quiz") << QByteArray("POST") << QStringLiteral("contents/qz-201/progress")
+                                << complete << 404;
+        QTest::newRow("two segments")
+            << QByteArray("POST") << QStringLiteral("contents/r-1001%2Fx/progress") << complete << 404;
+        QTest::newRow("text flag") << QByteArray("POST") << QStringLiteral("contents/r-1001/progress")
+                                   << QByteArray(R"({"isCompleted":"true"})") << 400;
+        QTest::newRow("no flag") << QByteArray("POST") << QStringLiteral("contents/r-1001/progress")
+                                 << QByteArray("{}") << 400;
+        QTest::newRow("not JSON") << QByteArray("POST") << QStringLiteral("contents/r-1001/progress")
+                                  << QByteArray("isCompleted=true") << 400;
+        QTest::newRow("GET") << QByteArray("GET") << QStringLiteral("contents/r-1001/progress")
+                             << QByteArray() << 405;
+    }
+
+    void progressRouteRefusals()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+
+        QCOMPARE(fetch(method, apiUrl(path), accessToken(), body).status, status);
+
+        const QHash<QString, QVariant> completion = completionInCourse();
+        QCOMPARE(completion.value(QStringLiteral("r-1001")), QVariant());
+        QCOMPARE(completion.value(QStringLiteral("r-1002")), QVariant(true));
+    }
+
+    void progressCanBeMadeUnavailable()
+    {
+        startSignedIn(true);
+        const Answer answer = fetch("POST", apiUrl(QStringLiteral("contents/r-1001/progress")), accessToken(),
+                                    R"({"isCompleted":true})");
+        QCOMPARE(answer.status, 503);
+        QCOMPARE(completionInCourse().value(QStringLiteral("r-1001")), QVariant());
     }
 
     void notificationsAndTheirReadState()
