@@ -38,6 +38,28 @@ void useInterfaceFontsOnce()
     Q_UNUSED(done);
 }
 
+// A window whose whole item tree mirrors while the interface runs right to left, as the main
+// window's does: pop-ups and dialogs lie in the window's overlay, outside the gallery's own tree.
+std::unique_ptr<QQuickWindow> makeMirroringWindow(QQmlEngine &engine, QString *error)
+{
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\n"
+                      "import Quorin.Controllers\n"
+                      "Window {\n"
+                      "    LayoutMirroring.enabled: SettingsController.layoutDirection === Qt.RightToLeft\n"
+                      "    LayoutMirroring.childrenInherit: true\n"
+                      "}\n",
+                      QUrl());
+    std::unique_ptr<QObject> created(component.create());
+    auto *window = qobject_cast<QQuickWindow *>(created.get());
+    if (!window) {
+        *error = component.errorString();
+        return {};
+    }
+    created.release();
+    return std::unique_ptr<QQuickWindow>(window);
+}
+
 } // namespace
 
 GalleryScene::GalleryScene(QQmlEngine &engine)
@@ -63,7 +85,9 @@ bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QSt
     settings->setThemeMode(themeMode);
     settings->setLanguage(language);
 
-    m_window = std::make_unique<QQuickWindow>();
+    m_window = makeMirroringWindow(m_engine, &m_error);
+    if (!m_window)
+        return false;
     m_window->resize(kGalleryWidth, kGalleryHeight);
 
     QQmlComponent component(&m_engine, gallery, QQmlComponent::PreferSynchronous);

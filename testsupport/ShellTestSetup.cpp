@@ -87,8 +87,18 @@ void ShellTestSetup::registerControllers()
     registerSingleton("NetworkManager", m_networkManager.get());
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
-    registerSingleton("UpdateController", &m_updateController);
+    registerUpdateController();
+    registerChangelogController();
+}
+
+void ShellTestSetup::registerChangelogController()
+{
     registerSingleton("ChangelogController", &m_changelogController);
+}
+
+void ShellTestSetup::registerUpdateController()
+{
+    registerSingleton("UpdateController", &m_updateController);
 }
 
 } // namespace quorin::test

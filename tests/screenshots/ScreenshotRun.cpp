@@ -2,38 +2,21 @@
 
 #include "app/SettingsController.h"
 #include "testsupport/GalleryScene.h"
+#include "testsupport/NamedObjectFinder.h"
+#include "update/ChangelogController.h"
 #include "update/UpdateController.h"
 
+#include <QCursor>
 #include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QTest>
 
 namespace quorin::test {
 
 namespace {
-
-// Depth-first over the item tree and the object tree, so that pages parented only as items and
-// pop-ups parented only as objects are both found.
-QObject *findNamed(QObject *root, const QString &objectName)
-{
-    if (!root)
-        return nullptr;
-    if (root->objectName() == objectName)
-        return root;
-    if (auto *item = qobject_cast<QQuickItem *>(root)) {
-        for (QQuickItem *child : item->childItems()) {
-            if (QObject *found = findNamed(child, objectName))
-                return found;
-        }
-    }
-    for (QObject *child : root->children()) {
-        if (QObject *found = findNamed(child, objectName))
-            return found;
-    }
-    return nullptr;
-}
 
 // An empty grab: no pixels, or one colour all over (nothing was drawn).
 bool isEmpty(const QImage &image)
@@ -52,6 +35,11 @@ bool isEmpty(const QImage &image)
 
 // Long enough for a frame or two after a theme or language switch.
 constexpr int kSettleMs = 150;
+
+constexpr int kWindowWidth = 1024;
+constexpr int kWindowHeight = 768;
+// Below the width at which the changelog's cards stand in two columns.
+constexpr int kNarrowWindowWidth = 720;
 
 } // namespace
 
@@ -77,6 +65,10 @@ QList<ScreenshotRun::WindowScene> ScreenshotRun::windowScenes()
         {QStringLiteral("window"), [this] { return signIn(); }, nothing},
         {QStringLiteral("window-dialog"), [this] { return openDialogWithSnackbar(); },
          [this] { closeDialogAndSnackbar(); }},
+        {QStringLiteral("changelog"), [this] { return openChangelog(kWindowWidth, 2); },
+         [this] { closeChangelog(); }},
+        {QStringLiteral("changelog-narrow"), [this] { return openChangelog(kNarrowWindowWidth, 1); },
+         [this] { closeChangelog(); }},
     };
 }
 
@@ -163,6 +155,34 @@ void ScreenshotRun::closeDialogAndSnackbar()
         QMetaObject::invokeMethod(dismiss, "clicked");
 }
 
+// Every entry, the first one expanded; the running release's entry is expanded as well, so that
+// its four cards show how the grid's columns follow the width.
+bool ScreenshotRun::openChangelog(int windowWidth, int columns)
+{
+    mainWindow()->resize(windowWidth, kWindowHeight);
+    ChangelogController::instance()->reopen();
+    QObject *dialog = findInWindow(QStringLiteral("changelogDialog"));
+    if (!dialog)
+        return fail(QStringLiteral("the window has no changelog dialog"));
+    if (!waitFor([dialog] { return dialog->property("opened").toBool(); },
+                 QStringLiteral("the changelog dialog to open")))
+        return false;
+    const int lastEntry = int(ChangelogController::instance()->entries().size()) - 1;
+    QObject *header = findInWindow(QStringLiteral("changelogEntryHeader-%1").arg(lastEntry));
+    QObject *grid = findInWindow(QStringLiteral("changelogCardGrid-%1").arg(lastEntry));
+    if (!header || !grid)
+        return fail(QStringLiteral("the changelog dialog shows no entry"));
+    QMetaObject::invokeMethod(header, "clicked");
+    return waitFor([grid, columns] { return grid->property("columns").toInt() == columns; },
+                   QStringLiteral("the changelog's cards in %1 columns").arg(columns));
+}
+
+void ScreenshotRun::closeChangelog()
+{
+    ChangelogController::instance()->dismiss();
+    mainWindow()->resize(kWindowWidth, kWindowHeight);
+}
+
 bool ScreenshotRun::shootWindowScene(const WindowScene &scene)
 {
     if (!scene.enter())
@@ -187,6 +207,10 @@ bool ScreenshotRun::shootGalleries()
             GalleryScene scene(m_engine);
             if (!scene.load(document, variant.theme, variant.language))
                 return fail(QStringLiteral("%1 did not load: %2").arg(gallery, scene.errorString()));
+            // The virtual display's pointer rests in the middle of the screen, where it would
+            // hover whatever control a gallery shows there.
+            if (QScreen *screen = scene.window()->screen())
+                QCursor::setPos(screen, screen->geometry().bottomRight());
             // Pop-ups open and transitions end.
             QTest::qWait(400);
             if (!grab(scene.window(), gallery, variant))
@@ -237,7 +261,19 @@ QQuickItem *ScreenshotRun::currentPage() const
 QObject *ScreenshotRun::find(const QString &objectName) const
 {
     QQuickWindow *window = mainWindow();
-    return window ? findNamed(window->contentItem(), objectName) : nullptr;
+    return window ? findNamedObject(window->contentItem(), objectName) : nullptr;
+}
+
+QObject *ScreenshotRun::findInWindow(const QString &objectName) const
+{
+    QQuickWindow *window = mainWindow();
+    if (!window)
+        return nullptr;
+    // Pop-ups declared in the window are its objects; what they show sits on the overlay, beside
+    // the content item.
+    if (QObject *found = findNamedObject(window, objectName))
+        return found;
+    return findNamedObject(window->contentItem()->parentItem(), objectName);
 }
 
 bool ScreenshotRun::waitFor(const std::function<bool()> &condition, const QString &what, int timeoutMs)

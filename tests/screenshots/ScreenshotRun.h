@@ -13,7 +13,8 @@ class QQuickWindow;
 namespace quorin::test {
 
 // Takes the screenshots of a running client: the main window in its scenes (the sign-in page,
-// the home page after signing in, the home page under a dialog with a snackbar), once the
+// the home page after signing in, the home page under a dialog with a snackbar, the "What’s new"
+// dialog in a wide and a narrow window), once the
 // start-up's release check has ended, and every control gallery, each in the light and dark
 // themes and in English and Arabic, as "<scene>-<theme>-<language>.png". It compares no images; it fails when
 // a part it needs cannot be found or loaded, a wait runs out, or a grab comes back empty.
@@ -65,6 +66,8 @@ private:
     [[nodiscard]] bool shootGalleries();
     [[nodiscard]] bool openDialogWithSnackbar();
     void closeDialogAndSnackbar();
+    [[nodiscard]] bool openChangelog(int windowWidth, int columns);
+    void closeChangelog();
 
     void applyVariant(const Variant &variant);
     [[nodiscard]] bool grab(QQuickWindow *window, const QString &scene, const Variant &variant);
@@ -73,6 +76,8 @@ private:
     [[nodiscard]] QQuickItem *pageStack() const;
     [[nodiscard]] QQuickItem *currentPage() const;
     [[nodiscard]] QObject *find(const QString &objectName) const;
+    // Also searches the window's pop-ups and the overlay they show on.
+    [[nodiscard]] QObject *findInWindow(const QString &objectName) const;
     [[nodiscard]] bool waitFor(const std::function<bool()> &condition, const QString &what,
                                int timeoutMs = 20000);
     bool fail(const QString &error);

@@ -78,6 +78,8 @@ TestCase {
             { tag: "UpdateController.currentTarget",
               check: () => /^linux\/[^\/]+\/direct\/deb$/.test(UpdateController.currentTarget) },
             { tag: "UpdateController.storeBuild", check: () => UpdateController.storeBuild === false },
+            { tag: "ChangelogController.History", check: () => ChangelogController.History === 1 },
+            { tag: "ChangelogController.currentBuild", check: () => ChangelogController.currentBuild === "22" },
             { tag: "UserIdentity.profileState before any fetch",
               check: () => UserIdentity.profileState === UserIdentity.Idle },
             { tag: "UserIdentity.AuthenticationRequired",

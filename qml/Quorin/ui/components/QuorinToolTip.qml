@@ -13,10 +13,20 @@ Basic.ToolTip {
         font.pixelSize: 12
         text: toolTip.text
     }
+    // The same line as a text item lays it out. The advance width alone is too narrow when the
+    // last glyph overhangs it (the "k" of "Back" in the interface's face): the layout counts the
+    // overhang and would wrap the word. Measured apart from the content, whose width follows the
+    // tool tip's.
+    readonly property Text lineMeasure: Text {
+        visible: false
+        text: toolTip.text
+        font: toolTip.textMetrics.font
+    }
 
     delay: 400
     timeout: 3000
-    implicitWidth: Math.min(500, textMetrics.advanceWidth + leftPadding + rightPadding)
+    implicitWidth: Math.min(500, Math.max(textMetrics.advanceWidth, lineMeasure.implicitWidth) + leftPadding
+                                 + rightPadding)
 
     contentItem: Text {
         objectName: "quorinToolTipText"

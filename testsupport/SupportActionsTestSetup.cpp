@@ -1,0 +1,104 @@
+#include "testsupport/SupportActionsTestSetup.h"
+
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace quorin::test {
+
+namespace {
+
+const QStringList kCapturedSchemes = {QStringLiteral("file"), QStringLiteral("https")};
+
+} // namespace
+
+SupportActionsTestSetup::SupportActionsTestSetup()
+{
+    AppFailure::registerMetaType();
+    for (const QString &scheme : kCapturedSchemes)
+        QDesktopServices::setUrlHandler(scheme, this, "openUrl");
+}
+
+SupportActionsTestSetup::~SupportActionsTestSetup()
+{
+    cleanupTestCase();
+}
+
+void SupportActionsTestSetup::cleanupTestCase()
+{
+    for (const QString &scheme : kCapturedSchemes)
+        QDesktopServices::unsetUrlHandler(scheme);
+}
+
+void SupportActionsTestSetup::openUrl(const QUrl &url)
+{
+    m_openedUrls.append(url.toString());
+    Q_EMIT urlOpened(url.toString());
+}
+
+QString SupportActionsTestSetup::clipboardText() const
+{
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    return clipboard ? clipboard->text(QClipboard::Clipboard) : QString();
+}
+
+void SupportActionsTestSetup::setClipboardText(const QString &text)
+{
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text, QClipboard::Clipboard);
+}
+
+AppFailure SupportActionsTestSetup::failure(const QString &code, const QString &userMessage,
+                                            const QString &technicalDetails) const
+{
+    AppFailure failure = AppFailure::local(code, userMessage, QStringLiteral("test"), false);
+    failure.technicalDetails = technicalDetails;
+    return failure;
+}
+
+QString SupportActionsTestSetup::downloadsFolder() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+}
+
+bool SupportActionsTestSetup::blockDownloadsFolder() const
+{
+    const QString folder = downloadsFolder();
+    if (!QDir(folder).removeRecursively())
+        return false;
+    QFile blocker(folder);
+    return blocker.open(QIODevice::WriteOnly) && blocker.write("not a folder") > 0;
+}
+
+bool SupportActionsTestSetup::unblockDownloadsFolder() const
+{
+    const QString folder = downloadsFolder();
+    return !QFileInfo(folder).isFile() || QFile::remove(folder);
+}
+
+QStringList SupportActionsTestSetup::filesIn(const QString &folder) const
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QString SupportActionsTestSetup::zipEntryText(const QString &archive, const QString &entry) const
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), archive, entry});
+    if (!unzip.waitForFinished(60000) || unzip.exitStatus() != QProcess::NormalExit || unzip.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(unzip.readAllStandardOutput());
+}
+
+QString SupportActionsTestSetup::sha256Prefix(const QString &text) const
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
+}
+
+} // namespace quorin::test
