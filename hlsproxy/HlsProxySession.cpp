@@ -31,6 +31,7 @@ namespace {
 const QString Category = QStringLiteral("hls");
 const QByteArray HeadTerminator = QByteArrayLiteral("\r\n\r\n");
 const QString NotFound = QStringLiteral("Not Found");
+constexpr qsizetype PlaybackKeyBytes = 16; // the session's AES-128 key and IV
 
 } // namespace
 
@@ -185,21 +186,18 @@ void HlsProxySession::routeSegment(const ProxyRequestHead &request)
     startRoute(ProxyResourceType::Segment, request);
     const QString tokenText = request.token();
 
-    switch (m_server->resolveToken(tokenText, m_token)) {
-    case HlsTokenRegistry::Resolution::RetiredSession:
+    const HlsTokenRegistry::Resolution resolution = m_server->resolveToken(tokenText, m_token);
+    if (resolution == HlsTokenRegistry::Resolution::RetiredSession) {
         reject(QStringLiteral("retired_session"),
                DiagnosticLogger::fingerprint(m_token.sessionId.isEmpty() ? tokenText : m_token.sessionId),
                QStringLiteral("segment"), ProxyFailureReason::RetiredSession, 410, QStringLiteral("Gone"));
         return;
-    case HlsTokenRegistry::Resolution::UnknownToken:
-        reject(QStringLiteral("unknown_token"), DiagnosticLogger::fingerprint(tokenText),
-               QStringLiteral("segment"), ProxyFailureReason::UnknownToken, 404, NotFound);
-        return;
-    case HlsTokenRegistry::Resolution::Resolved:
-        break;
     }
-    // A playlist's token carries no playback key: nothing may ever be encrypted with an empty one.
-    if (m_token.playbackKey.size() != 16 || m_token.playbackIv.size() != 16) {
+    // A playlist's token carries no playback key, and nothing may ever be encrypted with an empty
+    // one: here it is as unknown as a token never issued.
+    const bool segmentToken =
+        m_token.playbackKey.size() == PlaybackKeyBytes && m_token.playbackIv.size() == PlaybackKeyBytes;
+    if (resolution != HlsTokenRegistry::Resolution::Resolved || !segmentToken) {
         m_token = TokenInfo();
         reject(QStringLiteral("unknown_token"), DiagnosticLogger::fingerprint(tokenText),
                QStringLiteral("segment"), ProxyFailureReason::UnknownToken, 404, NotFound);
