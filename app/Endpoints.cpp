@@ -50,7 +50,8 @@ QList<QSslCertificate> readAuthorities(const QString &path)
 Endpoints::Defaults Endpoints::buildDefaults()
 {
     return {QStringLiteral(QUORIN_DEFAULT_API_BASE_URL), QStringLiteral(QUORIN_DEFAULT_TELEMETRY_URL),
-            QStringLiteral(QUORIN_DEFAULT_RELEASE_URL), QStringLiteral(QUORIN_DEFAULT_WEBSITE_URL)};
+            QStringLiteral(QUORIN_DEFAULT_RELEASE_URL), QStringLiteral(QUORIN_DEFAULT_WEBSITE_URL),
+            QStringLiteral(QUORIN_DEFAULT_AI_CHAT_URL)};
 }
 
 const Endpoints &Endpoints::instance()
@@ -67,6 +68,7 @@ Endpoints Endpoints::resolve(const QProcessEnvironment &environment, const Defau
     endpoints.m_telemetryUrl = resolveUrl(environment, "QUORIN_TELEMETRY_URL", defaults.telemetryUrl);
     endpoints.m_releaseUrl = resolveUrl(environment, "QUORIN_RELEASE_URL", defaults.releaseUrl);
     endpoints.m_websiteUrl = resolveUrl(environment, "QUORIN_WEBSITE_URL", defaults.websiteUrl);
+    endpoints.m_aiChatUrl = resolveUrl(environment, "QUORIN_AI_CHAT_URL", defaults.aiChatUrl);
     const QString caFile = environment.value(QStringLiteral("QUORIN_CA_FILE")).trimmed();
     endpoints.m_extraAuthorities = readAuthorities(caFile);
     if (!endpoints.m_extraAuthorities.isEmpty())

@@ -7,10 +7,10 @@
 
 namespace quorin {
 
-// Where this build talks to: the backend, the telemetry collector, the release service and the
-// product website. Build settings give the defaults; environment variables of the same names
-// override them at run time, and QUORIN_CA_FILE adds a certificate authority that every network
-// manager of the process trusts. Read once, in this one place.
+// Where this build talks to: the backend, the telemetry collector, the release service, the
+// product website and the outside AI chat page that quizzes fall back to. Build settings give the defaults;
+// environment variables of the same names override them at run time, and QUORIN_CA_FILE adds a certificate
+// authority that every network manager of the process trusts. Read once, in this one place.
 class Endpoints
 {
 public:
@@ -20,6 +20,7 @@ public:
         QString telemetryUrl;
         QString releaseUrl;
         QString websiteUrl;
+        QString aiChatUrl;
     };
 
     // The process-wide values: build defaults overridden by the process environment.
@@ -38,6 +39,7 @@ public:
     [[nodiscard]] QUrl telemetryUrl() const { return m_telemetryUrl; }
     [[nodiscard]] QUrl releaseUrl() const { return m_releaseUrl; }
     [[nodiscard]] QUrl websiteUrl() const { return m_websiteUrl; }
+    [[nodiscard]] QUrl aiChatUrl() const { return m_aiChatUrl; }
     [[nodiscard]] QString certificateAuthorityFile() const { return m_caFile; }
     [[nodiscard]] QList<QSslCertificate> extraCertificateAuthorities() const { return m_extraAuthorities; }
 
@@ -46,6 +48,7 @@ private:
     QUrl m_telemetryUrl;
     QUrl m_releaseUrl;
     QUrl m_websiteUrl;
+    QUrl m_aiChatUrl;
     QString m_caFile;
     QList<QSslCertificate> m_extraAuthorities;
 };

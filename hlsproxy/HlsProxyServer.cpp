@@ -3,6 +3,7 @@
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxySession.h"
 #include "hlsproxy/HlsProxyThread.h"
+#include "media/ResourceCache.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -38,6 +39,10 @@ double clampedPlaybackRate(double rate)
 
 HlsProxyServer *HlsProxyServer::instance()
 {
+    // Connections hold leases on the process-wide cache until they are destroyed, which for the
+    // last ones is when the holder goes at exit. Statics are destroyed in the reverse order of
+    // their construction, so the cache is made first and outlives every connection.
+    (void)ResourceCache::instance();
     // Thread-safe initialisation: concurrent first callers wait for the one construction.
     static HlsProxyThread holder;
     return holder.server();
@@ -301,6 +306,12 @@ void HlsProxyServer::rememberResource(const TokenInfo &info)
         m_resources[info.sessionId][info.renditionId].insert(info.sequence, info);
 }
 
+void HlsProxyServer::prioritizeDemand(const TokenInfo &token)
+{
+    // Nothing is prefetched yet, so no prefetch has to give way.
+    Q_UNUSED(token)
+}
+
 void HlsProxyServer::recordRejected(const QString &reason, const QString &sampleFingerprint,
                                     const QString &resourceType)
 {
@@ -346,6 +357,12 @@ void HlsProxyServer::closeRejectionWindow(const QString &key)
                            {QStringLiteral("resource_type"), entry.resourceType},
                            {QStringLiteral("sample_fp"), entry.sampleFp},
                            {QStringLiteral("suppressed"), static_cast<quint64>(entry.suppressed)}});
+}
+
+int HlsProxyServer::openRejectionWindowCount() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return int(m_rejectedRequests.size());
 }
 
 HlsProxyServer::PlaybackState HlsProxyServer::playbackState(const QString &sessionId) const

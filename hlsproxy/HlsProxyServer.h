@@ -97,9 +97,13 @@ public:
     void updateAuthenticationSnapshot(const MediaAuthSnapshot &snapshot);
     // Timed segments of active sessions, the only candidates for prefetch.
     void rememberResource(const TokenInfo &info);
+    // A segment the player now waits for: prefetches of it and of what follows it take second place.
+    void prioritizeDemand(const TokenInfo &token);
     // One warning per kind of rejection and window; the rest are counted into a summary.
     void recordRejected(const QString &reason, const QString &sampleFingerprint, const QString &resourceType);
 
+    // How many rejected-request windows are open; each closes RejectionWindowMs after it opened.
+    [[nodiscard]] int openRejectionWindowCount() const;
     // Read-only views of what a session's playback reports and its playlists left behind.
     [[nodiscard]] PlaybackState playbackState(const QString &sessionId) const;
     [[nodiscard]] QMap<quint64, TokenInfo> rememberedResources(const QString &sessionId,

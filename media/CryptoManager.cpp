@@ -216,6 +216,14 @@ QByteArray CryptoManager::getOrCreateMasterIv(const QString &lectureId) const
     return hash.result().left(IvBytes);
 }
 
+QByteArray CryptoManager::itemIv(const QByteArray &masterIv, const QString &url)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(masterIv);
+    hash.addData(url.toUtf8());
+    return hash.result().left(IvBytes);
+}
+
 QByteArray CryptoManager::processChunk(const QByteArray &data, qint64 offset, const QByteArray &iv) const
 {
     if (data.isEmpty())

@@ -47,6 +47,9 @@ public:
 
     // The first 16 bytes of SHA-256(key || UTF-8 lecture id); 16 zero bytes without a key.
     [[nodiscard]] QByteArray getOrCreateMasterIv(const QString &lectureId) const;
+    // The IV of one cached or downloaded item of a lecture: the first 16 bytes of
+    // SHA-256(master IV || UTF-8 URL). Every writer and reader of the item derives it the same way.
+    [[nodiscard]] static QByteArray itemIv(const QByteArray &masterIv, const QString &url);
 
     // The AES-256-CTR transform of data as the bytes at offset of a file whose item IV is iv; the
     // same call encrypts and decrypts, and the result is as long as data. When the data cannot be

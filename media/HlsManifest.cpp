@@ -1,5 +1,6 @@
 #include "media/HlsManifest.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringTokenizer>
 #include <QtEndian>
@@ -15,6 +16,13 @@ const QString Aes128 = QStringLiteral("AES-128");
 
 enum class Attribute { Bandwidth, Resolution, Method, Uri, Iv, ByteRange };
 
+// NAME=value or NAME="value" after the start or a comma; group 1 holds a quoted value, group 2 a
+// bare one.
+[[nodiscard]] QString attributePattern(const QString &name)
+{
+    return QStringLiteral("(?:^|,)\\s*%1=(?:\"([^\"]*)\"|([^,]*))").arg(QRegularExpression::escape(name));
+}
+
 // One compiled expression per attribute name. Compiling costs tens of microseconds, far more than
 // a match, so each thread builds the set once; QRegularExpression objects are not shared across
 // threads.
@@ -25,10 +33,8 @@ public:
     {
         static constexpr std::array<const char *, 6> names = {"BANDWIDTH", "RESOLUTION", "METHOD",
                                                               "URI",       "IV",         "BYTERANGE"};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            const QString name = QRegularExpression::escape(QLatin1String(names[i]));
-            m_expressions[i].setPattern(QStringLiteral("(?:^|,)\\s*%1=(?:\"([^\"]*)\"|([^,]*))").arg(name));
-        }
+        for (std::size_t i = 0; i < names.size(); ++i)
+            m_expressions[i].setPattern(attributePattern(QLatin1String(names[i])));
     }
 
     [[nodiscard]] const QRegularExpression &of(Attribute attribute) const
@@ -45,14 +51,14 @@ private:
     return line.sliced(line.indexOf(u':') + 1);
 }
 
-// The attribute's value without quotes, trimmed; null when the attribute is absent.
-[[nodiscard]] QStringView attributeValue(QStringView tagLine, Attribute attribute)
+// The value of an attribute expression's match in a tag line, without quotes and trimmed; null
+// when the attribute is absent.
+[[nodiscard]] QStringView matchedAttribute(const QRegularExpression &expression, QStringView tagLine)
 {
-    thread_local const AttributeExpressions expressions;
     // The subject is a slice of a string decoded from UTF-8, cut at ASCII characters: valid UTF-16.
     const QRegularExpressionMatch match =
-        expressions.of(attribute).match(afterFirstColon(tagLine), 0, QRegularExpression::NormalMatch,
-                                        QRegularExpression::DontCheckSubjectStringMatchOption);
+        expression.match(afterFirstColon(tagLine), 0, QRegularExpression::NormalMatch,
+                         QRegularExpression::DontCheckSubjectStringMatchOption);
     if (!match.hasMatch())
         return {};
     const int quotedGroup = 1;
@@ -60,12 +66,10 @@ private:
     return match.capturedView(match.capturedStart(quotedGroup) >= 0 ? quotedGroup : bareGroup).trimmed();
 }
 
-// AES-128 without an explicit IV uses the media sequence number, big-endian, as the IV.
-[[nodiscard]] QByteArray ivFromSequence(quint64 sequence)
+[[nodiscard]] QStringView attributeValue(QStringView tagLine, Attribute attribute)
 {
-    QByteArray iv(16, '\0');
-    qToBigEndian(sequence, iv.data() + 8);
-    return iv;
+    thread_local const AttributeExpressions expressions;
+    return matchedAttribute(expressions.of(attribute), tagLine);
 }
 
 // Digits with an optional fraction ("6.006"), the form packagers write.
@@ -165,7 +169,7 @@ private:
 
     [[nodiscard]] QByteArray ivFor(quint64 sequence) const
     {
-        return m_iv.isEmpty() ? ivFromSequence(sequence) : m_iv;
+        return m_iv.isEmpty() ? HlsManifest::sequenceIv(sequence) : m_iv;
     }
 
     bool handleMediaSequence(QStringView line)
@@ -333,4 +337,22 @@ HlsManifest::Result HlsManifest::parse(const QByteArray &data, const QUrl &playl
     }
     parser.finish();
     return result;
+}
+
+QString HlsManifest::attributeValue(const QString &tagLine, const QString &name)
+{
+    // Callers ask for a handful of names; each thread keeps their compiled expressions.
+    thread_local QHash<QString, QRegularExpression> expressions;
+    auto expression = expressions.find(name);
+    if (expression == expressions.end())
+        expression = expressions.insert(name, QRegularExpression(attributePattern(name)));
+    const QStringView value = matchedAttribute(*expression, tagLine);
+    return value.isNull() ? QString() : value.toString();
+}
+
+QByteArray HlsManifest::sequenceIv(quint64 sequence)
+{
+    QByteArray iv(16, '\0');
+    qToBigEndian(sequence, iv.data() + 8);
+    return iv;
 }

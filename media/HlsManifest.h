@@ -29,4 +29,12 @@ public:
     static constexpr double MaximumSegmentSeconds = 86400.0;
 
     [[nodiscard]] static Result parse(const QByteArray &data, const QUrl &playlistUrl);
+
+    // One attribute of a tag line: the text after the first ':' (the whole line without one) is
+    // searched for NAME=value or NAME="value"; the first occurrence wins. The value without quotes,
+    // trimmed; a null string when the attribute is absent.
+    [[nodiscard]] static QString attributeValue(const QString &tagLine, const QString &name);
+    // The IV of an AES-128 key line without one: eight zero bytes, then the media sequence number
+    // as a big-endian 64-bit integer.
+    [[nodiscard]] static QByteArray sequenceIv(quint64 sequence);
 };

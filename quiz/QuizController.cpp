@@ -1,17 +1,25 @@
 #include "quiz/QuizController.h"
 
+#include "app/DiagnosticLogger.h"
+#include "app/Endpoints.h"
 #include "net/NetworkManager.h"
 #include "net/RestPath.h"
 #include "net/UserIdentityController.h"
 #include "quiz/QuizDomain.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QLocale>
 #include <QStandardPaths>
+#include <QUrlQuery>
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -83,6 +91,8 @@ QuizController::Configuration QuizController::Configuration::production()
     configuration.network = NetworkManager::instance();
     configuration.userId = [] { return UserIdentityController::instance()->userId(); };
     configuration.currentUtc = [] { return QDateTime::currentDateTimeUtc(); };
+    configuration.aiChatUrl = quorin::Endpoints::instance().aiChatUrl();
+    configuration.openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
     return configuration;
 }
 
@@ -107,6 +117,8 @@ QuizController::QuizController(Configuration configuration, QObject *parent)
     , m_network(configuration.network)
     , m_userId(std::move(configuration.userId))
     , m_currentUtc(std::move(configuration.currentUtc))
+    , m_aiChatUrl(std::move(configuration.aiChatUrl))
+    , m_openUrl(std::move(configuration.openUrl))
 {
     const Intervals &intervals = configuration.intervals;
     m_syncTimer.setSingleShot(true);
@@ -118,6 +130,10 @@ QuizController::QuizController(Configuration configuration, QObject *parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &QuizController::reconnectTick);
     m_aiRedirectTimer.setInterval(intervals.aiRedirectMs);
     connect(&m_aiRedirectTimer, &QTimer::timeout, this, &QuizController::aiRedirectTick);
+    // A coarse timer may fire early and find the start still ahead, only to wait once more.
+    m_startArrivalTimer.setSingleShot(true);
+    m_startArrivalTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_startArrivalTimer, &QTimer::timeout, this, &QuizController::updateCountdown);
 }
 
 QuizController::~QuizController() = default;
@@ -153,6 +169,11 @@ QString QuizController::attemptId() const
 QString QuizController::quizSegment() const
 {
     return quorin::RestPath::segment(m_quizId);
+}
+
+QString QuizController::attemptSegment() const
+{
+    return quorin::RestPath::segment(attemptId());
 }
 
 void QuizController::setQuizId(const QString &quizId)
@@ -207,14 +228,21 @@ QVariantMap QuizController::currentQuestion() const
     return m_questions.at(m_currentQuestionIndex).toMap();
 }
 
+namespace {
+
+bool isAnswer(const QVariant &answer)
+{
+    if (answer.typeId() == QMetaType::QString)
+        return !answer.toString().trimmed().isEmpty();
+    // Option index 0 and false are answers; a cleared answer is held as null.
+    return answer.isValid() && !answer.isNull();
+}
+
+} // namespace
+
 int QuizController::answeredCount() const
 {
-    return int(std::count_if(m_answers.cbegin(), m_answers.cend(), [](const QVariant &answer) {
-        if (answer.typeId() == QMetaType::QString)
-            return !answer.toString().trimmed().isEmpty();
-        // Option index 0 and false are answers; a cleared answer is held as null.
-        return answer.isValid() && !answer.isNull();
-    }));
+    return int(std::count_if(m_answers.cbegin(), m_answers.cend(), isAnswer));
 }
 
 bool QuizController::canEdit() const
@@ -289,13 +317,21 @@ QString QuizController::localPath() const
 void QuizController::send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
                           ReplyHandler handler)
 {
+    send(method, path, body, [this, handler](const QJsonDocument &reply, const NetworkFailure &failure) {
+        (this->*handler)(reply, failure);
+    });
+}
+
+void QuizController::send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
+                          ReplyCallback callback)
+{
     // The page may close before the answer comes; then the answer is dropped.
-    network()->sendRequestDetailed(
-        method, path, body,
-        [controller = QPointer(this), handler](const QJsonDocument &reply, const NetworkFailure &failure) {
-            if (controller)
-                (controller.data()->*handler)(reply, failure);
-        });
+    network()->sendRequestDetailed(method, path, body,
+                                   [controller = QPointer(this), callback = std::move(callback)](
+                                       const QJsonDocument &reply, const NetworkFailure &failure) {
+                                       if (controller)
+                                           callback(reply, failure);
+                                   });
 }
 
 void QuizController::setState(State state, const QString &message)
@@ -367,6 +403,7 @@ void QuizController::applyDetails(const QVariantMap &details)
         setState(Ready);
 
     restoreLocal();
+    reviewChangedQuestions();
     updateCountdown();
 
     const QString segment = quizSegment();
@@ -552,65 +589,549 @@ void QuizController::restoreLocal()
     Q_EMIT changed();
 }
 
-// The bodies below are the answering, saving and submitting half of the controller, the
-// countdown and the AI discussion; they come with that work.
+namespace {
+
+const QString kSubmitPath = QStringLiteral("attempts/%1/submit");
+const QString kFallbackSubmitPath = QStringLiteral("attempt/%1/submit");
+
+// An answer or an option index read as a number; answers that are no number match no option.
+std::optional<qint64> numberOf(const QVariant &value)
+{
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok);
+    return ok ? std::optional<qint64>(number) : std::nullopt;
+}
+
+// A question's struck-out options; entries of a damaged file that are no number are dropped.
+QList<qint64> struckOptions(const QVariantMap &eliminated, const QString &questionId)
+{
+    QList<qint64> options;
+    const QVariantList stored = eliminated.value(questionId).toList();
+    for (const QVariant &entry : stored) {
+        if (const std::optional<qint64> option = numberOf(entry))
+            options.append(*option);
+    }
+    return options;
+}
+
+// Stored ascending and without repeats; no empty list is ever stored: a question without
+// struck-out options has no entry.
+void storeStruckOptions(QVariantMap &eliminated, const QString &questionId, QList<qint64> options)
+{
+    std::sort(options.begin(), options.end());
+    options.erase(std::unique(options.begin(), options.end()), options.end());
+    if (options.isEmpty()) {
+        eliminated.remove(questionId);
+        return;
+    }
+    QVariantList list;
+    list.reserve(options.size());
+    for (const qint64 option : std::as_const(options))
+        list.append(option);
+    eliminated.insert(questionId, list);
+}
+
+// The reply body of a failed request. A body with several messages has them appended to its
+// compact JSON after line feeds, which compact JSON itself never holds.
+QString replyBodyOf(const AppFailure &failure)
+{
+    return failure.technicalDetails.section(QLatin1Char('\n'), 0, 0);
+}
+
+// The server's copy of the attempt in a conflict body: its "attempt", else "details"."attempt".
+QVariantMap conflictAttemptOf(const QString &body)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body.toUtf8()).object();
+    QJsonObject attempt = object.value(QStringLiteral("attempt")).toObject();
+    if (attempt.isEmpty())
+        attempt =
+            object.value(QStringLiteral("details")).toObject().value(QStringLiteral("attempt")).toObject();
+    return QuizDomain::parseAttempt(attempt);
+}
+
+QHash<QString, QString> stampsOf(const QVariantList &questions)
+{
+    QHash<QString, QString> stamps;
+    for (const QVariant &entry : questions) {
+        const QVariantMap question = entry.toMap();
+        stamps.insert(question.value(kId).toString(), question.value(QStringLiteral("updatedAt")).toString());
+    }
+    return stamps;
+}
+
+QDateTime timeOf(const QVariant &value)
+{
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
+}
+
+} // namespace
+
+bool QuizController::mayChangeAnswer(const QString &questionId) const
+{
+    return canEdit() && !questionId.isEmpty() && !m_reviewIds.contains(questionId);
+}
+
+void QuizController::finishEdit(bool startSync)
+{
+    // The file first: an answer must survive a crash even before the server has it.
+    saveLocal();
+    if (startSync)
+        m_syncTimer.start();
+    Q_EMIT changed();
+}
 
 void QuizController::setAnswer(const QString &questionId, const QVariant &answer)
 {
-    Q_UNUSED(questionId)
-    Q_UNUSED(answer)
+    if (!mayChangeAnswer(questionId))
+        return;
+    // Choosing an option un-strikes it.
+    if (const std::optional<qint64> chosen = numberOf(answer)) {
+        QList<qint64> options = struckOptions(m_eliminatedOptions, questionId);
+        options.removeAll(*chosen);
+        storeStruckOptions(m_eliminatedOptions, questionId, options);
+    }
+    m_answers.insert(questionId, answer);
+    m_pendingAnswers.insert(questionId, answer);
+    finishEdit(true);
 }
 
 void QuizController::clearAnswer(const QString &questionId)
 {
-    Q_UNUSED(questionId)
+    if (!mayChangeAnswer(questionId))
+        return;
+    m_answers.remove(questionId);
+    // A null pending value travels as JSON null, which clears the server's copy.
+    m_pendingAnswers.insert(questionId, QVariant());
+    finishEdit(true);
 }
 
 void QuizController::toggleMarked(const QString &questionId)
 {
-    Q_UNUSED(questionId)
+    // Marks are local notes: they work offline, locked and under review, while the attempt is open.
+    if (m_attempt.isEmpty() || questionId.isEmpty() ||
+        m_attempt.value(QStringLiteral("status")).toString() != kActive)
+        return;
+    if (!m_markedIds.remove(questionId))
+        m_markedIds.insert(questionId);
+    finishEdit(false);
 }
 
 void QuizController::toggleEliminated(const QString &questionId, int optionIndex)
 {
-    Q_UNUSED(questionId)
-    Q_UNUSED(optionIndex)
+    if (!mayChangeAnswer(questionId) || optionIndex < 0)
+        return;
+    QList<qint64> options = struckOptions(m_eliminatedOptions, questionId);
+    if (options.contains(optionIndex))
+        options.removeAll(optionIndex);
+    else
+        options.append(optionIndex);
+    storeStruckOptions(m_eliminatedOptions, questionId, options);
+
+    // Striking out the chosen option, or restoring it, leaves the question unanswered.
+    const auto answer = m_answers.constFind(questionId);
+    const bool clearsAnswer = answer != m_answers.cend() && numberOf(*answer) == qint64(optionIndex);
+    if (clearsAnswer) {
+        m_answers.remove(questionId);
+        m_pendingAnswers.insert(questionId, QVariant());
+    }
+    finishEdit(clearsAnswer);
 }
 
 void QuizController::setSelfGrade(const QString &questionId, bool correct)
 {
-    Q_UNUSED(questionId)
-    Q_UNUSED(correct)
+    if (!canEdit() || questionId.isEmpty())
+        return;
+    m_selfGrades.insert(questionId, correct);
+    // The grade travels with the answer; an unanswered question keeps it until it has one.
+    const auto answer = m_answers.constFind(questionId);
+    if (answer != m_answers.cend())
+        m_pendingAnswers.insert(questionId, *answer);
+    finishEdit(true);
 }
 
 void QuizController::keepChangedAnswer(const QString &questionId)
 {
-    Q_UNUSED(questionId)
+    m_reviewIds.remove(questionId);
+    const auto answer = m_answers.constFind(questionId);
+    if (answer != m_answers.cend())
+        m_pendingAnswers.insert(questionId, *answer);
+    // Only a review ends in an open attempt: a finished attempt never becomes editable again.
+    if (m_reviewIds.isEmpty() && m_state == ReviewRequired) {
+        m_state = Active;
+        m_errorMessage.clear();
+    }
+    // The kept answers go out with the next save or with the submission.
+    finishEdit(false);
 }
 
-void QuizController::syncNow() {}
-
-void QuizController::submit() {}
-
-void QuizController::discussCurrentQuestion() {}
-
-void QuizController::updateCountdown() {}
-
-void QuizController::submitTo(const QString &path, bool fallback)
+void QuizController::syncNow()
 {
-    Q_UNUSED(path)
-    Q_UNUSED(fallback)
+    if (m_state != Active || !m_online || m_attemptLocked || m_pendingAnswers.isEmpty() || m_syncing ||
+        m_attempt.isEmpty())
+        return;
+    const QString segment = attemptSegment();
+    if (segment.isEmpty() || !network())
+        return;
+    const QJsonObject body =
+        QuizDomain::mutationPayload(m_revision, m_questions, m_pendingAnswers, m_selfGrades);
+    // Answers of questions without a version stamp cannot go out; they stay pending rather than
+    // count as saved, and a body without answers is not worth a request.
+    QVariantMap sent;
+    const QJsonArray entries = body.value(QStringLiteral("answers")).toArray();
+    for (const QJsonValue &entry : entries) {
+        const QString questionId = entry.toObject().value(QStringLiteral("questionId")).toString();
+        sent.insert(questionId, m_pendingAnswers.value(questionId));
+    }
+    if (sent.isEmpty())
+        return;
+
+    m_syncing = true;
+    Q_EMIT changed();
+    send(NetworkManager::HttpMethod::Put, QStringLiteral("attempts/%1/answers").arg(segment), body,
+         [this, sent](const QJsonDocument &reply, const NetworkFailure &failure) {
+             handleSyncReply(sent, reply, failure);
+         });
+}
+
+void QuizController::dropAcknowledged(const QVariantMap &sent)
+{
+    // Answers changed again while the save was on its way still have to go out.
+    for (auto entry = sent.cbegin(); entry != sent.cend(); ++entry) {
+        const auto pending = m_pendingAnswers.constFind(entry.key());
+        if (pending != m_pendingAnswers.cend() && *pending == entry.value())
+            m_pendingAnswers.remove(entry.key());
+    }
+}
+
+void QuizController::handleSyncReply(const QVariantMap &sent, const QJsonDocument &reply,
+                                     const NetworkFailure &failure)
+{
+    m_syncing = false;
+    const bool succeeded = failure.failure.code.isEmpty();
+    // A submission does not wait for a save in flight. Once it is under way or done, the save's
+    // late answer must not bring back the open attempt, an older revision or a lock.
+    if (m_state == Submitting || m_state == Result) {
+        if (succeeded) {
+            dropAcknowledged(sent);
+            saveLocal();
+        }
+        Q_EMIT changed();
+        return;
+    }
+    if (!succeeded) {
+        handleMutationFailure(failure.failure, false);
+        return;
+    }
+    dropAcknowledged(sent);
+    const QVariantMap attempt = QuizDomain::parseAttempt(reply.object());
+    // A reply without a usable attempt keeps the one held, with its revision.
+    if (!attempt.isEmpty())
+        acceptAttempt(attempt, false);
+    else
+        Q_EMIT changed();
+    saveLocal();
+    if (!m_pendingAnswers.isEmpty())
+        m_syncTimer.start();
+}
+
+bool QuizController::maySubmit(bool tellUser)
+{
+    const auto refuse = [this, tellUser](const QString &message, const QString &severity) {
+        if (tellUser && !message.isEmpty())
+            Q_EMIT feedback(message, severity);
+        return false;
+    };
+    if (!m_online)
+        return refuse(tr("Internet connection is required to submit the quiz."), kError);
+    // Online and read-only means the server closed the attempt; other states stay silent.
+    if (m_state == OfflineReadOnly)
+        return refuse(tr("This attempt is closed and cannot be submitted."), kWarning);
+    if (m_state != Active && m_state != ReviewRequired)
+        return refuse(QString(), QString());
+    if (!m_reviewIds.isEmpty())
+        return refuse(tr("Review changed questions before submitting."), kWarning);
+    return !attemptSegment().isEmpty() && network();
+}
+
+void QuizController::submit()
+{
+    // A handler of submissionStarting that submits again joins the submission under way.
+    if (m_announcingSubmission || !maySubmit(true))
+        return;
+    m_announcingSubmission = true;
+    Q_EMIT submissionStarting();
+    m_announcingSubmission = false;
+    if (!maySubmit(false))
+        return;
+    beginSubmission(QString());
+}
+
+void QuizController::beginSubmission(const QString &message)
+{
+    m_conflictResubmissions = 0;
+    setState(Submitting, message);
+    // Its callers checked that the attempt's id makes a path, so the request goes out.
+    (void)submitTo(kSubmitPath, false);
+}
+
+bool QuizController::submitTo(const QString &pathTemplate, bool fallback)
+{
+    const QString segment = attemptSegment();
+    if (segment.isEmpty() || !network())
+        return false;
+    // Every answer goes, not only the pending ones: the submission is the attempt's final word.
+    const QJsonObject body = QuizDomain::mutationPayload(m_revision, m_questions, m_answers, m_selfGrades);
+    send(NetworkManager::HttpMethod::Post, pathTemplate.arg(segment), body,
+         [this, fallback](const QJsonDocument &reply, const NetworkFailure &failure) {
+             handleSubmitReply(fallback, reply, failure);
+         });
+    return true;
+}
+
+void QuizController::handleSubmitReply(bool fallback, const QJsonDocument &reply,
+                                       const NetworkFailure &failure)
+{
+    if (!failure.failure.code.isEmpty()) {
+        if (failure.failure.httpStatus == 404 && !fallback && submitTo(kFallbackSubmitPath, true))
+            return;
+        handleMutationFailure(failure.failure, true);
+        return;
+    }
+    const QVariantMap attempt = QuizDomain::parseAttempt(reply.object());
+    if (attempt.isEmpty()) {
+        // The submission was taken, but its record did not come back: ask for the quiz again.
+        m_pendingAnswers.clear();
+        setState(Result);
+        saveLocal();
+        open();
+        return;
+    }
+    acceptAttempt(attempt, true);
+    setState(Result);
+    saveLocal();
 }
 
 void QuizController::handleMutationFailure(const AppFailure &failure, bool submission)
 {
-    Q_UNUSED(failure)
-    Q_UNUSED(submission)
+    const QString body = replyBodyOf(failure);
+    const QString code = QuizDomain::conflictCode(body);
+    if (code == QLatin1String("ATTEMPT_CLOSED") || code == QLatin1String("ATTEMPT_EXPIRED")) {
+        m_attemptLocked = true;
+        setState(OfflineReadOnly, failure.userMessage);
+        saveLocal();
+        return;
+    }
+    if (code == QLatin1String("QUESTION_VERSION_CONFLICT")) {
+        for (auto pending = m_pendingAnswers.cbegin(); pending != m_pendingAnswers.cend(); ++pending)
+            m_reviewIds.insert(pending.key());
+        setState(ReviewRequired, tr("Some questions changed. Review your answers before continuing."));
+        saveLocal();
+        reloadForChangedQuestions();
+        return;
+    }
+    if (code == QLatin1String("ATTEMPT_REVISION_CONFLICT")) {
+        const QVariantMap attempt = conflictAttemptOf(body);
+        if (!attempt.isEmpty()) {
+            adoptConflictAttempt(attempt, submission, failure);
+            return;
+        }
+    }
+    if (failure.category == QLatin1String("network")) {
+        m_online = false;
+        m_reconnectTimer.start();
+        setState(OfflineReadOnly,
+                 tr("Connection lost. This loaded attempt is read-only until reconnection."));
+        saveLocal();
+        return;
+    }
+    reportFailure(failure, submission);
+}
+
+void QuizController::reportFailure(const AppFailure &failure, bool submission)
+{
+    // A failed submission leaves the attempt open to be submitted again; a failed save changes no
+    // state. Its answers stay pending either way.
+    if (submission)
+        m_state = Active;
+    m_errorMessage.clear();
+    Q_EMIT changed();
+    Q_EMIT feedback(failure.userMessage, kError);
+    saveLocal();
+}
+
+void QuizController::adoptConflictAttempt(const QVariantMap &attempt, bool submission,
+                                          const AppFailure &failure)
+{
+    acceptAttempt(attempt, false);
+    if (!submission) {
+        // The save goes again with the adopted revision. Only an open attempt returns to Active:
+        // a review or a reload under way keeps its state.
+        if (m_state == Active)
+            setState(Active);
+        m_syncTimer.start();
+        return;
+    }
+    constexpr int maximumResubmissions = 3;
+    // An adopted attempt whose id cannot be a path segment ends the chain like any other failure.
+    if (m_conflictResubmissions < maximumResubmissions && submitTo(kSubmitPath, false)) {
+        ++m_conflictResubmissions;
+        return;
+    }
+    reportFailure(failure, true);
+}
+
+void QuizController::reloadForChangedQuestions()
+{
+    // The student must review the questions as they are now, and answers must go out with the
+    // new stamps, or the server refuses them again for ever.
+    if (!m_awaitingChangedQuestions)
+        m_stampsBeforeQuestionChange = stampsOf(m_questions);
+    m_awaitingChangedQuestions = true;
+    open();
+}
+
+void QuizController::reviewChangedQuestions()
+{
+    if (!m_awaitingChangedQuestions)
+        return;
+    m_awaitingChangedQuestions = false;
+    const QHash<QString, QString> before = std::exchange(m_stampsBeforeQuestionChange, {});
+    bool added = false;
+    for (const QVariant &entry : std::as_const(m_questions)) {
+        const QVariantMap question = entry.toMap();
+        const QString questionId = question.value(kId).toString();
+        const auto stamp = before.constFind(questionId);
+        if (stamp == before.cend() || *stamp == question.value(QStringLiteral("updatedAt")).toString() ||
+            !isAnswer(m_answers.value(questionId)) || m_reviewIds.contains(questionId))
+            continue;
+        m_reviewIds.insert(questionId);
+        added = true;
+    }
+    if (!added)
+        return;
+    if (m_state == Active)
+        setState(ReviewRequired, tr("Some questions changed. Review your answers before continuing."));
+    else
+        Q_EMIT changed();
+    saveLocal();
+}
+
+void QuizController::updateCountdown()
+{
+    QDateTime deadline = timeOf(m_attempt.value(QStringLiteral("expiresAt")));
+    const QDateTime current = now();
+    if (!deadline.isValid() && m_attempt.isEmpty() && quizType() == kTimed) {
+        const QDateTime start = timeOf(m_details.value(QStringLiteral("startsAt")));
+        if (start.isValid() && current < start)
+            deadline = start;
+    }
+    m_remainingSeconds = QuizDomain::remainingSeconds(deadline, current);
+
+    if (deadline.isValid() && m_remainingSeconds == 0 && m_attempt.isEmpty()) {
+        // The start is less than a second away: look again when it has come.
+        m_attemptLocked = false;
+        m_countdownTimer.stop();
+        m_startArrivalTimer.start(int(std::clamp<qint64>(current.msecsTo(deadline), 1, 1000)));
+        Q_EMIT changed();
+        return;
+    }
+    if (deadline.isValid() && m_remainingSeconds == 0) {
+        const bool submits = m_state == Active && m_online && !attemptSegment().isEmpty() && network();
+        // Text still being typed reaches the answers before they lock.
+        if (submits && !m_announcingSubmission) {
+            m_announcingSubmission = true;
+            Q_EMIT submissionStarting();
+            m_announcingSubmission = false;
+        }
+        m_attemptLocked = true;
+        if (submits && m_state == Active)
+            beginSubmission(tr("Time is up. Submitting saved answers…"));
+        else if (m_state == Active && !m_online)
+            setState(OfflineReadOnly, tr("Time is up. Answers are now locked."));
+        m_countdownTimer.stop();
+        Q_EMIT changed();
+        return;
+    }
+    if (deadline.isValid() && !m_countdownTimer.isActive())
+        m_countdownTimer.start();
+    Q_EMIT changed();
 }
 
 QString QuizController::questionPrompt() const
 {
-    return {};
+    const QVariantMap question = currentQuestion();
+    QStringList lines{QStringLiteral("Q. %1").arg(question.value(QStringLiteral("text")).toString())};
+    const QVariantList options = question.value(QStringLiteral("options")).toList();
+    for (qsizetype index = 0; index < options.size(); ++index) {
+        // Both filled in one pass, so a "%" in an option stays as it is.
+        lines.append(QStringLiteral("%1. %2").arg(QString(QChar(char16_t(u'a' + index))),
+                                                  options.at(index).toString()));
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
-void QuizController::aiRedirectTick() {}
+bool QuizController::openPage(const QUrl &url, const QString &page)
+{
+    const bool opened = m_openUrl ? m_openUrl(url) : QDesktopServices::openUrl(url);
+    // Which page, by its origin's fingerprint only: the address carries the question.
+    const QString origin =
+        url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+            .toString();
+    DiagnosticLogger::log(QStringLiteral("quiz"), opened ? QStringLiteral("info") : QStringLiteral("warning"),
+                          QStringLiteral("ai_discussion_opened"),
+                          {{QStringLiteral("page"), page},
+                           {QStringLiteral("origin_fp"), DiagnosticLogger::fingerprint(origin)},
+                           {QStringLiteral("opened"), opened}});
+    if (!opened)
+        Q_EMIT feedback(tr("Could not open the AI discussion."), kError);
+    return opened;
+}
+
+void QuizController::discussCurrentQuestion()
+{
+    const QString prompt = questionPrompt().trimmed();
+    const QUrl link(m_details.value(QStringLiteral("customGptLink")).toString(), QUrl::TolerantMode);
+    if (link.isValid() && link.scheme() == QLatin1String("https") &&
+        !link.host(QUrl::FullyDecoded).isEmpty()) {
+        // The quiz's own page cannot take the question in its address: it goes to the clipboard,
+        // and the page opens once the student has read that it is there.
+        if (auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            application->clipboard()->setText(prompt);
+        m_aiRedirectUrl = link;
+        m_aiRedirectSeconds = 5;
+        m_aiRedirectTimer.start();
+        Q_EMIT feedback(tr("Question copied. Opening AI in %1…").arg(m_aiRedirectSeconds),
+                        QStringLiteral("info"));
+        Q_EMIT changed();
+        return;
+    }
+    if (m_aiChatUrl.scheme() != QLatin1String("https") || m_aiChatUrl.host().isEmpty()) {
+        Q_EMIT feedback(tr("Could not open the AI discussion."), kError);
+        return;
+    }
+    QUrl page;
+    page.setScheme(m_aiChatUrl.scheme());
+    page.setHost(m_aiChatUrl.host());
+    page.setPort(m_aiChatUrl.port());
+    page.setPath(QStringLiteral("/"));
+    // Every reserved character of the prompt is encoded here: left to QUrlQuery, a "+" would stay
+    // bare and read as a space, and a "%" followed by two hex digits would decode.
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("model"), QStringLiteral("auto"));
+    query.addQueryItem(QStringLiteral("q"), QString::fromLatin1(QUrl::toPercentEncoding(prompt)));
+    page.setQuery(query);
+    (void)openPage(page, QStringLiteral("fallback"));
+}
+
+void QuizController::aiRedirectTick()
+{
+    --m_aiRedirectSeconds;
+    if (m_aiRedirectSeconds > 0) {
+        Q_EMIT feedback(tr("Question copied. Opening AI in %1…").arg(m_aiRedirectSeconds),
+                        QStringLiteral("info"));
+    } else {
+        m_aiRedirectTimer.stop();
+        (void)openPage(m_aiRedirectUrl, QStringLiteral("quiz_link"));
+    }
+    Q_EMIT changed();
+}

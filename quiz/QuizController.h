@@ -3,6 +3,7 @@
 #include "net/NetworkManager.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -88,6 +89,11 @@ public:
         std::function<QString()> userId;
         std::function<QDateTime()> currentUtc;
         Intervals intervals;
+        // The outside AI chat page a question goes to when its quiz names no page of its own.
+        QUrl aiChatUrl;
+        // Opens a page in the browser; false when the desktop could not. Empty: the desktop's
+        // own handler (QDesktopServices::openUrl).
+        std::function<bool(const QUrl &)> openUrl;
 
         [[nodiscard]] static Configuration production();
     };
@@ -171,6 +177,9 @@ Q_SIGNALS:
     void changed();
     // A transient message for the user; severity "info", "warning" or "error".
     void feedback(const QString &message, const QString &severity);
+    // Emitted synchronously just before a submission goes out, while answers can still be
+    // changed: the page hands over the text of a field that is still being edited.
+    void submissionStarting();
 
 private:
     [[nodiscard]] NetworkManager *network() const { return m_network.data(); }
@@ -179,10 +188,16 @@ private:
     // The quiz id as one path segment; empty when it cannot be one.
     [[nodiscard]] QString quizSegment() const;
 
+    // The attempt id as one path segment; empty when it cannot be one.
+    [[nodiscard]] QString attemptSegment() const;
+
     using ReplyHandler = void (QuizController::*)(const QJsonDocument &, const NetworkFailure &);
+    using ReplyCallback = std::function<void(const QJsonDocument &, const NetworkFailure &)>;
     // Sends through the client; the handler runs only while this controller exists.
     void send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
               ReplyHandler handler);
+    void send(NetworkManager::HttpMethod method, const QString &path, const QJsonObject &body,
+              ReplyCallback callback);
     void setState(State state, const QString &message = QString());
     void handleLoadReply(const QJsonDocument &reply, const NetworkFailure &failure);
     void applyDetails(const QVariantMap &details);
@@ -195,10 +210,24 @@ private:
     void restoreLocal();
 
     // Answering, saving and submitting, the countdown and the AI discussion.
+    [[nodiscard]] bool mayChangeAnswer(const QString &questionId) const;
+    void finishEdit(bool startSync);
+    void handleSyncReply(const QVariantMap &sent, const QJsonDocument &reply, const NetworkFailure &failure);
+    void dropAcknowledged(const QVariantMap &sent);
+    // Whether submit() may go ahead now; gives the user the reason when it may not.
+    [[nodiscard]] bool maySubmit(bool tellUser);
+    void beginSubmission(const QString &message);
     void updateCountdown();
-    void submitTo(const QString &path, bool fallback);
+    // False when nothing could be sent: the attempt's id is no path segment, or there is no client.
+    [[nodiscard]] bool submitTo(const QString &pathTemplate, bool fallback);
+    void handleSubmitReply(bool fallback, const QJsonDocument &reply, const NetworkFailure &failure);
     void handleMutationFailure(const AppFailure &failure, bool submission);
+    void adoptConflictAttempt(const QVariantMap &attempt, bool submission, const AppFailure &failure);
+    void reportFailure(const AppFailure &failure, bool submission);
+    void reloadForChangedQuestions();
+    void reviewChangedQuestions();
     [[nodiscard]] QString questionPrompt() const;
+    [[nodiscard]] bool openPage(const QUrl &url, const QString &page);
     void aiRedirectTick();
 
     QString m_quizId;
@@ -229,8 +258,21 @@ private:
     QTimer m_aiRedirectTimer;
     QUrl m_aiRedirectUrl;
     int m_aiRedirectSeconds = 0;
+    // Announces the opening of a timed quiz once its start has passed: the count stops up to a
+    // second before it, and nothing else would read `available` again.
+    QTimer m_startArrivalTimer;
+    // Resubmissions after revision conflicts in the current submission; bounded so that a server
+    // that keeps answering with a conflict is not asked again without end.
+    int m_conflictResubmissions = 0;
+    bool m_announcingSubmission = false;
+    // The question stamps held when the server reported changed questions, kept until a reload
+    // brings the new ones; empty when no such reload is awaited.
+    QHash<QString, QString> m_stampsBeforeQuestionChange;
+    bool m_awaitingChangedQuestions = false;
 
     QPointer<NetworkManager> m_network;
     std::function<QString()> m_userId;
     std::function<QDateTime()> m_currentUtc;
+    QUrl m_aiChatUrl;
+    std::function<bool(const QUrl &)> m_openUrl;
 };

@@ -75,7 +75,10 @@ bool SampleReleaseService::prepare()
 void SampleReleaseService::addTo(quorin::test::FixtureServer &server)
 {
     m_server = &server;
-    server.serveDirectory(QStringLiteral("/releases/"), m_options.releaseFolder);
+    // Slowed to about four seconds, so that a demo shows the download's progress.
+    Response throttled;
+    throttled.bytesPerSecond = qMax<qint64>(1, m_installerSize / InstallerTransferSeconds);
+    server.serveDirectory(QStringLiteral("/releases/"), m_options.releaseFolder, throttled);
     server.setHandler(QStringLiteral("/v2/releases/latest"),
                       [this](const Request &request) { return latest(request); });
 }

@@ -9,8 +9,9 @@
 #include <optional>
 
 // The release service of the sample platform: "/v2/releases/latest" offers the sample release of
-// release.json to an older Linux client, as a download of the installer served below "/releases/",
-// signed at start with the build's demo key. Every answer carries a Date header.
+// release.json to an older Linux client, as a download of the installer served below "/releases/"
+// (slowly, so the client's progress shows), signed at start with the build's demo key. Every
+// answer carries a Date header.
 class SampleReleaseService
 {
 public:
@@ -30,6 +31,9 @@ public:
         // The PEM private key that signs the installer's digest.
         QString signingKeyFile = quorin::test::FixturePaths::updateSigningKeyFile();
     };
+
+    // How long the installer takes to download, about.
+    static constexpr qint64 InstallerTransferSeconds = 4;
 
     // "optional", "required" or "none".
     [[nodiscard]] static std::optional<Mode> modeFromName(const QString &name);

@@ -106,7 +106,7 @@ void ShellTestSetup::registerControllers()
                                                    });
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
-    registerSingleton("UpdateController", &m_updateController);
+    registerUpdateController();
     registerChangelogController();
 
     Fixture *fixture = m_fixture.get();
@@ -122,6 +122,11 @@ void ShellTestSetup::registerControllers()
 void ShellTestSetup::registerChangelogController()
 {
     registerSingleton("ChangelogController", &m_changelogController);
+}
+
+void ShellTestSetup::registerUpdateController()
+{
+    registerSingleton("UpdateController", &m_updateController);
 }
 
 } // namespace quorin::test

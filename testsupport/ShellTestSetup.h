@@ -46,6 +46,9 @@ public Q_SLOTS:
 
 protected:
     void registerControllers() override;
+    // Registers "UpdateController"; the base registers the double. A test of the real controller
+    // through the window registers that one instead.
+    virtual void registerUpdateController();
     // Registers "ChangelogController": the double, unless a test of the changelog brings the real one.
     virtual void registerChangelogController();
 

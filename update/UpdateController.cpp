@@ -1,14 +1,20 @@
 #include "update/UpdateController.h"
 
 #include "app/Endpoints.h"
+#include "app/OwnerOnlyFolder.h"
 #include "app/PreferencesStore.h"
 #include "net/InstallationIdentity.h"
 #include "net/MediaFetch.h"
 #include "net/MediaUrlRules.h"
+#include "update/Sha256Hasher.h"
 #include "update/UpdatePolicy.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -17,6 +23,8 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QSysInfo>
 #include <QTimer>
 #include <QUrlQuery>
@@ -32,6 +40,7 @@ const QString kRequiredResponseKey = QStringLiteral("requiredResponse");
 const QString kHighestObservedKey = QStringLiteral("highestObservedUtc");
 const QString kDismissedReleaseKey = QStringLiteral("dismissedRelease");
 const QString kLegacyBetaKey = QStringLiteral("betaEnabled");
+const QString kVerifiedPathKey = QStringLiteral("verifiedPath");
 
 // This build's target at the release service.
 const QString kProduct = QStringLiteral("quorin-desktop");
@@ -84,6 +93,24 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
+// Every hop of a release request, the discovery's and the installer's alike: an https target
+// that the media redirect rules allow. A refused target is never asked.
+quorin::MediaFetch::RedirectRule releaseHopRule()
+{
+    return [](const QUrl &from, const QUrl &to, bool carriesBearer) {
+        return UpdatePolicy::validHttpsUrl(to) &&
+               quorin::MediaUrlRules::allowRedirect(from, to, carriesBearer);
+    };
+}
+
+std::optional<qint64> volumeFreeSpace(const QString &folder)
+{
+    const QStorageInfo volume(folder);
+    if (!volume.isValid())
+        return std::nullopt;
+    return volume.bytesAvailable();
+}
+
 QString insecureServiceText()
 {
     return UpdateController::tr("The release service URL is not secure.");
@@ -112,9 +139,16 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     , m_releaseBaseUrl(std::move(configuration.releaseBaseUrl))
     , m_currentTime(std::move(configuration.currentTime))
     , m_transferTimeoutMs(configuration.transferTimeoutMs)
+    , m_freeSpace(std::move(configuration.freeSpace))
+    , m_keyringPath(std::move(configuration.keyringPath))
+    , m_quit(std::move(configuration.quit))
 {
     if (!m_currentTime)
         m_currentTime = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_freeSpace)
+        m_freeSpace = &volumeFreeSpace;
+    if (!m_quit)
+        m_quit = &QCoreApplication::quit;
     // Requests go through MediaFetch, which follows redirects itself; anything else sent here
     // would still never follow one from HTTPS to plain HTTP.
     m_updateNetwork->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -123,6 +157,8 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     std::unique_ptr<QSettings> settings = openSettings();
     settings->remove(kLegacyBetaKey);
     m_requiredDeadline = storedUtc(*settings, kRequiredDeadlineKey);
+    // Verified again when an offer is applied and before it is installed.
+    m_verifiedPath = settings->value(kVerifiedPathKey).toString();
 
     m_discoveryTimer->setObjectName(QStringLiteral("discoveryTimer"));
     m_stallTimer->setObjectName(QStringLiteral("stallTimer"));
@@ -132,6 +168,7 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     connect(m_discoveryTimer, &QTimer::timeout, this, &UpdateController::discoveryTimedOut);
     m_stallTimer->setSingleShot(true);
     m_stallTimer->setInterval(configuration.stallTimeoutMs);
+    connect(m_stallTimer, &QTimer::timeout, this, [this] { cancelDownload(tr("The download stalled.")); });
     m_graceTimer->setInterval(configuration.graceTickMs);
     connect(m_graceTimer, &QTimer::timeout, this, &UpdateController::graceTick);
 
@@ -158,6 +195,8 @@ UpdateController::~UpdateController()
         if (fetch)
             disconnect(fetch, nullptr, this, nullptr);
     }
+    if (m_downloadReply)
+        disconnect(m_downloadReply, nullptr, this, nullptr);
 }
 
 UpdateController *UpdateController::instance()
@@ -240,9 +279,33 @@ void UpdateController::retry()
     beginCheck();
 }
 
-void UpdateController::download() {}
+void UpdateController::download()
+{
+    // A second download would swap the save file and the hasher under the running transfer, and
+    // the answer of a running check would replace the offer being downloaded.
+    if (!m_candidate.updateAvailable || m_state == Downloading || m_pendingRequests > 0)
+        return;
+    if (m_candidate.actionType == QLatin1String("store")) {
+        if (UpdatePolicy::validHttpsUrl(m_candidate.url))
+            QDesktopServices::openUrl(m_candidate.url);
+        return;
+    }
+    startDownload();
+}
 
-void UpdateController::install() {}
+void UpdateController::install()
+{
+    QString error;
+    if (!verifyFile(m_verifiedPath, m_candidate, &error)) {
+        changeState(Error, error.isEmpty() ? tr("The downloaded update could not be verified.") : error);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(m_verifiedPath))) {
+        changeState(Error, tr("The installer could not be opened."));
+        return;
+    }
+    m_quit();
+}
 
 void UpdateController::dismiss()
 {
@@ -255,7 +318,7 @@ void UpdateController::dismiss()
 
 void UpdateController::exitApplication()
 {
-    QCoreApplication::quit();
+    m_quit();
 }
 
 void UpdateController::changeState(State state, const QString &text)
@@ -316,10 +379,7 @@ void UpdateController::requestChannel(const QString &channel)
     // The helper follows each redirect itself, after checking the target, so a refused target
     // is never asked.
     auto *fetch = new quorin::MediaFetch(m_updateNetwork, request, this);
-    fetch->setRedirectRule([](const QUrl &from, const QUrl &to, bool carriesBearer) {
-        return UpdatePolicy::validHttpsUrl(to) &&
-               quorin::MediaUrlRules::allowRedirect(from, to, carriesBearer);
-    });
+    fetch->setRedirectRule(releaseHopRule());
     m_discoveryFetches.append(fetch);
     connect(fetch, &quorin::MediaFetch::finished, this,
             [this, fetch, channel] { finishRequest(fetch, channel); });
@@ -422,7 +482,13 @@ void UpdateController::finishDiscovery()
 void UpdateController::applyCandidate(const UpdateCandidate &offer)
 {
     m_candidate = offer;
-    m_dismissed = openSettings()->value(kDismissedReleaseKey).toString() == releaseKey(offer);
+    std::unique_ptr<QSettings> settings = openSettings();
+    m_dismissed = settings->value(kDismissedReleaseKey).toString() == releaseKey(offer);
+    // The installer downloaded before a restart serves again while it still verifies; the setting
+    // stays either way.
+    const QString remembered = settings->value(kVerifiedPathKey).toString();
+    settings.reset();
+    m_verifiedPath = verifyFile(remembered, offer) ? remembered : QString();
     Q_EMIT candidateChanged();
     Q_EMIT dismissedChanged();
 }
@@ -456,6 +522,8 @@ void UpdateController::applyOfflineEnforcement(const QString &text)
     const QString version = settings->value(kRequiredVersionKey).toString();
     const qint64 build = settings->value(kRequiredBuildKey, -1).toLongLong();
     m_requiredDeadline = storedUtc(*settings, kRequiredDeadlineKey);
+    // Verified again when an offer is applied and before it is installed.
+    m_verifiedPath = settings->value(kVerifiedPathKey).toString();
     settings.reset();
     // The client already runs the recorded release or a later one: the user installed it.
     if (!version.isEmpty() && build >= 0 && !recordIsNewerThanClient(version, build))
@@ -484,4 +552,196 @@ void UpdateController::graceTick()
         Q_EMIT candidateChanged();
     }
     Q_EMIT graceChanged();
+}
+
+// Installer download
+
+QString UpdateController::cachePath(const UpdateCandidate &offer)
+{
+    const QString updates =
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/updates");
+    const QString folder =
+        updates + QLatin1Char('/') + offer.version + QLatin1Char('-') + QString::number(offer.buildNumber);
+    quorin::OwnerOnlyFolder::ensure(updates);
+    quorin::OwnerOnlyFolder::ensure(folder);
+    return folder + QLatin1Char('/') + offer.filename;
+}
+
+// Written so that no sum can overflow: the declared size may be as large as 2^63 - 1.
+bool UpdateController::hasFreeSpaceFor(const QString &folder, qint64 bytes) const
+{
+    const std::optional<qint64> available = m_freeSpace(folder);
+    return available && *available >= FreeSpaceMarginBytes && bytes <= *available - FreeSpaceMarginBytes;
+}
+
+void UpdateController::startDownload()
+{
+    if (!UpdatePolicy::validHttpsUrl(m_candidate.url)) {
+        changeState(Error, tr("The update download URL is not secure."));
+        return;
+    }
+    const QString path = cachePath(m_candidate);
+    if (!hasFreeSpaceFor(QFileInfo(path).absolutePath(), m_candidate.size)) {
+        changeState(Error, tr("There is not enough free disk space for the update."));
+        return;
+    }
+    if (m_saveFile)
+        m_saveFile->cancelWriting();
+    m_saveFile = std::make_unique<QSaveFile>(path);
+    // Never write the target in place: a half-written installer must not be where one is expected.
+    m_saveFile->setDirectWriteFallback(false);
+    if (!m_saveFile->open(QIODevice::WriteOnly)) {
+        const QString text = m_saveFile->errorString();
+        m_saveFile.reset();
+        changeState(Error, text);
+        return;
+    }
+    m_downloadHash = std::make_unique<quorin::Sha256Hasher>();
+    m_receivedBytes = 0;
+    m_progress = 0;
+
+    // No transfer time-out: a large installer on a slow line may take long; the stall guard ends a
+    // transfer that stops moving.
+    auto *fetch = new quorin::MediaFetch(m_updateNetwork, QNetworkRequest(m_candidate.url), this);
+    fetch->setRedirectRule(releaseHopRule());
+    m_downloadReply = fetch;
+    connect(fetch, &quorin::MediaFetch::readyRead, this, &UpdateController::readDownloadData);
+    connect(fetch, &quorin::MediaFetch::downloadProgress, this,
+            [this](qint64 receivedBytes, qint64) { noteDownloadProgress(receivedBytes); });
+    connect(fetch, &quorin::MediaFetch::finished, this, &UpdateController::finishDownload);
+    fetch->start();
+    changeState(Downloading, QString());
+    m_stallTimer->start();
+}
+
+void UpdateController::readDownloadData()
+{
+    if (!m_downloadReply || !m_saveFile || !m_downloadHash)
+        return;
+    const QByteArray chunk = m_downloadReply->readAll();
+    m_receivedBytes += chunk.size();
+    if (m_receivedBytes > m_candidate.size || m_saveFile->write(chunk) != chunk.size()) {
+        cancelDownload(tr("The downloaded update is larger than expected or could not be saved."));
+        return;
+    }
+    m_downloadHash->addData(chunk);
+    m_stallTimer->start();
+}
+
+// Counted against the declared size, never the transfer's own total, which the server sets.
+void UpdateController::noteDownloadProgress(qint64 receivedBytes)
+{
+    m_progress =
+        m_candidate.size > 0 ? qBound(0.0, double(receivedBytes) / double(m_candidate.size), 1.0) : 0.0;
+    Q_EMIT progressChanged();
+    m_stallTimer->start();
+}
+
+void UpdateController::finishDownload()
+{
+    m_stallTimer->stop();
+    if (!m_downloadReply || !m_saveFile || !m_downloadHash)
+        return;
+    // Whatever arrived with the end goes through the same checks as every chunk before it.
+    if (m_downloadReply->bytesAvailable() > 0) {
+        readDownloadData();
+        if (!m_downloadReply)
+            return;
+    }
+    quorin::MediaFetch *fetch = m_downloadReply.data();
+    const bool transferred = fetch->ending() == quorin::MediaFetch::Ending::Completed;
+    fetch->deleteLater();
+    m_downloadReply.clear();
+
+    if (!transferred) {
+        cancelDownload(tr("The update download failed."));
+        return;
+    }
+    if (m_receivedBytes != m_candidate.size || m_downloadHash->result() != m_candidate.sha256) {
+        cancelDownload(tr("The downloaded update failed verification."));
+        return;
+    }
+    const QByteArray key = publicKey(m_candidate.signingKeyID);
+    if (key.isEmpty()) {
+        cancelDownload(tr("The update was signed by an unknown key."));
+        return;
+    }
+    if (!UpdatePolicy::verifyEd25519Digest(key, m_candidate.sha256, m_candidate.signature)) {
+        cancelDownload(tr("The update signature is invalid."));
+        return;
+    }
+    if (!m_saveFile->commit()) {
+        cancelDownload(tr("The verified update could not be committed to disk."));
+        return;
+    }
+    m_verifiedPath = m_saveFile->fileName();
+    m_saveFile.reset();
+    m_downloadHash.reset();
+    openSettings()->setValue(kVerifiedPathKey, m_verifiedPath);
+    m_progress = 1;
+    Q_EMIT progressChanged();
+    Q_EMIT candidateChanged();
+    changeState(Ready, QString());
+}
+
+void UpdateController::cancelDownload(const QString &text)
+{
+    m_stallTimer->stop();
+    if (quorin::MediaFetch *fetch = m_downloadReply.data()) {
+        // Disconnected first: the abort reports its end at once, and nothing may answer it.
+        disconnect(fetch, nullptr, this, nullptr);
+        fetch->abort();
+        fetch->deleteLater();
+        m_downloadReply.clear();
+    }
+    if (m_saveFile) {
+        // The temporary file goes with the save file; nothing reaches the target path.
+        m_saveFile->cancelWriting();
+        m_saveFile.reset();
+    }
+    m_downloadHash.reset();
+    changeState(Error, text);
+}
+
+bool UpdateController::verifyFile(const QString &path, const UpdateCandidate &offer, QString *error) const
+{
+    const auto refuse = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (path.isEmpty())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() != offer.size)
+        return refuse(tr("The cached update has the wrong size."));
+    quorin::Sha256Hasher hasher;
+    if (!hasher.addData(file) || hasher.result() != offer.sha256)
+        return refuse(tr("The update checksum does not match."));
+    const QByteArray key = publicKey(offer.signingKeyID);
+    if (key.isEmpty())
+        return refuse(tr("The update was signed by an unknown key."));
+    if (!UpdatePolicy::verifyEd25519Digest(key, offer.sha256, offer.signature))
+        return refuse(tr("The update signature is invalid."));
+    return true;
+}
+
+QByteArray UpdateController::publicKey(const QString &signingKeyId) const
+{
+    QFile file(m_keyringPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonArray keys =
+        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("keys")).toArray();
+    for (const QJsonValue &entry : keys) {
+        const QJsonObject key = entry.toObject();
+        const QJsonValue id = key.value(QStringLiteral("signingKeyID"));
+        if (!id.isString() || id.toString() != signingKeyId)
+            continue;
+        const QByteArray::FromBase64Result decoded =
+            QByteArray::fromBase64Encoding(key.value(QStringLiteral("publicKey")).toString().toLatin1(),
+                                           QByteArray::AbortOnBase64DecodingErrors);
+        return decoded ? decoded.decoded : QByteArray();
+    }
+    return {};
 }

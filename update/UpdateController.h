@@ -10,12 +10,13 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorin {
 class MediaFetch;
-}
+class Sha256Hasher;
+} // namespace quorin
 
-class QCryptographicHash;
 class QNetworkAccessManager;
 class QSaveFile;
 class QSettings;
@@ -24,7 +25,10 @@ class QTimer;
 // The client's one self-update controller: asks the release service for the newest release,
 // applies its offer, and enforces a required release, for 72 hours without a connection and
 // then by blocking the client. Its clock never runs backwards: it keeps the latest time it ever
-// observed, so setting the system clock back cannot lengthen the grace period. GUI thread only.
+// observed, so setting the system clock back cannot lengthen the grace period. An offered
+// installer is downloaded into the cache folder while it is hashed, committed only once its size,
+// digest and signature match, remembered across restarts and handed to the desktop to install.
+// GUI thread only.
 class UpdateController : public QObject
 {
     Q_OBJECT
@@ -69,12 +73,22 @@ public:
         int transferTimeoutMs = 15000;
         int stallTimeoutMs = 30000;
         int graceTickMs = 60000;
+        // The bytes free on the volume of a folder; nothing when the volume cannot be read.
+        // Empty means QStorageInfo.
+        std::function<std::optional<qint64>(const QString &folder)> freeSpace;
+        // The signing keys installers are verified against.
+        QString keyringPath = QStringLiteral(":/qt/qml/Quorin/config/update-keyring.json");
+        // Ends the application, after an installer was opened and for the required-update
+        // dialog's exit. Empty means QCoreApplication::quit.
+        std::function<void()> quit;
 
         [[nodiscard]] static Configuration production();
     };
 
     // Seconds a recorded required release may wait without a confirming answer.
     static constexpr qint64 GracePeriodSeconds = 259200;
+    // Free bytes an installer download must leave on its volume.
+    static constexpr qint64 FreeSpaceMarginBytes = 33554432;
 
     explicit UpdateController(Configuration configuration, QObject *parent = nullptr);
     ~UpdateController() override;
@@ -103,9 +117,10 @@ public:
     Q_INVOKABLE void checkForUpdates();
     // The required-update dialog's Retry.
     Q_INVOKABLE void retry();
-    // The installer download and installation come with their own work; until then these do
-    // nothing.
+    // Opens the store page of a store release, or downloads the installer of a download release.
+    // Does nothing while a download or a check runs.
     Q_INVOKABLE void download();
+    // Verifies the downloaded installer again, hands it to the desktop and quits.
     Q_INVOKABLE void install();
     Q_INVOKABLE void dismiss();
     Q_INVOKABLE void exitApplication();
@@ -116,6 +131,17 @@ public:
     // The rollback-guarded clock: the latest of the current time, serverTime and every time
     // observed before, stored as the new latest.
     QDateTime observeTime(const QDateTime &serverTime);
+
+    // Whether the file is the candidate's installer: its size, SHA-256 digest and signature by a
+    // key of the keyring. An empty path is refused without a text; otherwise error (when given)
+    // receives why the file was refused.
+    [[nodiscard]] bool verifyFile(const QString &path, const UpdateCandidate &offer,
+                                  QString *error = nullptr) const;
+    // The keyring's public key of that id, empty when it has none.
+    [[nodiscard]] QByteArray publicKey(const QString &signingKeyId) const;
+    // Where the candidate's installer goes: "updates/<version>-<build>/<filename>" in the cache
+    // folder. Creates the folders (owner-only).
+    [[nodiscard]] static QString cachePath(const UpdateCandidate &offer);
 
 Q_SIGNALS:
     void stateChanged();
@@ -140,6 +166,12 @@ private:
     void clearRequired();
     void applyOfflineEnforcement(const QString &text);
     void graceTick();
+    void startDownload();
+    void readDownloadData();
+    void noteDownloadProgress(qint64 receivedBytes);
+    void finishDownload();
+    void cancelDownload(const QString &text);
+    [[nodiscard]] bool hasFreeSpaceFor(const QString &folder, qint64 bytes) const;
     void changeState(State state, const QString &text);
     [[nodiscard]] QDateTime observedNow() { return observeTime(QDateTime()); }
     [[nodiscard]] bool recordIsNewerThanClient(const QString &version, qint64 build) const;
@@ -162,7 +194,7 @@ private:
     // The installer download fills these.
     QPointer<quorin::MediaFetch> m_downloadReply;
     std::unique_ptr<QSaveFile> m_saveFile;
-    std::unique_ptr<QCryptographicHash> m_downloadHash;
+    std::unique_ptr<quorin::Sha256Hasher> m_downloadHash;
     qint64 m_receivedBytes = 0;
     QTimer *m_discoveryTimer = nullptr;
     QTimer *m_stallTimer = nullptr;
@@ -171,6 +203,9 @@ private:
     QUrl m_releaseBaseUrl;
     std::function<QDateTime()> m_currentTime;
     int m_transferTimeoutMs;
+    std::function<std::optional<qint64>(const QString &)> m_freeSpace;
+    QString m_keyringPath;
+    std::function<void()> m_quit;
     // The discovery requests in flight, cancelled together when the discovery times out.
     QList<QPointer<quorin::MediaFetch>> m_discoveryFetches;
 };

@@ -16,7 +16,8 @@ private:
     {
         return {QStringLiteral("https://api.build.example/api/v1/"),
                 QStringLiteral("https://telemetry.build.example/"),
-                QStringLiteral("https://releases.build.example/"), QStringLiteral("https://build.example/")};
+                QStringLiteral("https://releases.build.example/"), QStringLiteral("https://build.example/"),
+                QStringLiteral("https://chat.build.example/")};
     }
 
 private Q_SLOTS:
@@ -30,12 +31,14 @@ private Q_SLOTS:
                            QStringLiteral("https://localhost:8443/releases/"));
         environment.insert(QStringLiteral("QUORIN_WEBSITE_URL"),
                            QStringLiteral("https://localhost:8443/site/"));
+        environment.insert(QStringLiteral("QUORIN_AI_CHAT_URL"), QStringLiteral("https://localhost:8443/"));
 
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
         QCOMPARE(endpoints.apiBaseUrl(), QUrl(QStringLiteral("https://localhost:8443/api/v1/")));
         QCOMPARE(endpoints.telemetryUrl(), QUrl(QStringLiteral("https://localhost:8443/")));
         QCOMPARE(endpoints.releaseUrl(), QUrl(QStringLiteral("https://localhost:8443/releases/")));
         QCOMPARE(endpoints.websiteUrl(), QUrl(QStringLiteral("https://localhost:8443/site/")));
+        QCOMPARE(endpoints.aiChatUrl(), QUrl(QStringLiteral("https://localhost:8443/")));
     }
 
     void buildDefaultsHoldWithoutOverrides()
@@ -43,6 +46,7 @@ private Q_SLOTS:
         const Endpoints endpoints = Endpoints::resolve(QProcessEnvironment(), defaults());
         QCOMPARE(endpoints.apiBaseUrl(), QUrl(defaults().apiBaseUrl));
         QCOMPARE(endpoints.websiteUrl(), QUrl(defaults().websiteUrl));
+        QCOMPARE(endpoints.aiChatUrl(), QUrl(defaults().aiChatUrl));
         QVERIFY(endpoints.extraCertificateAuthorities().isEmpty());
     }
 
@@ -65,6 +69,18 @@ private Q_SLOTS:
             "QUORIN_API_BASE_URL is not an absolute https URL; the build default stays in force");
         const Endpoints endpoints = Endpoints::resolve(environment, defaults());
         QCOMPARE(endpoints.apiBaseUrl(), QUrl(defaults().apiBaseUrl));
+    }
+
+    void plainHttpChatPageIsRefused()
+    {
+        // The chat page receives quiz questions in its address; it must not travel in the clear.
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("QUORIN_AI_CHAT_URL"), QStringLiteral("http://localhost:8443/"));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "QUORIN_AI_CHAT_URL is not an absolute https URL; the build default stays in force");
+        const Endpoints endpoints = Endpoints::resolve(environment, defaults());
+        QCOMPARE(endpoints.aiChatUrl(), QUrl(defaults().aiChatUrl));
     }
 
     void apiBaseGainsItsTrailingSlash()

@@ -1,10 +1,13 @@
 #include "ProxyTestSession.h"
 
 #include "hlsproxy/HlsProxyServer.h"
+#include "hlsproxy/LoopbackUrls.h"
 #include "hlsproxy/TokenInfo.h"
 #include "media/CryptoManager.h"
+#include "media/ResourceCache.h"
 #include "testsupport/InMemoryKeychain.h"
 
+#include <QFile>
 #include <openssl/rand.h>
 
 namespace {
@@ -21,14 +24,15 @@ QByteArray randomBytes(int count)
 
 ProxyTestSession::ProxyTestSession(HlsProxyServer *server, const QString &playlistUrl,
                                    const QString &lectureId, quint64 generation,
-                                   const MediaAuthSnapshot &authentication)
+                                   const MediaAuthSnapshot &authentication, Vault vault)
     : m_server(server)
 {
-    if (!prepareVault())
+    if (vault == Vault::Prepared && !prepareVault())
         return;
 
     m_info.lectureId = lectureId;
-    m_info.masterIv = CryptoManager::instance()->getOrCreateMasterIv(lectureId);
+    m_info.masterIv = vault == Vault::Prepared ? CryptoManager::instance()->getOrCreateMasterIv(lectureId)
+                                               : QByteArray(CryptoManager::IvBytes, '\0');
     m_info.playbackKey = randomBytes(16);
     m_info.playbackIv = randomBytes(16);
     const QByteArray idBytes = randomBytes(32);
@@ -83,10 +87,53 @@ bool ProxyTestSession::prepareVault()
 
 QUrl ProxyTestSession::loopbackUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/playlist.m3u8?token=%2&session=%3&generation=%4")
-                    .arg(m_server->port())
-                    .arg(m_playlistToken, m_sessionId)
-                    .arg(m_info.generation));
+    return QUrl(
+        quorin::LoopbackUrls::playlist(m_server->port(), m_playlistToken, m_sessionId, m_info.generation));
+}
+
+QString ProxyTestSession::registerSegment(const QString &url, const QString &byteRange) const
+{
+    TokenInfo segment;
+    segment.url = url;
+    segment.lectureId = m_info.lectureId;
+    segment.sessionId = m_sessionId;
+    segment.generation = m_info.generation;
+    segment.playbackKey = m_info.playbackKey;
+    segment.playbackIv = m_info.playbackIv;
+    segment.cacheIv = CryptoManager::itemIv(m_info.masterIv, url);
+    segment.authorization = m_info.authorization;
+    segment.acceptLanguage = m_info.acceptLanguage;
+    segment.sourceIv = QByteArray(16, '\0');
+    segment.byteRange = byteRange;
+    segment.startMs = 0;
+    segment.durationMs = 2000;
+    segment.renditionId = QStringLiteral("rendition-1");
+    return m_server->registerToken(segment);
+}
+
+QString ProxyTestSession::target(const QString &path, const QString &token) const
+{
+    return QStringLiteral("%1?token=%2&session=%3&generation=%4")
+        .arg(path, token, m_sessionId, QString::number(m_info.generation));
+}
+
+bool ProxyTestSession::placeInCache(const QString &key, const QByteArray &bytes)
+{
+    ResourceCache *cache = ResourceCache::instance();
+    const QString staging = cache->getTempPath(key) + QStringLiteral(".test");
+    QFile file(staging);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return cache->publishTempFile(key, staging);
+}
+
+bool ProxyTestSession::cacheAsTheProxyWould(const QString &url, const QByteArray &plaintext) const
+{
+    const QByteArray encrypted =
+        CryptoManager::instance()->processChunk(plaintext, 0, CryptoManager::itemIv(m_info.masterIv, url));
+    return encrypted.size() == plaintext.size() &&
+           placeInCache(ResourceCache::vaultKey(m_info.lectureId, url), encrypted);
 }
 
 void ProxyTestSession::unregister(const QString &reason)

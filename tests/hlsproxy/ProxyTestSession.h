@@ -16,11 +16,16 @@ class HlsProxyServer;
 class ProxyTestSession
 {
 public:
-    // The vault is made ready first, once per process, through an in-memory keychain. Check
-    // isRegistered() before using the session.
+    // Prepared: the vault is made ready first, once per process, through an in-memory keychain.
+    // LeftAlone: the vault is never started, as in a process whose keychain has not answered yet;
+    // the session then carries the master IV of a vault without a key (16 zero bytes).
+    enum class Vault { Prepared, LeftAlone };
+
+    // Check isRegistered() before using the session.
     ProxyTestSession(HlsProxyServer *server, const QString &playlistUrl,
                      const QString &lectureId = QStringLiteral("lecture-1"), quint64 generation = 1,
-                     const MediaAuthSnapshot &authentication = defaultAuthentication());
+                     const MediaAuthSnapshot &authentication = defaultAuthentication(),
+                     Vault vault = Vault::Prepared);
     // Unregisters the session unless a test did already.
     ~ProxyTestSession();
     ProxyTestSession(const ProxyTestSession &) = delete;
@@ -39,6 +44,18 @@ public:
     [[nodiscard]] QString playlistToken() const { return m_playlistToken; }
     // What the player is given: "http://127.0.0.1:<port>/playlist.m3u8?token=…&session=…&generation=…".
     [[nodiscard]] QUrl loopbackUrl() const;
+
+    // Registers a timed segment of this session as playlist rewriting would (the session's key
+    // and IV, a source IV, rendition "rendition-1", 0 to 2000 ms) and returns its token.
+    [[nodiscard]] QString registerSegment(const QString &url, const QString &byteRange = QString()) const;
+    // "/<path>?token=…&session=…&generation=…" with this session's id and generation.
+    [[nodiscard]] QString target(const QString &path, const QString &token) const;
+
+    // Puts bytes into the process-wide cache under a key, as a complete temporary copy.
+    [[nodiscard]] static bool placeInCache(const QString &key, const QByteArray &bytes);
+    // Caches plaintext of this session's lecture the way the proxy does: encrypted at rest under
+    // the item IV, named by the lecture and URL.
+    [[nodiscard]] bool cacheAsTheProxyWould(const QString &url, const QByteArray &plaintext) const;
 
     void unregister(const QString &reason = QStringLiteral("test_end"));
 

@@ -39,6 +39,8 @@ void QuizControllerHarness::init()
     QVERIFY(m_manager->isAuthenticated());
     now = QDateTime::currentDateTimeUtc();
     userId = QStringLiteral("u1");
+    aiChatUrl = QUrl(QStringLiteral("https://chat.test.example/"));
+    openUrl = {};
     m_historyAnswers.clear();
     m_startAnswers.clear();
     QVERIFY(QDir(dataFolder() + QStringLiteral("/quiz-sessions")).removeRecursively());
@@ -63,6 +65,8 @@ QuizControllerHarness::makeController(const QuizController::Intervals &intervals
     configuration.userId = [this] { return userId; };
     configuration.currentUtc = [this] { return now; };
     configuration.intervals = intervals;
+    configuration.aiChatUrl = aiChatUrl;
+    configuration.openUrl = openUrl;
     return std::make_unique<QuizController>(std::move(configuration));
 }
 
@@ -98,6 +102,37 @@ void QuizControllerHarness::answerStart(const QList<Response> &responses, const 
     routeAttempts(encodedId);
 }
 
+QString QuizControllerHarness::saveRoute(const QString &encodedAttemptId)
+{
+    return NetworkManagerHarness::route(QStringLiteral("attempts/%1/answers").arg(encodedAttemptId));
+}
+
+QString QuizControllerHarness::submitRoute(const QString &encodedAttemptId)
+{
+    return NetworkManagerHarness::route(QStringLiteral("attempts/%1/submit").arg(encodedAttemptId));
+}
+
+QString QuizControllerHarness::fallbackSubmitRoute(const QString &encodedAttemptId)
+{
+    return NetworkManagerHarness::route(QStringLiteral("attempt/%1/submit").arg(encodedAttemptId));
+}
+
+void QuizControllerHarness::answerSave(const QList<Response> &responses, const QString &encodedAttemptId)
+{
+    server().setResponses(saveRoute(encodedAttemptId), responses);
+}
+
+void QuizControllerHarness::answerSubmit(const QList<Response> &responses, const QString &encodedAttemptId)
+{
+    server().setResponses(submitRoute(encodedAttemptId), responses);
+}
+
+void QuizControllerHarness::answerFallbackSubmit(const QList<Response> &responses,
+                                                 const QString &encodedAttemptId)
+{
+    server().setResponses(fallbackSubmitRoute(encodedAttemptId), responses);
+}
+
 void QuizControllerHarness::routeAttempts(const QString &encodedId)
 {
     // One path answers both the history and the start, told apart by the method.
@@ -112,9 +147,15 @@ void QuizControllerHarness::routeAttempts(const QString &encodedId)
 
 std::unique_ptr<QuizController> QuizControllerHarness::loaded(const QJsonObject &details)
 {
+    return loaded(details, quietIntervals());
+}
+
+std::unique_ptr<QuizController> QuizControllerHarness::loaded(const QJsonObject &details,
+                                                              const QuizController::Intervals &intervals)
+{
     answerDetails(details);
     answerHistory({json(QJsonArray())});
-    auto controller = makeController();
+    auto controller = makeController(intervals);
     controller->setQuizId(kQuizId);
     if (!load(*controller) || !waitForRequests(server().totalRequestCount()))
         return nullptr;
@@ -160,6 +201,19 @@ QList<FixtureServer::Request> QuizControllerHarness::posts()
     return found;
 }
 
+QJsonObject QuizControllerHarness::bodyOf(const FixtureServer::Request &request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+QStringList QuizControllerHarness::feedbackOf(const QSignalSpy &spy)
+{
+    QStringList messages;
+    for (const QList<QVariant> &arguments : spy)
+        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
+    return messages;
+}
+
 QString QuizControllerHarness::dataFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -179,6 +233,16 @@ QJsonObject QuizControllerHarness::readSession(const QString &path)
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
+QJsonObject QuizControllerHarness::pendingInAttemptFile()
+{
+    return readSession(attemptFile()).value(QStringLiteral("pending")).toObject();
+}
+
+bool QuizControllerHarness::saveAttemptFile(const QJsonObject &members)
+{
+    return QuizDomain::saveSession(attemptFile(), session(QStringLiteral("a1"), members));
+}
+
 QJsonArray QuizControllerHarness::questions(int count)
 {
     QJsonArray list;
@@ -193,6 +257,17 @@ QJsonArray QuizControllerHarness::questions(int count)
             {QStringLiteral("updatedAt"), QStringLiteral("2024-05-01T10:00:00.000Z")},
         });
     }
+    return list;
+}
+
+QJsonArray QuizControllerHarness::questionsWithChange(int count, int changed)
+{
+    QJsonArray list = questions(count);
+    QJsonObject question = list.at(changed - 1).toObject();
+    question.insert(QStringLiteral("text"),
+                    question.value(QStringLiteral("text")).toString() + QStringLiteral(", corrected"));
+    question.insert(QStringLiteral("updatedAt"), kChangedStamp);
+    list.replace(changed - 1, question);
     return list;
 }
 
@@ -256,6 +331,22 @@ FixtureServer::Response QuizControllerHarness::json(const QJsonValue &value, int
 FixtureServer::Response QuizControllerHarness::held(Response response)
 {
     response.held = true;
+    return response;
+}
+
+FixtureServer::Response QuizControllerHarness::conflict(const QString &code, const QJsonObject &attempt,
+                                                        const QString &message)
+{
+    QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}};
+    if (!attempt.isEmpty())
+        body.insert(QStringLiteral("attempt"), attempt);
+    return json(body, 409);
+}
+
+FixtureServer::Response QuizControllerHarness::dropped()
+{
+    Response response = json(QJsonObject{{QStringLiteral("message"), QStringLiteral("cut short")}});
+    response.dropAfterBodyBytes = 0;
     return response;
 }
 

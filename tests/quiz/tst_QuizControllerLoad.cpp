@@ -21,8 +21,6 @@ Q_DECLARE_METATYPE(FixtureServer::Response)
 
 namespace {
 
-const QString kConnectionLost =
-    QStringLiteral("Connection lost. This loaded attempt is read-only until reconnection.");
 const QString kDeadlineText = QStringLiteral("The deadline is based on the official quiz start time.");
 const QString kExpiredText = QStringLiteral("This quiz has expired.");
 const QDateTime kStart = QDateTime(QDate(2031, 3, 14), QTime(9, 30), Qt::UTC);
@@ -121,7 +119,8 @@ private Q_SLOTS:
             else
                 QFAIL(method.methodSignature().constData());
         }
-        QCOMPARE(signalList, QStringList({"quizIdChanged()", "changed()", "feedback(QString,QString)"}));
+        QCOMPARE(signalList, QStringList({"quizIdChanged()", "changed()", "feedback(QString,QString)",
+                                          "submissionStarting()"}));
         QCOMPARE(invokables, QStringList({"open()", "retry()", "startAttempt(QString)", "startAttempt()",
                                           "setAnswer(QString,QVariant)", "clearAnswer(QString)",
                                           "toggleMarked(QString)", "toggleEliminated(QString,int)",
@@ -371,7 +370,7 @@ private Q_SLOTS:
         QVERIFY(m_harness.load(*controller));
 
         QCOMPARE(controller->state(), QuizController::OfflineReadOnly);
-        QCOMPARE(controller->errorMessage(), kConnectionLost);
+        QCOMPARE(controller->errorMessage(), QuizControllerHarness::kConnectionLost);
         QVERIFY(!controller->online());
         QVERIFY(!controller->canEdit());
         QVERIFY(controller->timerForTests(QuizController::Timer::Reconnect).active);

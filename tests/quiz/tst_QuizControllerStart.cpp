@@ -28,14 +28,6 @@ QJsonObject bodyOf(const FixtureServer::Request &request)
     return QJsonDocument::fromJson(request.body).object();
 }
 
-QStringList feedbackOf(const QSignalSpy &spy)
-{
-    QStringList messages;
-    for (const QList<QVariant> &arguments : spy)
-        messages.append(arguments.at(0).toString() + QLatin1Char('|') + arguments.at(1).toString());
-    return messages;
-}
-
 } // namespace
 
 class tst_QuizControllerStart : public QObject
@@ -80,8 +72,9 @@ private Q_SLOTS:
         controller->startAttempt(QStringLiteral("   "));
         controller->startAttempt();
 
-        QCOMPARE(feedbackOf(feedback), QStringList({kNeedsNickname + QStringLiteral("|warning"),
-                                                    kNeedsNickname + QStringLiteral("|warning")}));
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback),
+                 QStringList({kNeedsNickname + QStringLiteral("|warning"),
+                              kNeedsNickname + QStringLiteral("|warning")}));
         QVERIFY(!controller->startingAttempt());
         QVERIFY(m_harness.settle());
         QVERIFY(m_harness.posts().isEmpty());
@@ -197,7 +190,8 @@ private Q_SLOTS:
 
         controller->startAttempt(QStringLiteral("bob"));
 
-        QCOMPARE(feedbackOf(feedback), QStringList{message + QLatin1Char('|') + severity});
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback),
+                 QStringList{message + QLatin1Char('|') + severity});
         QCOMPARE(changed.size(), 0);
         QVERIFY(!controller->startingAttempt());
         QVERIFY(m_harness.settle());
@@ -233,7 +227,8 @@ private Q_SLOTS:
         controller->startAttempt();
         QVERIFY(feedback.wait(10000));
 
-        QCOMPARE(feedbackOf(feedback), QStringList{message + QStringLiteral("|error")});
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback),
+                 QStringList{message + QStringLiteral("|error")});
         QCOMPARE(controller->state(), QuizController::Ready);
         QCOMPARE(controller->errorMessage(), QString());
         QVERIFY(!controller->startingAttempt());

@@ -1,6 +1,8 @@
 // Tries the sample platform's quiz routes as the client meets them: signs in with the sample
 // account, loads each sample quiz through the quiz controller and prints its state, title,
-// question count and history, then starts the ordinary quiz that has no attempt yet.
+// question count and history, then starts the ordinary quiz that has no attempt yet, answers and
+// saves, meets the question the teacher changes after the first save, keeps its answer, submits,
+// prints the result, and asks for the outside AI chat page of a question.
 // Usage: quiz_routes_client <API base URL ending in /api/v1/>
 #include "net/NetworkManager.h"
 #include "quiz/QuizController.h"
@@ -18,6 +20,8 @@
 namespace {
 
 QTextStream out(stdout);
+// The platform's own origin, where it also serves the outside chat page.
+QUrl platformOrigin;
 
 QString stateName(QuizController::State state)
 {
@@ -30,6 +34,12 @@ std::unique_ptr<QuizController> controllerFor(NetworkManager &manager, const QSt
     configuration.network = &manager;
     configuration.userId = [] { return QStringLiteral("u-1001"); };
     configuration.currentUtc = [] { return QDateTime::currentDateTimeUtc(); };
+    // The platform serves the outside chat page too; pages are printed, not opened.
+    configuration.aiChatUrl = platformOrigin;
+    configuration.openUrl = [](const QUrl &url) {
+        out << "would open: " << url.toString(QUrl::FullyEncoded) << '\n';
+        return true;
+    };
     auto controller = std::make_unique<QuizController>(std::move(configuration));
     controller->setQuizId(quizId);
     return controller;
@@ -67,6 +77,13 @@ bool load(QuizController &quiz)
     return true;
 }
 
+// Waits until no answer is pending a save and the attempt has reached this revision.
+bool waitForSave(QuizController &quiz, int revision)
+{
+    return QTest::qWaitFor([&quiz, revision] { return !quiz.syncing() && quiz.revision() >= revision; },
+                           10000);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,6 +104,7 @@ int main(int argc, char *argv[])
     keychain.installAsNative();
     NetworkManager::Configuration configuration;
     configuration.baseUrl = QString::fromLocal8Bit(argv[1]);
+    platformOrigin = QUrl(configuration.baseUrl).resolved(QUrl(QStringLiteral("/")));
     configuration.credentialStore = keychain.createStore();
     NetworkManager manager(std::move(configuration));
     QSignalSpy signedIn(&manager, &NetworkManager::loginSuccess);
@@ -106,14 +124,59 @@ int main(int argc, char *argv[])
     const auto ordinary = controllerFor(manager, QStringLiteral("qz-205"));
     if (!load(*ordinary))
         return 1;
-    QSignalSpy feedback(ordinary.get(), &QuizController::feedback);
+    QObject::connect(ordinary.get(), &QuizController::feedback, ordinary.get(),
+                     [](const QString &message, const QString &severity) {
+                         out << "feedback: " << message << " (" << severity << ")\n";
+                     });
     ordinary->startAttempt();
     if (!QTest::qWaitFor([&] { return !ordinary->startingAttempt(); }, 10000))
         return 1;
-    for (const QList<QVariant> &message : std::as_const(feedback))
-        out << "feedback: " << message.at(0).toString() << " (" << message.at(1).toString() << ")\n";
     out << "started: ";
     print(*ordinary);
+    if (ordinary->state() != QuizController::Active)
+        return 1;
+
+    // Two answers, saved together after the debounce.
+    ordinary->setAnswer(QStringLiteral("qz-205-q1"), 1);
+    ordinary->setAnswer(QStringLiteral("qz-205-q3"), QStringLiteral("So that measurements can be compared."));
+    if (!waitForSave(*ordinary, 2))
+        return 1;
+    out << "saved: revision " << ordinary->revision() << ", " << ordinary->answeredCount() << " answered\n";
+
+    // The teacher changed the second question after that save; its answer is refused until reviewed.
+    ordinary->setAnswer(QStringLiteral("qz-205-q2"), 1);
+    if (!QTest::qWaitFor(
+            [&] {
+                return ordinary->state() == QuizController::ReviewRequired &&
+                       ordinary->questions().at(1).toMap().value(QStringLiteral("updatedAt")).toString() !=
+                           QLatin1String("2025-01-20T10:00:00.000Z");
+            },
+            10000))
+        return 1;
+    const QVariantMap changed = ordinary->questions().at(1).toMap();
+    out << "conflict: " << ordinary->errorMessage() << '\n'
+        << "    under review: " << ordinary->reviewQuestionIds().value(0).toString() << ", now \""
+        << changed.value(QStringLiteral("text")).toString() << "\" ("
+        << changed.value(QStringLiteral("options")).toStringList().join(QStringLiteral(", ")) << ")\n";
+    const int beforeKeeping = ordinary->revision();
+    ordinary->keepChangedAnswer(QStringLiteral("qz-205-q2"));
+    ordinary->syncNow();
+    if (!waitForSave(*ordinary, beforeKeeping + 1))
+        return 1;
+    out << "kept and saved: " << stateName(ordinary->state()) << ", revision " << ordinary->revision()
+        << '\n';
+
+    ordinary->submit();
+    if (!QTest::qWaitFor([&] { return ordinary->state() != QuizController::Submitting; }, 10000))
+        return 1;
+    out << "submitted: " << stateName(ordinary->state()) << ", revision " << ordinary->revision() << '\n';
+    // The reloaded quiz lists the submission with its score and the written answers awaiting grading.
+    if (!load(*ordinary))
+        return 1;
+    print(*ordinary);
+    out << "    written answers awaiting grading: " << ordinary->pendingAnswersCount() << '\n';
+
+    ordinary->discussCurrentQuestion();
     out.flush();
-    return ordinary->state() == QuizController::Active ? 0 : 1;
+    return ordinary->state() == QuizController::Result ? 0 : 1;
 }

@@ -1,11 +1,16 @@
+#include "app/PreferencesStore.h"
 #include "sample-server/SampleServer.h"
 #include "testsupport/Ed25519Signer.h"
 #include "testsupport/FixturePaths.h"
 #include "testsupport/FixtureServer.h"
+#include "testsupport/InMemoryKeychain.h"
+#include "update/UpdateController.h"
 #include "update/UpdatePolicy.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QNetworkAccessManager>
@@ -61,6 +66,7 @@ class tst_ReleaseRoute : public QObject
 
 private:
     std::unique_ptr<SampleServer> m_server;
+    quorin::test::InMemoryKeychain m_keychain;
 
     void startServer(SampleServer::ReleaseMode mode)
     {
@@ -104,7 +110,14 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
         QSslConfiguration::setDefaultConfiguration(quorin::test::FixtureServer::clientConfiguration());
+        // The release check sends the installation identity; it must not reach for a real keychain.
+        m_keychain.installAsNative();
+        quorin::PreferencesStore::open()->setValue(QStringLiteral("installationUuid"),
+                                                   QStringLiteral("6f1c2a8e-0d7b-4c55-9a43-2b1e9d3f7a10"));
     }
 
     void cleanup() { m_server.reset(); }
@@ -140,6 +153,32 @@ private Q_SLOTS:
             quorin::test::Ed25519Signer::keyringPublicKey(embeddedKeyring(), offer.signingKeyID);
         QCOMPARE(key.size(), 32);
         QVERIFY(UpdatePolicy::verifyEd25519Digest(key, offer.sha256, offer.signature));
+    }
+
+    // The client as the demo runs it, with the keyring it embeds: the offered installer downloads
+    // slowly enough for its progress to show, and verifies.
+    void clientDownloadsTheInstaller()
+    {
+        if (!QUORIN_UPDATE_DEMO_KEYRING)
+            QSKIP("A release keyring is embedded; the sample platform signs with the demo key");
+        startServer(SampleServer::ReleaseMode::Optional);
+        UpdateController::Configuration configuration;
+        configuration.releaseBaseUrl = m_server->baseUrl();
+        UpdateController controller(std::move(configuration));
+        controller.checkForUpdates();
+        QTRY_COMPARE_WITH_TIMEOUT(controller.state(), UpdateController::Available, 20000);
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        controller.download();
+        QCOMPARE(controller.state(), UpdateController::Downloading);
+        QTRY_VERIFY_WITH_TIMEOUT(controller.state() != UpdateController::Downloading, 30000);
+        QCOMPARE(controller.state(), UpdateController::Ready);
+        QVERIFY2(elapsed.elapsed() >= 3000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(QFileInfo(controller.verifiedPath()).fileName(), kInstallerName);
+        QFile downloaded(controller.verifiedPath());
+        QVERIFY(downloaded.open(QIODevice::ReadOnly));
+        QCOMPARE(downloaded.readAll(), installerBytes());
     }
 
     void requiredModeRequires()

@@ -2,6 +2,7 @@
 
 #include "app/SettingsController.h"
 #include "testsupport/GalleryScene.h"
+#include "testsupport/NamedObjectFinder.h"
 #include "update/ChangelogController.h"
 #include "update/UpdateController.h"
 
@@ -16,27 +17,6 @@
 namespace quorin::test {
 
 namespace {
-
-// Depth-first over the item tree and the object tree, so that pages parented only as items and
-// pop-ups parented only as objects are both found.
-QObject *findNamed(QObject *root, const QString &objectName)
-{
-    if (!root)
-        return nullptr;
-    if (root->objectName() == objectName)
-        return root;
-    if (auto *item = qobject_cast<QQuickItem *>(root)) {
-        for (QQuickItem *child : item->childItems()) {
-            if (QObject *found = findNamed(child, objectName))
-                return found;
-        }
-    }
-    for (QObject *child : root->children()) {
-        if (QObject *found = findNamed(child, objectName))
-            return found;
-    }
-    return nullptr;
-}
 
 // An empty grab: no pixels, or one colour all over (nothing was drawn).
 bool isEmpty(const QImage &image)
@@ -305,7 +285,7 @@ QQuickItem *ScreenshotRun::currentPage() const
 QObject *ScreenshotRun::find(const QString &objectName) const
 {
     QQuickWindow *window = mainWindow();
-    return window ? findNamed(window->contentItem(), objectName) : nullptr;
+    return window ? findNamedObject(window->contentItem(), objectName) : nullptr;
 }
 
 QObject *ScreenshotRun::findInWindow(const QString &objectName) const
@@ -315,9 +295,9 @@ QObject *ScreenshotRun::findInWindow(const QString &objectName) const
         return nullptr;
     // Pop-ups declared in the window are its objects; what they show sits on the overlay, beside
     // the content item.
-    if (QObject *found = findNamed(window, objectName))
+    if (QObject *found = findNamedObject(window, objectName))
         return found;
-    return findNamed(window->contentItem()->parentItem(), objectName);
+    return findNamedObject(window->contentItem()->parentItem(), objectName);
 }
 
 bool ScreenshotRun::waitFor(const std::function<bool()> &condition, const QString &what, int timeoutMs)

@@ -121,10 +121,6 @@
         <translation>افتح المقرر</translation>
     </message>
     <message>
-        <source>Open the quiz</source>
-        <translation>افتح الاختبار</translation>
-    </message>
-    <message>
         <source>Play the lecture</source>
         <translation>شغّل المحاضرة</translation>
     </message>
@@ -163,6 +159,10 @@
     <message>
         <source>Cancel</source>
         <translation>إلغاء</translation>
+    </message>
+    <message>
+        <source>Open quiz %1</source>
+        <translation>افتح الاختبار %1</translation>
     </message>
 </context>
 <context>
@@ -441,6 +441,34 @@ for ambitious students.</source>
         <source>Some questions changed. Review your answers before continuing.</source>
         <translation>تغيّرت بعض الأسئلة. راجع إجاباتك قبل المتابعة.</translation>
     </message>
+    <message>
+        <source>Internet connection is required to submit the quiz.</source>
+        <translation>يلزم الاتصال بالإنترنت لتسليم الاختبار.</translation>
+    </message>
+    <message>
+        <source>This attempt is closed and cannot be submitted.</source>
+        <translation>أُغلقت هذه المحاولة ولا يمكن تسليمها.</translation>
+    </message>
+    <message>
+        <source>Review changed questions before submitting.</source>
+        <translation>راجع الأسئلة التي تغيّرت قبل التسليم.</translation>
+    </message>
+    <message>
+        <source>Time is up. Submitting saved answers…</source>
+        <translation>انتهى الوقت. جارٍ تسليم الإجابات المحفوظة…</translation>
+    </message>
+    <message>
+        <source>Time is up. Answers are now locked.</source>
+        <translation>انتهى الوقت. أصبحت الإجابات مقفلة الآن.</translation>
+    </message>
+    <message>
+        <source>Could not open the AI discussion.</source>
+        <translation>تعذّر فتح المناقشة مع الذكاء الاصطناعي.</translation>
+    </message>
+    <message>
+        <source>Question copied. Opening AI in %1…</source>
+        <translation>نُسخ السؤال. سيُفتح الذكاء الاصطناعي بعد %1…</translation>
+    </message>
 </context>
 <context>
     <name>QuorinBackIconButton</name>
@@ -530,22 +558,6 @@ for ambitious students.</source>
 <context>
     <name>RequiredUpdateDialog</name>
     <message>
-        <source>Update required</source>
-        <translation>التحديث مطلوب</translation>
-    </message>
-    <message>
-        <source>Downloading version %1: %2%</source>
-        <translation>جارٍ تنزيل الإصدار %1: %2%</translation>
-    </message>
-    <message>
-        <source>Version %1 is required to keep using the application.</source>
-        <translation>يلزم الإصدار %1 لمواصلة استخدام التطبيق.</translation>
-    </message>
-    <message>
-        <source>Quit</source>
-        <translation>إنهاء</translation>
-    </message>
-    <message>
         <source>Retry</source>
         <translation>إعادة المحاولة</translation>
     </message>
@@ -556,6 +568,30 @@ for ambitious students.</source>
     <message>
         <source>Update</source>
         <translation>تحديث</translation>
+    </message>
+    <message>
+        <source>Required software update</source>
+        <translation>تحديث إلزامي للبرنامج</translation>
+    </message>
+    <message>
+        <source>A required update is needed</source>
+        <translation>يلزم تثبيت تحديث إلزامي</translation>
+    </message>
+    <message>
+        <source>Quorin %1 must be installed before you can continue.</source>
+        <translation>يجب تثبيت Quorin %1 قبل أن تتمكن من المتابعة.</translation>
+    </message>
+    <message>
+        <source>Quorin must reconnect to verify a required update before you can continue.</source>
+        <translation>يجب أن يعيد Quorin الاتصال للتحقق من تحديث إلزامي قبل أن تتمكن من المتابعة.</translation>
+    </message>
+    <message>
+        <source>Required update download progress</source>
+        <translation>تقدّم تنزيل التحديث الإلزامي</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>خروج</translation>
     </message>
 </context>
 <context>
@@ -651,22 +687,6 @@ for ambitious students.</source>
 <context>
     <name>UpdateBanner</name>
     <message>
-        <source>An update is required. Update within %1 hours to keep using the application.</source>
-        <translation>التحديث مطلوب. حدّث التطبيق خلال %1 ساعة لمواصلة استخدامه.</translation>
-    </message>
-    <message>
-        <source>Downloading version %1: %2%</source>
-        <translation>جارٍ تنزيل الإصدار %1: %2%</translation>
-    </message>
-    <message>
-        <source>Version %1 is ready to install.</source>
-        <translation>الإصدار %1 جاهز للتثبيت.</translation>
-    </message>
-    <message>
-        <source>Version %1 is available.</source>
-        <translation>الإصدار %1 متاح.</translation>
-    </message>
-    <message>
         <source>Install</source>
         <translation>تثبيت</translation>
     </message>
@@ -675,8 +695,48 @@ for ambitious students.</source>
         <translation>تحديث</translation>
     </message>
     <message>
-        <source>Later</source>
-        <translation>لاحقًا</translation>
+        <source>Required update grace period warning</source>
+        <translation>تحذير مهلة السماح للتحديث الإلزامي</translation>
+    </message>
+    <message>
+        <source>Software update available</source>
+        <translation>يتوفر تحديث للبرنامج</translation>
+    </message>
+    <message>
+        <source>A required update could not be checked</source>
+        <translation>تعذّر التحقق من تحديث إلزامي</translation>
+    </message>
+    <message>
+        <source>Quorin %1 is available</source>
+        <translation>يتوفر Quorin %1</translation>
+    </message>
+    <message>
+        <source>Connect within %1 hours to keep using Quorin.</source>
+        <translation>اتصل بالإنترنت خلال %1 ساعة لمواصلة استخدام Quorin.</translation>
+    </message>
+    <message>
+        <source>Downloading update…</source>
+        <translation>جارٍ تنزيل التحديث…</translation>
+    </message>
+    <message>
+        <source>The verified installer is ready.</source>
+        <translation>برنامج التثبيت الذي تم التحقق منه جاهز.</translation>
+    </message>
+    <message>
+        <source>Download and install when convenient.</source>
+        <translation>نزّله وثبّته في الوقت الذي يناسبك.</translation>
+    </message>
+    <message>
+        <source>Update download progress</source>
+        <translation>تقدّم تنزيل التحديث</translation>
+    </message>
+    <message>
+        <source>Dismiss</source>
+        <translation>تجاهل</translation>
+    </message>
+    <message>
+        <source>Dismiss this update notification</source>
+        <translation>تجاهل إشعار التحديث هذا</translation>
     </message>
 </context>
 <context>
@@ -692,6 +752,58 @@ for ambitious students.</source>
     <message>
         <source>The required-update grace period has expired.</source>
         <translation>انتهت مهلة السماح للتحديث الإلزامي.</translation>
+    </message>
+    <message>
+        <source>The download stalled.</source>
+        <translation>توقف التنزيل.</translation>
+    </message>
+    <message>
+        <source>The downloaded update could not be verified.</source>
+        <translation>تعذّر التحقق من التحديث الذي تم تنزيله.</translation>
+    </message>
+    <message>
+        <source>The installer could not be opened.</source>
+        <translation>تعذّر فتح برنامج التثبيت.</translation>
+    </message>
+    <message>
+        <source>The update download URL is not secure.</source>
+        <translation>رابط تنزيل التحديث غير آمن.</translation>
+    </message>
+    <message>
+        <source>There is not enough free disk space for the update.</source>
+        <translation>لا توجد مساحة خالية كافية على القرص للتحديث.</translation>
+    </message>
+    <message>
+        <source>The downloaded update is larger than expected or could not be saved.</source>
+        <translation>التحديث الذي تم تنزيله أكبر من المتوقع أو تعذّر حفظه.</translation>
+    </message>
+    <message>
+        <source>The update download failed.</source>
+        <translation>فشل تنزيل التحديث.</translation>
+    </message>
+    <message>
+        <source>The downloaded update failed verification.</source>
+        <translation>فشل التحقق من التحديث الذي تم تنزيله.</translation>
+    </message>
+    <message>
+        <source>The update was signed by an unknown key.</source>
+        <translation>التحديث موقَّع بمفتاح غير معروف.</translation>
+    </message>
+    <message>
+        <source>The update signature is invalid.</source>
+        <translation>توقيع التحديث غير صالح.</translation>
+    </message>
+    <message>
+        <source>The verified update could not be committed to disk.</source>
+        <translation>تعذّر حفظ التحديث الذي تم التحقق منه على القرص.</translation>
+    </message>
+    <message>
+        <source>The cached update has the wrong size.</source>
+        <translation>حجم التحديث المحفوظ غير صحيح.</translation>
+    </message>
+    <message>
+        <source>The update checksum does not match.</source>
+        <translation>المجموع الاختباري للتحديث غير مطابق.</translation>
     </message>
 </context>
 <context>

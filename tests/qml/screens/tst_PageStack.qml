@@ -506,6 +506,9 @@ Item {
                 { tag: "course", button: "homeOpenCourseButton", page: "coursePage",
                   expected: { courseId: "c-101", courseProgress: 0.25, initialSectionId: "" } },
                 { tag: "quiz", button: "homeOpenQuizButton", page: "quizPage", expected: { quizId: "qz-201" } },
+                { tag: "timed quiz", button: "homeOpenQuizButton-qz-202", page: "quizPage", expected: { quizId: "qz-202" } },
+                { tag: "ordinary quiz", button: "homeOpenQuizButton-qz-205", page: "quizPage",
+                  expected: { quizId: "qz-205" } },
                 { tag: "document", button: "homeOpenDocumentButton", page: "pdfViewerPage",
                   expected: { resourceId: "r-1002", isShareable: false, initialPageIndex: -1 } },
                 { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {} }

@@ -3,80 +3,118 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Quorin
 
-// The release offer above the pages, until the self-update views are built: the offered
-// version with its one next step, or the warning of a required update's grace period. Shown in
-// the grace period, or while an update that is not required is offered, downloading or ready,
-// unless the user dismissed it.
+// The banner at the top of the main window: it offers an optional release, shows its download and
+// its verified installer, and warns while a required release waits for a connection (the offline
+// grace period). It only shows what it is given; the main window binds it to UpdateController and
+// turns its signals into the controller's operations. The state numbers are UpdateController's.
 Pane {
     id: banner
 
-    // An UpdateController state: Available 3, Downloading 4, Ready 5, OfflineGrace 6.
     property int updateState: 0
     property bool updateRequired: false
     property bool dismissed: false
     property string version: ""
+    // Bound for completeness; the banner never shows it.
     property string errorMessage: ""
     property real progress: 0
-    property real graceRemainingSeconds: 0
-
-    readonly property bool inGrace: updateState === 6
-    readonly property bool offered: updateState === 3 || updateState === 4 || updateState === 5
+    property double graceRemainingSeconds: 0
+    property bool availableState: updateState === 3
+    property bool downloadingState: updateState === 4
+    property bool readyState: updateState === 5
+    property bool graceState: updateState === 6
+    // The grace warning shows whatever the requirement and dismissal say; an optional release
+    // hides once dismissed or once it turns out to be required (the dialog takes over then).
+    readonly property bool shouldShow: graceState
+                                       || (!updateRequired && !dismissed
+                                           && (availableState || downloadingState || readyState))
+    // Whole hours left, rounded up and never below 1: "within 0 hours" would read as too late.
+    readonly property string graceHoursText: DisplayFormat.integer(Math.max(1, Math.ceil(graceRemainingSeconds / 3600)))
 
     signal updateRequested()
     signal installRequested()
     signal dismissRequested()
 
     objectName: "updateBanner"
-    visible: inGrace || (!updateRequired && !dismissed && offered)
-    implicitWidth: Math.max(320, implicitContentWidth + leftPadding + rightPadding)
+    visible: shouldShow
     padding: Theme.spacing
+    implicitWidth: Math.max(320, implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: graceState ? qsTr("Required update grace period warning") : qsTr("Software update available")
 
     background: Rectangle {
-        color: banner.inGrace ? Theme.warning : Theme.surfaceElevated
+        objectName: "updateBannerBackground"
         radius: Theme.radius
+        color: banner.graceState ? Qt.rgba(Theme.warning.r, Theme.warning.g, Theme.warning.b, 0.15)
+                                 : Theme.surfaceElevated
         border.width: 1
-        border.color: banner.inGrace ? Qt.lighter(Theme.warning, 1.25) : Theme.borderStrong
+        border.color: banner.graceState ? Theme.warning : Theme.borderStrong
     }
 
     contentItem: RowLayout {
         spacing: Theme.spacing
 
-        Text {
-            objectName: "updateBannerText"
-            text: {
-                if (banner.inGrace)
-                    return qsTr("An update is required. Update within %1 hours to keep using the application.")
-                        .arg(Math.ceil(banner.graceRemainingSeconds / 3600))
-                if (banner.updateState === 4)
-                    return qsTr("Downloading version %1: %2%").arg(banner.version)
-                        .arg(Math.round(banner.progress * 100))
-                if (banner.updateState === 5)
-                    return qsTr("Version %1 is ready to install.").arg(banner.version)
-                return qsTr("Version %1 is available.").arg(banner.version)
-            }
-            color: banner.inGrace ? Theme.accentForeground : Theme.text
-            font.family: Theme.fontFamily
-            font.pixelSize: 14
-            font.bold: true
-            wrapMode: Text.WordWrap
+        ColumnLayout {
+            spacing: Theme.smallSpacing
             Layout.fillWidth: true
-            Layout.maximumWidth: 420
+            Layout.alignment: Qt.AlignVCenter
+
+            Text {
+                objectName: "updateBannerTitle"
+                text: banner.graceState ? qsTr("A required update could not be checked")
+                                        : qsTr("Quorin %1 is available").arg(banner.version)
+                color: banner.graceState ? Theme.warning : Theme.text
+                font.family: Theme.fontFamily
+                font.pixelSize: 15
+                font.bold: true
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+
+            Text {
+                objectName: "updateBannerBody"
+                text: {
+                    if (banner.graceState)
+                        return qsTr("Connect within %1 hours to keep using Quorin.").arg(banner.graceHoursText)
+                    if (banner.downloadingState)
+                        return qsTr("Downloading update…")
+                    if (banner.readyState)
+                        return qsTr("The verified installer is ready.")
+                    return qsTr("Download and install when convenient.")
+                }
+                color: Theme.textSecondary
+                font.family: Theme.fontFamily
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+
+            QuorinProgressBar {
+                objectName: "updateBannerProgress"
+                visible: banner.downloadingState && !banner.graceState
+                value: banner.progress
+                Accessible.name: qsTr("Update download progress")
+                Layout.fillWidth: true
+            }
         }
 
         QuorinButton {
             objectName: "updateBannerPrimaryButton"
-            visible: banner.updateState !== 4
-            text: banner.updateState === 5 ? qsTr("Install") : qsTr("Update")
-            compact: true
-            onClicked: banner.updateState === 5 ? banner.installRequested() : banner.updateRequested()
+            visible: !banner.graceState && !banner.downloadingState
+            text: banner.readyState ? qsTr("Install") : qsTr("Update")
+            Accessible.name: text
+            Layout.alignment: Qt.AlignVCenter
+            onClicked: banner.readyState ? banner.installRequested() : banner.updateRequested()
         }
 
         QuorinButton {
             objectName: "updateBannerDismissButton"
-            visible: !banner.inGrace
-            text: qsTr("Later")
-            compact: true
+            visible: !banner.graceState && !banner.downloadingState
             isOutline: true
+            text: qsTr("Dismiss")
+            Accessible.name: qsTr("Dismiss this update notification")
+            Layout.alignment: Qt.AlignVCenter
             onClicked: banner.dismissRequested()
         }
     }

@@ -3,13 +3,15 @@ import QtQuick.Controls
 import Quorin
 
 // The home page until the home screen is built: one button for each page it opens, with sample
-// arguments from the sample course, and the settings page.
+// arguments from the sample course, one for each sample quiz, and the settings page.
 PlaceholderPage {
     id: page
 
     // The arguments each page is opened with, as the home and course screens hand them.
     readonly property var sampleCourse: ({ courseId: "c-101", courseProgress: 0.25 })
-    readonly property var sampleQuiz: ({ quizId: "qz-201" })
+    // The sample platform's quizzes: results, a timed quiz open now, one opening later, a
+    // leaderboard, and an ordinary quiz to start.
+    readonly property var sampleQuizIds: ["qz-201", "qz-202", "qz-203", "qz-204", "qz-205"]
     readonly property var sampleVideo: ({
         videoUrl: "https://localhost:8443/media/master/master.m3u8",
         lectureId: "r-1001",
@@ -47,10 +49,18 @@ PlaceholderPage {
         onClicked: page.open("Course.qml", page.sampleCourse)
     }
 
-    QuorinButton {
-        objectName: "homeOpenQuizButton"
-        text: qsTr("Open the quiz")
-        onClicked: page.open("Quiz.qml", page.sampleQuiz)
+    Repeater {
+        model: page.sampleQuizIds
+
+        QuorinButton {
+            required property string modelData
+            required property int index
+
+            // The first keeps the name the page-stack tests and the screenshots know.
+            objectName: index === 0 ? "homeOpenQuizButton" : "homeOpenQuizButton-" + modelData
+            text: qsTr("Open quiz %1").arg(modelData)
+            onClicked: page.open("Quiz.qml", { quizId: modelData })
+        }
     }
 
     QuorinButton {
