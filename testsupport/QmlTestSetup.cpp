@@ -7,6 +7,8 @@
 #include <QPalette>
 #include <QQmlEngine>
 #include <QQmlExtensionPlugin>
+#include <QTest>
+#include <QWindow>
 
 Q_IMPORT_QML_PLUGIN(QuorinPlugin)
 
@@ -24,6 +26,13 @@ void QmlTestSetup::setPaletteWindowColor(const QColor &color)
     QPalette palette = QGuiApplication::palette();
     palette.setColor(QPalette::Window, color);
     QGuiApplication::setPalette(palette);
+}
+
+void QmlTestSetup::sendKey(QWindow *window, int key, const QString &text, int modifiers)
+{
+    if (window == nullptr)
+        return;
+    QTest::sendKeyEvent(QTest::Click, window, Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
 }
 
 void QmlTestSetup::applicationAvailable()
@@ -61,6 +70,8 @@ void QmlTestSetup::registerControllers()
                                                  [](QQmlEngine *, QJSEngine *) -> QObject * {
                                                      return ownedByProgram(SettingsController::instance());
                                                  });
+    // One per quiz page, built from quizControllerConfiguration().
+    qmlRegisterType<QuizController>("Quorin.Controllers", 1, 0, "QuizController");
 }
 
 QuizController::Configuration QmlTestSetup::quizControllerConfiguration()

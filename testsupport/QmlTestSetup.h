@@ -8,6 +8,7 @@
 #include <QPointer>
 
 class QQmlEngine;
+class QWindow;
 
 namespace quorin::test {
 
@@ -30,6 +31,10 @@ public:
     // Sets the application palette's window colour, as a platform does when its appearance
     // switches between light and dark.
     Q_INVOKABLE void setPaletteWindowColor(const QColor &color);
+    // Presses and releases a key in the window as a keyboard does, with any key code, text and
+    // modifiers: TestCase.keyClick cannot send a non-Latin character (it aborts on an Arabic-Indic
+    // digit) nor add Shift to a shifted symbol.
+    Q_INVOKABLE void sendKey(QWindow *window, int key, const QString &text, int modifiers = 0);
 
 public Q_SLOTS:
     void applicationAvailable();
@@ -40,7 +45,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Called once, after the application object exists and before the first engine. The base
-    // registers SettingsController over the test's own preferences store.
+    // registers SettingsController over the test's own preferences store and QuizController.
     virtual void registerControllers();
     // What every QuizController a document creates is built from. The base gives no REST client
     // (such a controller sends nothing), no signed-in user, the real clock and the page's

@@ -111,6 +111,13 @@
     </message>
 </context>
 <context>
+    <name>HelpCircleButton</name>
+    <message>
+        <source>Keyboard shortcuts</source>
+        <translation>اختصارات لوحة المفاتيح</translation>
+    </message>
+</context>
+<context>
     <name>Home</name>
     <message>
         <source>Home</source>
@@ -402,6 +409,146 @@ for ambitious students.</source>
         <source>Quiz</source>
         <translation>الاختبار</translation>
     </message>
+    <message>
+        <source>Timed</source>
+        <translation>مؤقّت</translation>
+    </message>
+    <message>
+        <source>Ordinary</source>
+        <translation>عادي</translation>
+    </message>
+    <message>
+        <source>Written</source>
+        <translation>مقالي</translation>
+    </message>
+    <message>
+        <source>MCQ</source>
+        <translation>اختيار من متعدد</translation>
+    </message>
+    <message>
+        <source>Mixed</source>
+        <translation>مختلط</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>الحالي</translation>
+    </message>
+    <message>
+        <source>Marked</source>
+        <translation>مُعلَّم</translation>
+    </message>
+    <message>
+        <source>Correct</source>
+        <translation>صحيح</translation>
+    </message>
+    <message>
+        <source>Incorrect</source>
+        <translation>خطأ</translation>
+    </message>
+    <message>
+        <source>Answered</source>
+        <translation>مُجاب</translation>
+    </message>
+    <message>
+        <source>Unanswered</source>
+        <translation>غير مُجاب</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>الكل</translation>
+    </message>
+    <message>
+        <source>%1, %2 questions</source>
+        <translation>%1، %2 أسئلة</translation>
+    </message>
+    <message>
+        <source>Question %1</source>
+        <translation>السؤال %1</translation>
+    </message>
+    <message>
+        <source>Back to course</source>
+        <translation>العودة إلى المقرر</translation>
+    </message>
+    <message>
+        <source>%1/%2 · %3 answered</source>
+        <translation>%1/%2 · %3 مُجاب</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+    <message>
+        <source>Keep this answer</source>
+        <translation>الإبقاء على هذه الإجابة</translation>
+    </message>
+    <message>
+        <source>Start quiz</source>
+        <translation>بدء الاختبار</translation>
+    </message>
+    <message>
+        <source>Submitting your answers…</source>
+        <translation>جارٍ إرسال إجاباتك…</translation>
+    </message>
+    <message>
+        <source>Submit your answers?</source>
+        <translation>هل تريد إرسال إجاباتك؟</translation>
+    </message>
+    <message>
+        <source>%1 unanswered · %2 marked. You cannot change answers after submitting.</source>
+        <translation>%1 غير مُجاب · %2 مُعلَّم. لا يمكنك تغيير الإجابات بعد الإرسال.</translation>
+    </message>
+    <message>
+        <source>Review questions</source>
+        <translation>مراجعة الأسئلة</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>إلغاء</translation>
+    </message>
+    <message>
+        <source>Submit quiz</source>
+        <translation>إرسال الاختبار</translation>
+    </message>
+    <message>
+        <source>Answers</source>
+        <translation>الإجابات</translation>
+    </message>
+    <message>
+        <source>A–Z or 1–9</source>
+        <translation>A–Z أو 1–9</translation>
+    </message>
+    <message>
+        <source>Select an answer</source>
+        <translation>اختيار إجابة</translation>
+    </message>
+    <message>
+        <source>Shift + answer</source>
+        <translation>Shift + الإجابة</translation>
+    </message>
+    <message>
+        <source>Strike out or restore an answer</source>
+        <translation>شطب إجابة أو استعادتها</translation>
+    </message>
+    <message>
+        <source>Right-click</source>
+        <translation>النقر بالزر الأيمن</translation>
+    </message>
+    <message>
+        <source>Navigation</source>
+        <translation>التنقل</translation>
+    </message>
+    <message>
+        <source>Up / Down</source>
+        <translation>أعلى / أسفل</translation>
+    </message>
+    <message>
+        <source>Left / Right</source>
+        <translation>يسار / يمين</translation>
+    </message>
+    <message>
+        <source>Previous or next question</source>
+        <translation>السؤال السابق أو التالي</translation>
+    </message>
 </context>
 <context>
     <name>QuizController</name>
@@ -531,6 +678,17 @@ for ambitious students.</source>
     <message>
         <source>Technical details</source>
         <translation>التفاصيل التقنية</translation>
+    </message>
+</context>
+<context>
+    <name>QuorinShortcutsOverlay</name>
+    <message>
+        <source>Keyboard shortcuts</source>
+        <translation>اختصارات لوحة المفاتيح</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>إغلاق</translation>
     </message>
 </context>
 <context>

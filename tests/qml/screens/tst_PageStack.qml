@@ -505,10 +505,12 @@ Item {
             return [
                 { tag: "course", button: "homeOpenCourseButton", page: "coursePage",
                   expected: { courseId: "c-101", courseProgress: 0.25, initialSectionId: "" } },
-                { tag: "quiz", button: "homeOpenQuizButton", page: "quizPage", expected: { quizId: "qz-201" } },
-                { tag: "timed quiz", button: "homeOpenQuizButton-qz-202", page: "quizPage", expected: { quizId: "qz-202" } },
+                { tag: "quiz", button: "homeOpenQuizButton", page: "quizPage", expected: { quizId: "qz-201" },
+                  back: "quizBackButton" },
+                { tag: "timed quiz", button: "homeOpenQuizButton-qz-202", page: "quizPage", expected: { quizId: "qz-202" },
+                  back: "quizBackButton" },
                 { tag: "ordinary quiz", button: "homeOpenQuizButton-qz-205", page: "quizPage",
-                  expected: { quizId: "qz-205" } },
+                  expected: { quizId: "qz-205" }, back: "quizBackButton" },
                 { tag: "document", button: "homeOpenDocumentButton", page: "pdfViewerPage",
                   expected: { resourceId: "r-1002", isShareable: false, initialPageIndex: -1 } },
                 { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {} }
@@ -524,7 +526,7 @@ Item {
                 compare(stack.currentItem[key], row.expected[key], key)
             // Pages below the top take no input.
             verify(!stack.get(0).enabled)
-            click(stack.currentItem, "placeholderBackButton")
+            click(stack.currentItem, row.back || "placeholderBackButton")
             tryCompare(stack, "depth", 1)
             tryCompare(stack, "busy", false)
             verify(stack.currentItem.enabled)
