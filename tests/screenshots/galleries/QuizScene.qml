@@ -13,7 +13,8 @@ Item {
     // "loading", "failed", "active", "review", "submitDialog" or "sheet".
     property string scene: "active"
     readonly property bool followsWindowSize: true
-    property bool ready: false
+    // The loading scene stands from the start: the shot must come before the quiz's answer does.
+    property bool ready: scene === "loading"
     property int step: 0
     readonly property string quizId: scene === "failed" ? "qz-unknown" : "qz-205"
     readonly property var page: stack.currentItem
@@ -49,8 +50,6 @@ Item {
     function advance() {
         const controller = page.quizController
         step += 1
-        if (scene === "loading")
-            return true
         if (controller.state === QuizController.Idle || controller.state === QuizController.Loading
                 || controller.state === QuizController.Submitting || controller.startingAttempt)
             return false
