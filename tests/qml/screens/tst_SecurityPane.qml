@@ -83,7 +83,9 @@ Item {
                 tryCompare(page.profileController, "state", "ready", 10000)
             const stack = named(page, "settingsPaneStack")
             tryCompare(stack, "busy", false)
-            mouseClick(named(named(page, "settingsCategoryList"), "settingsCategory1"))
+            const list = named(page, "settingsCategoryList")
+            tryVerify(() => findChild(list, "settingsCategory1") !== null)
+            mouseClick(findChild(list, "settingsCategory1"))
             tryCompare(stack, "busy", false)
             const scroll = stack.currentItem
             compare(scroll.objectName, "settingsSecurityScroll")
