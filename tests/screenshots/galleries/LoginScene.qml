@@ -59,8 +59,7 @@ Item {
             find(form, "countrySelector").popup.open()
             return true
         case "signupSubmitted":
-            showForm("signup").submit()
-            return true
+            return submitEmptySignup()
         case "institutionSearch":
             return searchInstitutions()
         case "code":
@@ -98,6 +97,19 @@ Item {
         const hint = find(form, "loginSupportHint")
         const bottom = hint.mapToItem(form.contentItem, 0, hint.height).y + Theme.largeSpacing
         form.contentY = Math.max(0, Math.min(bottom - form.height, form.contentHeight - form.height))
+        return true
+    }
+
+    // The empty sign-up form submitted; once laid out, scrolled from the phone field down, so
+    // that its message and the education's stand in one view.
+    function submitEmptySignup() {
+        if (step === 0) {
+            showForm("signup").submit()
+            step = 1
+            return false
+        }
+        const form = login.currentForm
+        scrollTo(form, find(form, "signupPhone"))
         return true
     }
 
