@@ -226,6 +226,20 @@ void HlsProxyServer::storeSourceKey(const QString &sessionId, const QString &key
         m_sourceKeys[sessionId].insert(keyUrl, key);
 }
 
+bool HlsProxyServer::isPrefetching(const QString &url) const
+{
+    // Nothing prefetches yet.
+    Q_UNUSED(url)
+    return false;
+}
+
+void HlsProxyServer::prefetchFollowing(const TokenInfo &token, bool fromPrefetch)
+{
+    // Nothing prefetches yet.
+    Q_UNUSED(token)
+    Q_UNUSED(fromPrefetch)
+}
+
 bool HlsProxyServer::acquireRequest(const QString &sessionId)
 {
     const QMutexLocker locker(&m_mutex);

@@ -99,6 +99,11 @@ public:
     void rememberResource(const TokenInfo &info);
     // A segment the player now waits for: prefetches of it and of what follows it take second place.
     void prioritizeDemand(const TokenInfo &token);
+    // Whether a prefetch of that upstream URL is in flight.
+    [[nodiscard]] bool isPrefetching(const QString &url) const;
+    // Recounts the prefetch allowance after a delivered segment; may start prefetches of what
+    // follows it.
+    void prefetchFollowing(const TokenInfo &token, bool fromPrefetch);
     // One warning per kind of rejection and window; the rest are counted into a summary.
     void recordRejected(const QString &reason, const QString &sampleFingerprint, const QString &resourceType);
 
