@@ -81,15 +81,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("variantPath");
 
         QTest::newRow("AES-128 media playlist without IV") << QStringLiteral("aesSequence") << QString();
-        QTest::newRow("master of AES-128 renditions") << QStringLiteral("master") << QStringLiteral("/index.m3u8");
+        QTest::newRow("master of AES-128 renditions")
+            << QStringLiteral("master") << QStringLiteral("/index.m3u8");
     }
 
     void playsThroughTheProxy()
     {
         QFETCH(QString, entry);
         QFETCH(QString, variantPath);
-        const QJsonObject fixture =
-            MediaFixtures::entry(QStringLiteral("playback")).value(entry).toObject();
+        const QJsonObject fixture = MediaFixtures::entry(QStringLiteral("playback")).value(entry).toObject();
         const QString playlistPath = fixture.value(QStringLiteral("playlist")).toString();
         const QString keyPath = fixture.value(QStringLiteral("keyFile")).toString();
         QVERIFY(!playlistPath.isEmpty() && !keyPath.isEmpty());
@@ -121,14 +121,16 @@ private Q_SLOTS:
         player.setSource(QUrl());
 
         // The playlists at the player's URLs name nothing upstream.
-        const LoopbackHttpClient::Answer top = LoopbackHttpClient::get(server->port(), targetOf(session.loopbackUrl()));
+        const LoopbackHttpClient::Answer top =
+            LoopbackHttpClient::get(server->port(), targetOf(session.loopbackUrl()));
         QCOMPARE(top.status(), 200);
         QList<QByteArray> playlists{top.body};
         if (!variantPath.isEmpty()) {
             const QList<QUrl> variants = listedUrls(top.body);
             QVERIFY(variants.size() >= 2);
             for (const QUrl &variant : variants) {
-                const LoopbackHttpClient::Answer child = LoopbackHttpClient::get(server->port(), targetOf(variant));
+                const LoopbackHttpClient::Answer child =
+                    LoopbackHttpClient::get(server->port(), targetOf(variant));
                 QCOMPARE(child.status(), 200);
                 playlists.append(child.body);
             }
@@ -139,8 +141,8 @@ private Q_SLOTS:
         }
 
         // The key the player read is the session's, not the source's, which was fetched once.
-        const QByteArray playerKey =
-            LoopbackHttpClient::fetchPlaybackKey(server->port(), session.target(QStringLiteral("/key.bin"), QString()));
+        const QByteArray playerKey = LoopbackHttpClient::fetchPlaybackKey(
+            server->port(), session.target(QStringLiteral("/key.bin"), QString()));
         QCOMPARE(playerKey.size(), 16);
         QVERIFY(playerKey != MediaFixtures::readFile(keyPath));
         QCOMPARE(origin->requestCount(QStringLiteral("/media/") + keyPath), 1);
@@ -153,7 +155,8 @@ private Q_SLOTS:
         for (const FixtureServer::Request &request : requests) {
             QCOMPARE(request.header("Authorization"), session.info().authorization);
             segments += request.path.endsWith(".ts") ? 1 : 0;
-            variantPlaylists += !variantPath.isEmpty() && request.path.endsWith(variantPath.toLatin1()) ? 1 : 0;
+            variantPlaylists +=
+                !variantPath.isEmpty() && request.path.endsWith(variantPath.toLatin1()) ? 1 : 0;
         }
         QVERIFY(segments >= 2);
         if (!variantPath.isEmpty())
