@@ -4,10 +4,13 @@
 #include "hlsproxy/HlsProxyServer.h"
 #include "media/MediaTransferCoordinator.h"
 #include "media/ResourceCache.h"
+#include "testsupport/LogRecorder.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <algorithm>
 
 using quorin::test::LoopbackHttpClient;
 
@@ -75,4 +78,33 @@ int SegmentTestSupport::freePlaybackPermits()
     for (int i = 0; i < granted; ++i)
         coordinator->release(MediaTransferCoordinator::Priority::Playback);
     return granted;
+}
+
+QStringList SegmentTestSupport::filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator found(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (found.hasNext())
+        files.append(found.next());
+    return files;
+}
+
+bool SegmentTestSupport::warned(const quorin::test::LogRecorder &recorder, const QString &text)
+{
+    const QList<quorin::test::LogRecorder::Record> records = recorder.inCategory(QStringLiteral("qt"));
+    return std::any_of(records.cbegin(), records.cend(),
+                       [&](const quorin::test::LogRecorder::Record &record) {
+                           return record.level == QLatin1String("warning") &&
+                                  record.field(QStringLiteral("message")).contains(text);
+                       });
+}
+
+quint16 SegmentTestSupport::closedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
 }

@@ -9,6 +9,10 @@
 class HlsProxyServer;
 class ProxyTestSession;
 
+namespace quorin::test {
+class LogRecorder;
+}
+
 // What the segment tests of the proxy share: source bytes, the player's view of an answer, and
 // what the cache holds afterwards.
 class SegmentTestSupport
@@ -32,4 +36,10 @@ public:
     [[nodiscard]] static QStringList stagingFiles();
     // How many Playback permits the coordinator grants now (taken and given back at once).
     [[nodiscard]] static int freePlaybackPermits();
+    // Every file below a folder, hidden ones included.
+    [[nodiscard]] static QStringList filesBelow(const QString &folder);
+    // Whether a developer warning containing this text reached the log.
+    [[nodiscard]] static bool warned(const quorin::test::LogRecorder &recorder, const QString &text);
+    // A port on localhost that nothing listens on.
+    [[nodiscard]] static quint16 closedPort();
 };

@@ -18,7 +18,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -96,16 +95,6 @@ private:
     std::unique_ptr<LogRecorder> recorder;
 
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
-
-    // Whether a developer warning with this text reached the log.
-    [[nodiscard]] bool warned(const QString &text) const
-    {
-        const QList<LogRecorder::Record> records = recorder->inCategory(QStringLiteral("qt"));
-        return std::any_of(records.cbegin(), records.cend(), [&](const LogRecorder::Record &record) {
-            return record.level == QLatin1String("warning") &&
-                   record.field(QStringLiteral("message")).contains(text);
-        });
-    }
 
     [[nodiscard]] QStringList transferEvents() const
     {
@@ -679,8 +668,9 @@ private Q_SLOTS:
         QCOMPARE(proxyLog->failures.constFirst().upstreamCode, QStringLiteral("DECRYPTION_FAILED"));
         QCOMPARE(proxyLog->failures.constFirst().httpStatus, 200);
         QCOMPARE(proxyLog->failures.constFirst().networkError, 0);
-        QVERIFY(
-            warned(QStringLiteral("HlsProxyServer: source AES-128 segment failed authentication/padding")));
+        QVERIFY(Support::warned(
+            *recorder,
+            QStringLiteral("HlsProxyServer: source AES-128 segment failed authentication/padding")));
         QVERIFY(proxyLog->transfers.isEmpty());
 
         (void)Support::fetchSegment(server, session, token);

@@ -9,8 +9,6 @@
 #include "testsupport/FixtureServer.h"
 #include "testsupport/LoopbackHttpClient.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QTest>
 #include <memory>
 
@@ -23,15 +21,6 @@ namespace {
 
 const QByteArray SourceKey = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
 const QByteArray SourceIv = QByteArray::fromHex("f0e0d0c0b0a090807060504030201000");
-
-QStringList filesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator found(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (found.hasNext())
-        files.append(found.next());
-    return files;
-}
 
 } // namespace
 
@@ -91,7 +80,7 @@ private Q_SLOTS:
         // Nothing could be read back, so nothing was kept: every request went upstream.
         QCOMPARE(origin.requestCount(QStringLiteral("/segment.ts")), 2);
         QCOMPARE(origin.requestCount(QStringLiteral("/source.key")), keyed ? 1 : 0);
-        QCOMPARE(filesBelow(ResourceCache::instance()->root()), QStringList());
+        QCOMPARE(Support::filesBelow(ResourceCache::instance()->root()), QStringList());
     }
 };
 

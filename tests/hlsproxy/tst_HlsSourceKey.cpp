@@ -12,10 +12,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QTcpServer>
 #include <QTest>
 #include <QUuid>
-#include <algorithm>
 #include <memory>
 
 using quorin::test::Aes128Cbc;
@@ -32,17 +30,6 @@ const QByteArray SourceIv = QByteArray::fromHex("0123456789abcdef0123456789abcde
 QString newLecture()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
-// A port on localhost that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 enum class KeyUpstream { FifteenBytes, Forbidden, ClosedPort, DroppedAfterEightBytes, SeventyThousandBytes };
@@ -62,16 +49,6 @@ private:
     std::unique_ptr<LogRecorder> recorder;
 
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
-
-    // Whether a developer warning with this text reached the log.
-    [[nodiscard]] bool warned(const QString &text) const
-    {
-        const QList<LogRecorder::Record> records = recorder->inCategory(QStringLiteral("qt"));
-        return std::any_of(records.cbegin(), records.cend(), [&](const LogRecorder::Record &record) {
-            return record.level == QLatin1String("warning") &&
-                   record.field(QStringLiteral("message")).contains(text);
-        });
-    }
 
     [[nodiscard]] ProxyTestSession::Segment keyed(const QString &keyUrl, qint64 startMs = 0) const
     {
@@ -253,7 +230,7 @@ private Q_SLOTS:
                 FixtureServer::Response(403, "denied").withHeader("X-Quorin-Error-Code", "KEY_DENIED"));
             break;
         case KeyUpstream::ClosedPort:
-            keyUrl = QStringLiteral("https://localhost:%1/source.key").arg(closedPort());
+            keyUrl = QStringLiteral("https://localhost:%1/source.key").arg(Support::closedPort());
             break;
         case KeyUpstream::DroppedAfterEightBytes: {
             FixtureServer::Response response(200, SourceKey);
@@ -294,7 +271,8 @@ private Q_SLOTS:
         QVERIFY(recorder->withEvent(QStringLiteral("upstream_failed")).isEmpty());
         const bool fetchFailed =
             upstream != KeyUpstream::FifteenBytes && upstream != KeyUpstream::SeventyThousandBytes;
-        QCOMPARE(warned(QStringLiteral("HlsProxyServer: source key request failed:")), fetchFailed);
+        QCOMPARE(Support::warned(*recorder, QStringLiteral("HlsProxyServer: source key request failed:")),
+                 fetchFailed);
     }
 };
 
