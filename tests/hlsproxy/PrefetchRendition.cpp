@@ -64,7 +64,7 @@ QString PrefetchRendition::path(int index) const
 
 QByteArray PrefetchRendition::body(int index) const
 {
-    return MediaFixtures::readFile(fixtureSegment(m_options.keyed, index));
+    return fixtureBody(m_options.keyed, index);
 }
 
 void PrefetchRendition::storeSourceKey() const
@@ -74,14 +74,22 @@ void PrefetchRendition::storeSourceKey() const
 
 void PrefetchRendition::serveFrom(FixtureServer &origin) const
 {
-    const bool keyed = m_options.keyed;
+    serveSegments(origin, m_options.prefix, m_options.keyed);
+}
+
+void PrefetchRendition::serveSegments(FixtureServer &origin, const QString &prefix, bool keyed)
+{
     origin.setPrefixHandler(
-        QStringLiteral("/%1/").arg(m_options.prefix), [keyed](const FixtureServer::Request &request) {
+        QStringLiteral("/%1/").arg(prefix), [keyed](const FixtureServer::Request &request) {
             const QString name = QString::fromLatin1(request.path).section(QLatin1Char('/'), -1);
             const int index = name.section(QLatin1Char('.'), 0, 0).toInt();
-            return FixtureServer::Response(200, MediaFixtures::readFile(fixtureSegment(keyed, index)),
-                                           "video/mp2t");
+            return FixtureServer::Response(200, fixtureBody(keyed, index), "video/mp2t");
         });
+}
+
+QByteArray PrefetchRendition::fixtureBody(bool keyed, int index)
+{
+    return MediaFixtures::readFile(fixtureSegment(keyed, index));
 }
 
 QByteArray PrefetchRendition::sourceKey()

@@ -59,6 +59,9 @@ public:
     // Answers every segment path of this rendition with its body.
     void serveFrom(quorin::test::FixtureServer &origin) const;
 
+    // Answers "/<prefix>/<n>.ts" with the fixture's segment n (keyed or clear), repeating them.
+    static void serveSegments(quorin::test::FixtureServer &origin, const QString &prefix, bool keyed);
+    [[nodiscard]] static QByteArray fixtureBody(bool keyed, int index);
     [[nodiscard]] static QByteArray sourceKey();
     [[nodiscard]] static QByteArray sourceIv();
 

@@ -1,6 +1,7 @@
 #include "PrefetchRendition.h"
 #include "ProxySignalLog.h"
 #include "ProxyTestSession.h"
+#include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "hlsproxy/PrefetchAllowance.h"
@@ -10,6 +11,7 @@
 #include "testsupport/Aes128Cbc.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/LogRecorder.h"
+#include "testsupport/LoopbackHttpClient.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -27,6 +29,7 @@ using quorin::PrefetchAllowance;
 using quorin::test::Aes128Cbc;
 using quorin::test::FixtureServer;
 using quorin::test::LogRecorder;
+using quorin::test::LoopbackHttpClient;
 
 namespace {
 
@@ -53,13 +56,26 @@ struct PrefetchClock
     }
 };
 
+// A media playlist of keyed 6-second segments "live/0.ts" …, as the origin lists it.
+QByteArray livePlaylist(int segments)
+{
+    QByteArray playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:6\n#EXT-X-MEDIA-SEQUENCE:0\n"
+                          "#EXT-X-KEY:METHOD=AES-128,URI=\"live/key.bin\",IV=0x" +
+                          PrefetchRendition::sourceIv().toHex() + "\n";
+    for (int index = 0; index < segments; ++index)
+        playlist += "#EXTINF:6.0,\nlive/" + QByteArray::number(index) + ".ts\n";
+    return playlist + "#EXT-X-ENDLIST\n";
+}
+
 enum class Skipped { ByteRange, KeyNotFetched, Cached, CoolingDown };
 enum class BodySize { FortyMiB, SixtyFourMiB, OneByteOver, Empty };
+enum class Prefetch { FinishesInTime, Hangs };
 
 } // namespace
 
 Q_DECLARE_METATYPE(Skipped)
 Q_DECLARE_METATYPE(BodySize)
+Q_DECLARE_METATYPE(Prefetch)
 
 class tst_HlsPrefetch : public QObject
 {
@@ -152,6 +168,54 @@ private:
                 starts.append(std::get<2>(delivery));
         }
         return starts;
+    }
+
+    // The player's side of a session that plays "/live/": the rewritten playlist's chunk targets,
+    // the playback key and IV.
+    struct Player
+    {
+        QStringList chunks;
+        QByteArray key;
+        QByteArray iv;
+
+        [[nodiscard]] QByteArray plaintext(const LoopbackHttpClient::Answer &answer) const
+        {
+            return LoopbackHttpClient::decryptBody(answer.body, key, iv);
+        }
+    };
+
+    [[nodiscard]] Player startPlaying(const ProxyTestSession &session, int segments) const
+    {
+        origin->setResponse(
+            QStringLiteral("/index.m3u8"),
+            FixtureServer::Response(200, livePlaylist(segments), "application/vnd.apple.mpegurl"));
+        origin->setResponse(
+            QStringLiteral("/live/key.bin"),
+            FixtureServer::Response(200, PrefetchRendition::sourceKey(), "application/octet-stream"));
+        PrefetchRendition::serveSegments(*origin, QStringLiteral("live"), true);
+        Player player;
+        const LoopbackHttpClient::Answer playlist = LoopbackHttpClient::get(
+            server->port(), session.target(QStringLiteral("/playlist.m3u8"), session.playlistToken()));
+        for (const QByteArray &line : playlist.body.split('\n')) {
+            if (line.startsWith("http://127.0.0.1"))
+                player.chunks.append(
+                    QUrl(QString::fromLatin1(line)).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+        }
+        player.iv = LoopbackHttpClient::keyLineIv(playlist.body);
+        player.key = LoopbackHttpClient::fetchPlaybackKey(
+            server->port(), session.target(QStringLiteral("/key.bin"), QString()));
+        return player;
+    }
+
+    [[nodiscard]] QString liveUrl(int index) const
+    {
+        return origin->url(QStringLiteral("/live/%1.ts").arg(index)).toString();
+    }
+
+    [[nodiscard]] static QByteArray livePlaintext(int index)
+    {
+        return Aes128Cbc::decrypt(PrefetchRendition::fixtureBody(true, index), PrefetchRendition::sourceKey(),
+                                  PrefetchRendition::sourceIv());
     }
 
 private Q_SLOTS:
@@ -722,6 +786,123 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(published(rendition.segment(2).url), 1, 20000);
         QCOMPARE(origin->requestCount(rendition.path(1)), 1);
         QVERIFY(!isCached(rendition.segment(1)));
+    }
+    // The player fetches segment 0 from upstream; the proxy fetches the rest as the player's own
+    // requests would, and the player's next request is answered from the cache.
+    void playerDeliveryStartsTheChain()
+    {
+        std::unique_ptr<ProxyTestSession> session = newSession();
+        QVERIFY(session);
+        reportPlaying(*session, true);
+        const Player player = startPlaying(*session, 10);
+        QCOMPARE(player.chunks.size(), 10);
+
+        const LoopbackHttpClient::Answer first = LoopbackHttpClient::get(server->port(), player.chunks.at(0));
+        QCOMPARE(player.plaintext(first), livePlaintext(0));
+        QTRY_COMPARE_WITH_TIMEOUT(published(liveUrl(9)), 1, 30000);
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        settle();
+
+        QStringList fetched;
+        for (const FixtureServer::Request &request : origin->requests()) {
+            if (!request.path.endsWith(".ts"))
+                continue;
+            fetched.append(QString::fromLatin1(request.path));
+            QCOMPARE(request.header("Accept"), SegmentAccept);
+            QCOMPARE(request.header("Authorization"), session->info().authorization);
+        }
+        QStringList expected;
+        for (int index = 0; index < 10; ++index)
+            expected.append(QStringLiteral("/live/%1.ts").arg(index));
+        QCOMPARE(fetched, expected);
+        // One delivery for the player's segment, then one per publication.
+        QList<qlonglong> starts;
+        for (int index = 0; index < 10; ++index)
+            starts.append(index * 6000);
+        QCOMPARE(deliveredStarts(session->sessionId()), starts);
+
+        proxyLog->clear();
+        const LoopbackHttpClient::Answer second =
+            LoopbackHttpClient::get(server->port(), player.chunks.at(1));
+        QCOMPARE(player.plaintext(second), livePlaintext(1));
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QCOMPARE(origin->requestCount(QStringLiteral("/live/1.ts")), 1);
+        QCOMPARE(proxyLog->transfers.size(), 1);
+        QCOMPARE(std::get<3>(proxyLog->transfers.constFirst()), true);
+    }
+
+    // The player asks for the segment a prefetch is fetching: it waits for it rather than fetch it
+    // twice, but not for ever.
+    void demandWaitsForPrefetchOfSameSegment_data()
+    {
+        QTest::addColumn<Prefetch>("prefetch");
+        QTest::addColumn<int>("upstreamRequests");
+        QTest::addColumn<bool>("cacheHit");
+        QTest::newRow("prefetch finishes in time") << Prefetch::FinishesInTime << 1 << true;
+        QTest::newRow("prefetch hangs") << Prefetch::Hangs << 2 << false;
+    }
+
+    void demandWaitsForPrefetchOfSameSegment()
+    {
+        QFETCH(Prefetch, prefetch);
+        QFETCH(int, upstreamRequests);
+        QFETCH(bool, cacheHit);
+        std::unique_ptr<ProxyTestSession> session = newSession();
+        QVERIFY(session);
+        reportPlaying(*session, true);
+        const Player player = startPlaying(*session, 3);
+        QCOMPARE(player.chunks.size(), 3);
+        FixtureServer::Response held(200, PrefetchRendition::fixtureBody(true, 1), "video/mp2t");
+        held.held = true;
+        FixtureServer::Response served(200, PrefetchRendition::fixtureBody(true, 1), "video/mp2t");
+        const QString path = QStringLiteral("/live/1.ts");
+        origin->setResponses(path,
+                             {prefetch == Prefetch::Hangs ? FixtureServer::Response::hung() : held, served});
+
+        QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(0))),
+                 livePlaintext(0));
+        QTRY_COMPARE(origin->requestCount(path), 1);
+        QVERIFY(server->isPrefetching(liveUrl(1)));
+        proxyLog->clear();
+
+        LoopbackHttpClient client(server->port());
+        QVERIFY(client.connectToServer());
+        client.send(LoopbackHttpClient::getHead(player.chunks.at(1)));
+        QTRY_COMPARE(proxyLog->demands.size(), 1);
+        // The demand did not abort the prefetch of its own segment.
+        QVERIFY(server->isPrefetching(liveUrl(1)));
+        if (prefetch == Prefetch::FinishesInTime)
+            origin->release(path);
+        const LoopbackHttpClient::Answer answer = client.waitForClose();
+        QCOMPARE(player.plaintext(answer), livePlaintext(1));
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QCOMPARE(origin->requestCount(path), upstreamRequests);
+        QCOMPARE(proxyLog->transfers.size(), 1);
+        QCOMPARE(std::get<3>(proxyLog->transfers.constFirst()), cacheHit);
+        session->unregister();
+    }
+
+    // The player's request for another segment makes a running prefetch give way.
+    void playerDemandAbortsOtherPrefetch()
+    {
+        std::unique_ptr<ProxyTestSession> session = newSession();
+        QVERIFY(session);
+        reportPlaying(*session, true);
+        const Player player = startPlaying(*session, 4);
+        QCOMPARE(player.chunks.size(), 4);
+        origin->setResponse(QStringLiteral("/live/1.ts"), FixtureServer::Response::hung());
+
+        QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(0))),
+                 livePlaintext(0));
+        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(3))),
+                 livePlaintext(3));
+        QVERIFY(!server->isPrefetching(liveUrl(1)));
+        const HlsProxyServer::PrefetchStatus aborted =
+            server->prefetchStatus(session->sessionId(), QString(), liveUrl(1));
+        QCOMPARE(aborted.failures, 1);
+        QCOMPARE(aborted.retryAtMs, std::optional<qint64>(StartOfTime + 250));
+        QTRY_COMPARE(origin->requestsInFlight(), 0);
     }
 };
 
