@@ -36,11 +36,6 @@ SampleProfile::Response SampleProfile::profile() const
     return Response::json(compact(m_profile));
 }
 
-SampleProfile::Response SampleProfile::institutions() const
-{
-    return Response::json(compact(m_institutions));
-}
-
 SampleProfile::Response SampleProfile::update(const QByteArray &body)
 {
     const QJsonObject change = QJsonDocument::fromJson(body).object();

@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <QString>
 
-// The sample account's editable side: its profile, its password and the institutions and
+// One account's editable side: its profile, its password and the institutions and
 // academic years it can choose from. Changes last until the sample platform stops. The answers
 // are those of the platform's REST routes; whether the caller is signed in is checked before.
 class SampleProfile
@@ -13,7 +13,8 @@ class SampleProfile
 public:
     using Response = quorin::test::FixtureServer::Response;
 
-    // profile: the answer of "users/me"; institutions: the answer of "institutions".
+    // profile: the answer of "users/me"; institutions: the answer of "institutions", where the
+    // profile's academic year is looked up.
     void load(const QJsonObject &profile, const QString &password, const QJsonObject &institutions);
 
     [[nodiscard]] QString password() const { return m_password; }
@@ -28,8 +29,6 @@ public:
     [[nodiscard]] Response resetPassword(const QString &newPassword);
     // The platform's one rule for a new password, at sign-up, change and reset.
     [[nodiscard]] static bool isAcceptablePassword(const QString &password);
-    // GET "institutions", asked before sign-in too.
-    [[nodiscard]] Response institutions() const;
 
 private:
     // The year record with its institution, as the profile carries it; empty when unknown.

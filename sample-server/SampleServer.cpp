@@ -66,9 +66,13 @@ bool SampleServer::start()
         m_error = QStringLiteral("no account.json in %1").arg(m_options.dataFolder);
         return false;
     }
-    m_profile.load(readData(QStringLiteral("me.json")),
-                   readData(QStringLiteral("account.json")).value(QStringLiteral("password")).toString(),
-                   readData(QStringLiteral("institutions.json")));
+    const QJsonObject account = readData(QStringLiteral("account.json"));
+    m_institutions = readData(QStringLiteral("institutions.json"));
+    m_sampleNumber = account.value(QStringLiteral("mobileNumber")).toString();
+    Account sample{account.value(QStringLiteral("userId")).toString(), SampleProfile()};
+    sample.profile.load(readData(QStringLiteral("me.json")),
+                        account.value(QStringLiteral("password")).toString(), m_institutions);
+    m_accounts.insert(m_sampleNumber, sample);
     if (!m_releases.prepare()) {
         m_error = m_releases.errorString();
         return false;
@@ -129,18 +133,30 @@ QJsonObject SampleServer::issueTokens(const QString &userId)
     return {{QStringLiteral("accessToken"), accessToken}, {QStringLiteral("refreshToken"), refreshToken}};
 }
 
+SampleServer::Account *SampleServer::accountWithNumber(const QString &mobileNumber)
+{
+    const auto found = m_accounts.find(mobileNumber);
+    return found == m_accounts.end() ? nullptr : &found.value();
+}
+
+SampleServer::Account *SampleServer::accountOfUser(const QString &userId)
+{
+    for (Account &account : m_accounts) {
+        if (account.userId == userId)
+            return &account;
+    }
+    return nullptr;
+}
+
 SampleServer::Response SampleServer::login(const Request &request)
 {
     if (request.method != "POST")
         return Response(405);
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    const QJsonObject account = readData(QStringLiteral("account.json"));
-    const bool matches = body.value(QStringLiteral("mobileNumber")).toString() ==
-                             account.value(QStringLiteral("mobileNumber")).toString() &&
-                         body.value(QStringLiteral("password")).toString() == m_profile.password();
-    if (!matches)
+    const Account *account = accountWithNumber(body.value(QStringLiteral("mobileNumber")).toString());
+    if (!account || body.value(QStringLiteral("password")).toString() != account->profile.password())
         return Response::json(R"({"error":"invalid-credentials","message":"Wrong password"})", 401);
-    return Response::json(compact(issueTokens(account.value(QStringLiteral("userId")).toString())));
+    return Response::json(compact(issueTokens(account->userId)));
 }
 
 SampleServer::Response SampleServer::signup(const Request &request)
@@ -150,8 +166,7 @@ SampleServer::Response SampleServer::signup(const Request &request)
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
     const QString number = body.value(QStringLiteral("mobileNumber")).toString();
     const QString password = body.value(QStringLiteral("password")).toString();
-    if (number == readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString() ||
-        m_signedUpNumbers.contains(number))
+    if (accountWithNumber(number))
         return Response::json(
             R"({"error":"mobile-taken","message":"An account with this mobile number already exists."})",
             409);
@@ -160,7 +175,20 @@ SampleServer::Response SampleServer::signup(const Request &request)
         return Response::json(R"({"error":"invalid-signup","message":"Enter a mobile number and a password )"
                               R"(of at least 8 characters, typed the same twice."})",
                               400);
-    m_signedUpNumbers.insert(number);
+    Account account{QStringLiteral("u-%1").arg(2001 + m_signedUpAccounts), SampleProfile()};
+    account.profile.load({{QStringLiteral("id"), account.userId},
+                          {QStringLiteral("mobileNumber"), number},
+                          {QStringLiteral("enrollments"), QJsonArray()}},
+                         password, m_institutions);
+    // The profile's own rules judge the names and the academic year, as an edit would.
+    const QJsonObject profile{{QStringLiteral("fullName"), body.value(QStringLiteral("fullName"))},
+                              {QStringLiteral("nickname"), body.value(QStringLiteral("nickname"))},
+                              {QStringLiteral("yearId"), body.value(QStringLiteral("yearId"))}};
+    const Response made = account.profile.update(compact(profile));
+    if (made.status != 200)
+        return made;
+    ++m_signedUpAccounts;
+    m_accounts.insert(number, account);
     return Response::json(R"({"success":true})");
 }
 
@@ -170,7 +198,7 @@ SampleServer::Response SampleServer::forgotPassword(const Request &request) cons
         return Response(405);
     const QString number =
         QJsonDocument::fromJson(request.body).object().value(QStringLiteral("mobileNumber")).toString();
-    if (number != readData(QStringLiteral("account.json")).value(QStringLiteral("mobileNumber")).toString())
+    if (!m_accounts.contains(number))
         return Response::json(R"({"error":"user-not-found","message":"No account uses this mobile number."})",
                               404);
     return Response::json(R"({"message":"A verification code was sent."})");
@@ -181,22 +209,20 @@ SampleServer::Response SampleServer::resetPassword(const Request &request)
     if (request.method != "POST")
         return Response(405);
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    const QJsonObject account = readData(QStringLiteral("account.json"));
-    const QString code = account.value(QStringLiteral("passwordResetCode")).toString();
-    if (code.isEmpty() ||
-        body.value(QStringLiteral("mobileNumber")).toString() !=
-            account.value(QStringLiteral("mobileNumber")).toString() ||
-        body.value(QStringLiteral("otp")).toString() != code)
+    const QString code =
+        readData(QStringLiteral("account.json")).value(QStringLiteral("passwordResetCode")).toString();
+    Account *account = accountWithNumber(body.value(QStringLiteral("mobileNumber")).toString());
+    if (code.isEmpty() || !account || body.value(QStringLiteral("otp")).toString() != code)
         return Response::json(
             R"({"error":"invalid-otp","message":"The verification code is wrong or has expired."})", 400);
     const QString newPassword = body.value(QStringLiteral("newPassword")).toString();
     if (newPassword != body.value(QStringLiteral("confirmPassword")).toString())
         return Response::json(R"({"error":"passwords-do-not-match","message":"Passwords do not match."})",
                               400);
-    const Response answer = m_profile.resetPassword(newPassword);
+    const Response answer = account->profile.resetPassword(newPassword);
     // A reset password ends every session made with the old one.
     if (answer.status == 200)
-        endSessions(account.value(QStringLiteral("userId")).toString());
+        endSessions(account->userId);
     return answer;
 }
 
@@ -229,15 +255,19 @@ QString SampleServer::userForAccessToken(const Request &request) const
 SampleServer::Response SampleServer::currentUser(const Request &request)
 {
     const QString userId = userForAccessToken(request);
-    if (userId.isEmpty())
+    Account *account = userId.isEmpty() ? nullptr : accountOfUser(userId);
+    if (!account)
         return unauthorized();
     if (request.method == "GET")
-        return m_profile.profile();
+        return account->profile.profile();
     if (request.method == "PATCH")
-        return m_profile.update(request.body);
+        return account->profile.update(request.body);
     if (request.method == "DELETE") {
-        // The sample account itself stays, so the demo can sign in again.
         endSessions(userId);
+        // The sample account itself stays, so the demo can sign in again.
+        m_accounts.removeIf([this, &userId](const auto &entry) {
+            return entry.key() != m_sampleNumber && entry.value().userId == userId;
+        });
         return Response(204);
     }
     return Response(405);
@@ -245,18 +275,19 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
 
 SampleServer::Response SampleServer::changePassword(const Request &request)
 {
-    if (userForAccessToken(request).isEmpty())
+    Account *account = accountOfUser(userForAccessToken(request));
+    if (!account)
         return unauthorized();
     if (request.method != "POST")
         return Response(405);
-    return m_profile.changePassword(request.body);
+    return account->profile.changePassword(request.body);
 }
 
 SampleServer::Response SampleServer::institutions(const Request &request) const
 {
     if (request.method != "GET")
         return Response(405);
-    return m_profile.institutions();
+    return Response::json(compact(m_institutions));
 }
 
 void SampleServer::endSessions(const QString &userId)

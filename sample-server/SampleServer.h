@@ -58,9 +58,10 @@ private:
     // The profile: GET reads it, PATCH edits it, DELETE deletes the account (ending its sessions).
     Response currentUser(const Request &request);
     Response changePassword(const Request &request);
-    // Sign-up is accepted once per new number; the account it makes cannot sign in.
+    // Sign-up makes an account for a new number, kept in memory: it signs in and has a profile
+    // (the sign-up data, no enrollments) until the platform stops.
     Response signup(const Request &request);
-    // A forgotten password: the code "sent" for the sample account is the one of account.json.
+    // A forgotten password: the code "sent" to any account is the one of account.json.
     Response forgotPassword(const Request &request) const;
     Response resetPassword(const Request &request);
     Response institutions(const Request &request) const;
@@ -75,6 +76,13 @@ private:
     // The telemetry collector: counts the log records of an OpenTelemetry logs body.
     static Response collectLogs(const Request &request);
     [[nodiscard]] static std::optional<qsizetype> logRecordCount(const QByteArray &body);
+    struct Account
+    {
+        QString userId;
+        SampleProfile profile;
+    };
+    [[nodiscard]] Account *accountWithNumber(const QString &mobileNumber);
+    [[nodiscard]] Account *accountOfUser(const QString &userId);
     [[nodiscard]] QJsonObject issueTokens(const QString &userId);
     [[nodiscard]] QString userForAccessToken(const Request &request) const;
     void logRequest(const Request &request) const;
@@ -87,7 +95,10 @@ private:
     QHash<QString, QString> m_refreshTokens; // refresh token -> user id
     QHash<QString, QString> m_accessTokens;  // access token -> user id
     QSet<QString> m_telegramUnlinked;        // user ids whose Telegram link was removed
-    QSet<QString> m_signedUpNumbers;         // mobile numbers of accounts made by sign-up
-    SampleProfile m_profile;
+    // By mobile number: the sample account of account.json and those made by sign-up.
+    QHash<QString, Account> m_accounts;
+    QString m_sampleNumber;
+    QJsonObject m_institutions; // the answer of "institutions"
+    int m_signedUpAccounts = 0;
     QString m_error;
 };

@@ -209,6 +209,13 @@ private:
             m_state = State::Hung;
             return;
         }
+        if (m_response.dropWithoutAnswer) {
+            m_state = State::Hung;
+            // Not from inside the read handler that is still parsing this connection's bytes.
+            QMetaObject::invokeMethod(
+                this, [this] { close(); }, Qt::QueuedConnection);
+            return;
+        }
         if (m_response.held && !m_server->isReleased(m_scriptKey)) {
             m_state = State::Held;
             return;

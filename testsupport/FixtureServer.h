@@ -69,6 +69,9 @@ public:
         // When above 0, at most this many body bytes wait in the socket's buffers at any time, so
         // that bytesSent() follows what the peer's connection accepts; 0 hands the body over at once.
         qint64 writeWindowBytes = 0;
+        // Close the connection once the request is in, before a byte of an answer: the client
+        // sees a network failure with no HTTP status.
+        bool dropWithoutAnswer = false;
 
         Response() = default;
         Response(int statusCode, QByteArray content = {}, QByteArray contentType = {});

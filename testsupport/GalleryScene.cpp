@@ -74,7 +74,13 @@ GalleryScene::~GalleryScene()
     m_window.reset();
 }
 
-bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QString &language)
+QList<GalleryScene::WindowSize> GalleryScene::windowSizes()
+{
+    return {{QStringLiteral("narrow"), QSize(640, 720)}, {QStringLiteral("wide"), QSize(1280, 800)}};
+}
+
+bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QString &language,
+                        QSize windowSize)
 {
     m_root.reset();
     m_window.reset();
@@ -88,7 +94,9 @@ bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QSt
     m_window = makeMirroringWindow(m_engine, &m_error);
     if (!m_window)
         return false;
-    m_window->resize(kGalleryWidth, kGalleryHeight);
+    if (windowSize.isEmpty())
+        windowSize = QSize(kGalleryWidth, kGalleryHeight);
+    m_window->resize(windowSize);
 
     QQmlComponent component(&m_engine, gallery, QQmlComponent::PreferSynchronous);
     if (component.isError()) {
@@ -104,6 +112,8 @@ bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QSt
     }
     m_root.reset(item);
     item->setParentItem(m_window->contentItem());
+    if (followsWindowSize())
+        item->setSize(windowSize);
     component.completeCreate();
     if (component.isError()) {
         m_error = component.errorString();
@@ -116,6 +126,21 @@ bool GalleryScene::load(const QUrl &gallery, const QString &themeMode, const QSt
         return false;
     }
     return true;
+}
+
+bool GalleryScene::waitUntilReady(int timeoutMs)
+{
+    if (!m_root || !m_root->property("ready").isValid())
+        return true;
+    if (QTest::qWaitFor([this] { return m_root->property("ready").toBool(); }, timeoutMs))
+        return true;
+    m_error = QStringLiteral("the gallery never became ready");
+    return false;
+}
+
+bool GalleryScene::followsWindowSize() const
+{
+    return m_root && m_root->property("followsWindowSize").toBool();
 }
 
 QQuickWindow *GalleryScene::window() const

@@ -34,11 +34,24 @@ void QmlTestSetup::applicationAvailable()
     QuizController::setDefaultConfigurationForTests([this] { return quizControllerConfiguration(); });
     registerControllers();
     qmlRegisterSingletonInstance("Quorin.Testing", 1, 0, "TestSetup", this);
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 void QmlTestSetup::qmlEngineAvailable(QQmlEngine *engine)
 {
     engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    m_engines.append(engine);
+}
+
+bool QmlTestSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::LanguageChange) {
+        for (const QPointer<QQmlEngine> &engine : std::as_const(m_engines)) {
+            if (engine)
+                engine->retranslate();
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void QmlTestSetup::registerControllers()

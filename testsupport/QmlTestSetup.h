@@ -3,7 +3,9 @@
 #include "quiz/QuizController.h"
 
 #include <QColor>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 
 class QQmlEngine;
 
@@ -34,6 +36,9 @@ public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine *engine);
 
 protected:
+    // A language switch retranslates the engines' bindings, as it does in the application's engine.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
     // Called once, after the application object exists and before the first engine. The base
     // registers SettingsController over the test's own preferences store.
     virtual void registerControllers();
@@ -42,6 +47,9 @@ protected:
     // intervals, so no document under test reaches the process-wide client, identity or keychain.
     // A test of the quiz page returns a client over its own fixture server.
     virtual QuizController::Configuration quizControllerConfiguration();
+
+private:
+    QList<QPointer<QQmlEngine>> m_engines;
 };
 
 } // namespace quorin::test

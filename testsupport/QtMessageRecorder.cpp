@@ -28,7 +28,8 @@ int severity(QtMsgType type)
 
 } // namespace
 
-QtMessageRecorder::QtMessageRecorder()
+QtMessageRecorder::QtMessageRecorder(Forwarding forwarding)
+    : m_forwarding(forwarding)
 {
     QtMessageRecorder *expected = nullptr;
     const bool installed = activeRecorder.compare_exchange_strong(expected, this);
@@ -66,8 +67,12 @@ void QtMessageRecorder::handle(QtMsgType type, const QMessageLogContext &context
     if (!recorder)
         return;
     const QString category = context.category ? QString::fromLatin1(context.category) : QString();
-    const QMutexLocker locker(&recorder->m_mutex);
-    recorder->m_entries.append({type, category + QStringLiteral(": ") + message});
+    {
+        const QMutexLocker locker(&recorder->m_mutex);
+        recorder->m_entries.append({type, category + QStringLiteral(": ") + message});
+    }
+    if (recorder->m_forwarding == Forwarding::PassOn && recorder->m_previous)
+        recorder->m_previous(type, context, message);
 }
 
 } // namespace quorin::test

@@ -7,11 +7,14 @@
 namespace quorin::test {
 
 // Records every message Qt prints (warnings of the QML engine among them) while it lives, and
-// passes nothing on. One recorder at a time: it owns the process-wide message handler.
+// passes nothing on unless asked to hand each message to the handler installed before it. One
+// recorder at a time: it owns the process-wide message handler.
 class QtMessageRecorder
 {
 public:
-    QtMessageRecorder();
+    enum class Forwarding { Swallow, PassOn };
+
+    explicit QtMessageRecorder(Forwarding forwarding = Forwarding::Swallow);
     ~QtMessageRecorder();
     QtMessageRecorder(const QtMessageRecorder &) = delete;
     QtMessageRecorder &operator=(const QtMessageRecorder &) = delete;
@@ -32,6 +35,7 @@ private:
     mutable QMutex m_mutex;
     QList<Entry> m_entries; // guarded by m_mutex
     QtMessageHandler m_previous = nullptr;
+    Forwarding m_forwarding;
 };
 
 } // namespace quorin::test

@@ -1,7 +1,11 @@
 #include "testsupport/ShellTestSetup.h"
 
 #include "app/ProgramOwnership.h"
+#include "app/SettingsController.h"
 #include "net/NetworkManager.h"
+#include "net/PhoneNumberFormatter.h"
+#include "net/ResetPasswordController.h"
+#include "net/SignupController.h"
 #include "testsupport/JwtMaker.h"
 
 #include <QJsonDocument>
@@ -44,7 +48,7 @@ void ShellTestSetup::signIn()
     m_server->setResponse(
         QStringLiteral("/api/v1/auth/login"),
         FixtureServer::Response::json(QJsonDocument(tokens).toJson(QJsonDocument::Compact)));
-    m_networkManager->login(QStringLiteral("+201012345678"), QStringLiteral("password"), QString());
+    NetworkManager::instance()->login(QStringLiteral("+201012345678"), QStringLiteral("password"), QString());
 }
 
 void ShellTestSetup::expireSession()
@@ -52,14 +56,14 @@ void ShellTestSetup::expireSession()
     m_server->setResponse(QStringLiteral("/api/v1/auth/refresh"),
                           FixtureServer::Response::json(R"({"error":"invalid-refresh-token"})", 401));
     const auto served = std::make_shared<bool>(false);
-    m_networkManager->refreshTokens([served](const AuthRefreshResult &) { *served = true; });
+    NetworkManager::instance()->refreshTokens([served](const AuthRefreshResult &) { *served = true; });
     if (!QTest::qWaitFor([served] { return *served; }, 10000))
         qWarning("ShellTestSetup: the refused refresh was never answered");
 }
 
 void ShellTestSetup::cleanupTestCase()
 {
-    m_networkManager.reset();
+    m_fixture.reset();
     m_server.reset();
 }
 
@@ -75,20 +79,44 @@ void ShellTestSetup::registerControllers()
     m_server = std::make_unique<FixtureServer>();
     if (!m_server->listen())
         qFatal("ShellTestSetup: the fixture server cannot listen");
+    m_fixture = std::make_unique<Fixture>(*m_server);
 
+    // The controllers reach the process-wide client, whose API root is read once, when it is
+    // first made: here, after the server listens.
+    qputenv("QUORIN_API_BASE_URL", m_server->url(QStringLiteral("/api/v1/")).toString().toUtf8());
     // Signed in as after a restart: the tokens wait in the keychain.
     m_keychain.setValue(QStringLiteral("accessToken"), QString::fromUtf8(accessToken()));
     m_keychain.setValue(QStringLiteral("refreshToken"), QStringLiteral("refresh-u-1"));
-    NetworkManager::Configuration network;
-    network.baseUrl = m_server->url(QStringLiteral("/api/v1/")).toString();
-    network.credentialStore = m_keychain.createStore();
-    m_networkManager = std::make_unique<NetworkManager>(std::move(network));
+    NetworkManager *network = NetworkManager::instance();
+    // The preferences' requests go through the client as in the application, noted on the way.
+    SettingsController::instance()->setRestRequester(
+        [fixture = m_fixture.get(),
+         send = network->restRequester()](quorin::RestMethod method, const QString &path,
+                                          const QJsonObject &body, quorin::RestReply reply) {
+            fixture->noteSettingsRequest(path);
+            send(method, path, body, std::move(reply));
+        });
 
-    registerSingleton("NetworkManager", m_networkManager.get());
+    registerSingleton("NetworkManager", network);
+    registerSingleton("SignupController", SignupController::instance());
+    registerSingleton("ResetPasswordController", ResetPasswordController::instance());
+    // Holds nothing, so each engine has its own, as the start-up registers it.
+    qmlRegisterSingletonType<PhoneNumberFormatter>(
+        kModule, 1, 0, "PhoneNumberFormatter",
+        [](QQmlEngine *, QJSEngine *) -> QObject * { return new PhoneNumberFormatter(); });
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
     registerUpdateController();
     registerChangelogController();
+
+    Fixture *fixture = m_fixture.get();
+    qmlRegisterSingletonType<Fixture>("Quorin.Testing", 1, 0, "Fixture",
+                                      [fixture](QQmlEngine *, QJSEngine *) -> QObject * {
+                                          // By now the test framework's own message handler is
+                                          // in place, so the recording passes messages on to it.
+                                          fixture->startRecordingMessages();
+                                          return ownedByProgram(fixture);
+                                      });
 }
 
 void ShellTestSetup::registerChangelogController()

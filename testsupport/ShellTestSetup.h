@@ -1,6 +1,7 @@
 #pragma once
 
 #include "testsupport/ChangelogControllerDouble.h"
+#include "testsupport/Fixture.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/HeadphoneMonitorDouble.h"
 #include "testsupport/InMemoryKeychain.h"
@@ -10,17 +11,19 @@
 
 #include <memory>
 
-class NetworkManager;
-
 namespace quorin::test {
 
-// The set-up of the Qt Quick tests of the interface shell (window and page stack). Besides the
-// shared set-up it registers under "Quorin.Controllers":
-// - NetworkManager: a real backend client of its own over an in-memory keychain and an HTTPS
-//   fixture server, which starts signed in (a token in the keychain, as after a restart);
+// The set-up of the Qt Quick tests of the interface shell and its screens. Besides the shared
+// set-up it registers under "Quorin.Controllers":
+// - NetworkManager: the process-wide backend client, over an in-memory keychain and an HTTPS
+//   fixture server, which starts signed in (a token in the keychain, as after a restart); the
+//   SettingsController sends its requests through it;
+// - SignupController, ResetPasswordController and PhoneNumberFormatter: the real ones, on that
+//   client;
 // - StreamController, HeadphoneMonitor, UpdateController and ChangelogController: test doubles
 //   whose state the tests write and whose signals they make them emit.
-// Tests reach signIn() and expireSession() through the singleton "TestSetup" of "Quorin.Testing".
+// Tests reach signIn() and expireSession() through the singleton "TestSetup" of "Quorin.Testing",
+// and the fixture server, the links opened and Qt's messages through "Fixture" (testsupport/Fixture.h).
 class ShellTestSetup : public QmlTestSetup
 {
     Q_OBJECT
@@ -54,7 +57,7 @@ private:
 
     InMemoryKeychain m_keychain;
     std::unique_ptr<FixtureServer> m_server;
-    std::unique_ptr<NetworkManager> m_networkManager;
+    std::unique_ptr<Fixture> m_fixture;
     StreamControllerDouble m_streamController;
     HeadphoneMonitorDouble m_headphoneMonitor;
     UpdateControllerDouble m_updateController;

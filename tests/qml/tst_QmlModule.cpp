@@ -41,6 +41,8 @@ const QHash<QString, ModuleType> &moduleTypes()
                                                QStringLiteral("QuorinSwitch"),
                                                QStringLiteral("QuorinProgressBar"),
                                                QStringLiteral("QuorinComboBox"),
+                                               QStringLiteral("QuorinChevron"),
+                                               QStringLiteral("QuorinDropdownPopup"),
                                                QStringLiteral("SearchableComboBox"),
                                                QStringLiteral("QuorinOTPInput"),
                                                QStringLiteral("QuorinVideoPlayer"),

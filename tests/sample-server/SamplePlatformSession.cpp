@@ -39,12 +39,12 @@ void SamplePlatformSession::useForProcessWideClient() const
     qputenv("QUORIN_API_BASE_URL", apiBase().toString().toUtf8());
 }
 
-bool SamplePlatformSession::signIn(const QString &password)
+bool SamplePlatformSession::signIn(const QString &password, const QString &number)
 {
     NetworkManager *network = NetworkManager::instance();
     QSignalSpy succeeded(network, &NetworkManager::loginSuccess);
     QSignalSpy failed(network, &NetworkManager::loginFailed);
-    network->login(kNumber, password, QString());
+    network->login(number, password, QString());
     return QTest::qWaitFor([&] { return !succeeded.isEmpty() || !failed.isEmpty(); }, 10000) &&
            !succeeded.isEmpty();
 }

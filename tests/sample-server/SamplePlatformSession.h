@@ -30,9 +30,9 @@ public:
     // Points the process-wide client at the platform; before anything calls NetworkManager::instance().
     void useForProcessWideClient() const;
 
-    // Signs the process-wide client in with the sample number; true on loginSuccess, false on
-    // loginFailed or no answer.
-    [[nodiscard]] static bool signIn(const QString &password);
+    // Signs the process-wide client in, with the sample number unless another is given; true on
+    // loginSuccess, false on loginFailed or no answer.
+    [[nodiscard]] static bool signIn(const QString &password, const QString &number = kNumber);
 
     // The "id" of each institution or year record, in order.
     [[nodiscard]] static QStringList idsOf(const QVariantList &records);

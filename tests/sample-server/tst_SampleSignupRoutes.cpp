@@ -4,6 +4,10 @@
 #include "tests/sample-server/SamplePlatformSession.h"
 #include "testsupport/InMemoryKeychain.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -75,17 +79,41 @@ private Q_SLOTS:
         m_platform.useForProcessWideClient();
     }
 
+    // Enough institutions of both levels to need the search, named in Arabic and in Latin
+    // letters, with years under either key.
     void signupOffersTheSampleInstitutions()
     {
         QSignalSpy changed(signup(), &SignupController::institutionsChanged);
         signup()->selectStage(QStringLiteral("UNIVERSITY"));
         signup()->fetchInstitutions();
         QVERIFY(changed.wait(10000));
-        QCOMPARE(idsOf(signup()->institutions()),
+        const QVariantList universities = signup()->institutions();
+        QCOMPARE(idsOf(universities).mid(0, 2),
                  (QStringList{QStringLiteral("inst-cairo-university"), QStringLiteral("inst-riyadh-tech")}));
 
         signup()->selectStage(QStringLiteral("SCHOOL"));
-        QCOMPARE(idsOf(signup()->institutions()), QStringList{QStringLiteral("inst-nile-school")});
+        const QVariantList schools = signup()->institutions();
+        QCOMPARE(idsOf(schools).first(), QStringLiteral("inst-nile-school"));
+        QVERIFY2(universities.size() + schools.size() >= 25,
+                 qPrintable(QString::number(universities.size() + schools.size())));
+        QVERIFY(universities.size() >= 10 && schools.size() >= 10);
+
+        QSet<QString> scripts;
+        QSet<QString> yearKeys;
+        for (const QVariant &record : universities + schools) {
+            const QVariantMap institution = record.toMap();
+            const QString name = institution.value(QStringLiteral("name")).toString();
+            scripts.insert(name.contains(QRegularExpression(QStringLiteral("[\\x{0600}-\\x{06FF}]")))
+                               ? QStringLiteral("Arabic")
+                               : QStringLiteral("Latin"));
+            for (const char *key : {"years", "academicYears"}) {
+                if (!institution.value(QLatin1String(key)).toList().isEmpty())
+                    yearKeys.insert(QLatin1String(key));
+            }
+        }
+        QCOMPARE(scripts, (QSet<QString>{QStringLiteral("Arabic"), QStringLiteral("Latin")}));
+        QCOMPARE(yearKeys, (QSet<QString>{QStringLiteral("years"), QStringLiteral("academicYears")}));
+
         signup()->selectInstitution(QStringLiteral("inst-nile-school"));
         QCOMPARE(idsOf(signup()->academicYears()),
                  (QStringList{QStringLiteral("y-nls-10"), QStringLiteral("y-nls-11"),
@@ -101,6 +129,45 @@ private Q_SLOTS:
         QVERIFY(!registers(number, QStringLiteral("omar-secret"), QStringLiteral("omar-secret"), &failure));
         QCOMPARE(failure.code, QStringLiteral("MOBILE_TAKEN"));
         QCOMPARE(failure.httpStatus, 409);
+    }
+
+    // The account made above signs in, shows what it signed up with, and resets its password
+    // with the code of the README.
+    void aSignedUpAccountIsAnAccount()
+    {
+        const QString number = QStringLiteral("+966512345678");
+        QVERIFY(SamplePlatformSession::signIn(QStringLiteral("omar-secret"), number));
+        QJsonObject profile;
+        bool answered = false;
+        network()->sendRequestDetailed(NetworkManager::HttpMethod::Get,
+                                       QStringLiteral("users/me?include=enrollments"), {},
+                                       [&](const QJsonDocument &answer, const NetworkFailure &failure) {
+                                           QVERIFY(failure.failure.code.isEmpty());
+                                           profile = answer.object();
+                                           answered = true;
+                                       });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+        QCOMPARE(profile.value(QStringLiteral("fullName")).toString(), QStringLiteral("Omar Saleh"));
+        QCOMPARE(profile.value(QStringLiteral("nickname")).toString(), QStringLiteral("omar"));
+        QCOMPARE(profile.value(QStringLiteral("mobileNumber")).toString(), number);
+        QCOMPARE(profile.value(QStringLiteral("yearId")).toString(), QStringLiteral("y-nls-10"));
+        QVERIFY(profile.value(QStringLiteral("enrollments")).isArray());
+        QVERIFY(profile.value(QStringLiteral("enrollments")).toArray().isEmpty());
+        network()->logout();
+
+        QSignalSpy sent(reset(), &ResetPasswordController::requestSuccess);
+        reset()->requestPasswordReset(number);
+        QVERIFY(sent.wait(10000));
+        QSignalSpy done(reset(), &ResetPasswordController::resetSuccess);
+        reset()->resetPassword(number, kResetCode, QStringLiteral("omar-new-1"),
+                               QStringLiteral("omar-new-1"));
+        QVERIFY(done.wait(10000));
+        QVERIFY(!SamplePlatformSession::signIn(QStringLiteral("omar-secret"), number));
+        QVERIFY(SamplePlatformSession::signIn(QStringLiteral("omar-new-1"), number));
+        network()->logout();
+        // The sample account keeps its own password.
+        QVERIFY(signIn(kPassword));
+        network()->logout();
     }
 
     void signupRefusals_data()
@@ -133,7 +200,7 @@ private Q_SLOTS:
         QCOMPARE(signup()->failure(), failure);
     }
 
-    void codeIsSentOnlyToTheSampleAccount()
+    void codeIsSentOnlyToAnAccount()
     {
         QSignalSpy sent(reset(), &ResetPasswordController::requestSuccess);
         reset()->requestPasswordReset(kNumber);

@@ -118,13 +118,14 @@ bool ScreenshotRun::signIn()
     QObject *page = currentPage();
     if (!page || page->objectName() != QLatin1String("loginPage"))
         return fail(QStringLiteral("the first page is not the sign-in page"));
-    QObject *mobile = find(QStringLiteral("loginMobileField"));
-    QObject *password = find(QStringLiteral("loginPasswordField"));
-    if (!mobile || !password)
+    QObject *mobile = find(QStringLiteral("loginPhone"));
+    QObject *password = find(QStringLiteral("loginPassword"));
+    QObject *button = find(QStringLiteral("loginBtn"));
+    if (!mobile || !password || !button)
         return fail(QStringLiteral("the sign-in page has no form"));
     mobile->setProperty("text", m_options.mobileNumber);
     password->setProperty("text", m_options.password);
-    QMetaObject::invokeMethod(page, "signIn");
+    QMetaObject::invokeMethod(button, "clicked");
     return waitFor(
         [this] {
             QObject *top = currentPage();
@@ -205,18 +206,38 @@ bool ScreenshotRun::shootGalleries()
         const QList<Variant> all = variants();
         for (const Variant &variant : all) {
             GalleryScene scene(m_engine);
-            if (!scene.load(document, variant.theme, variant.language))
+            if (!showGallery(scene, document, variant, QSize()))
                 return fail(QStringLiteral("%1 did not load: %2").arg(gallery, scene.errorString()));
-            // The virtual display's pointer rests in the middle of the screen, where it would
-            // hover whatever control a gallery shows there.
-            if (QScreen *screen = scene.window()->screen())
-                QCursor::setPos(screen, screen->geometry().bottomRight());
-            // Pop-ups open and transitions end.
-            QTest::qWait(400);
-            if (!grab(scene.window(), gallery, variant))
-                return false;
+            if (!scene.followsWindowSize()) {
+                if (!grab(scene.window(), gallery, variant))
+                    return false;
+                continue;
+            }
+            const QList<GalleryScene::WindowSize> sizes = GalleryScene::windowSizes();
+            for (const GalleryScene::WindowSize &size : sizes) {
+                if (!showGallery(scene, document, variant, size.size))
+                    return fail(QStringLiteral("%1 did not load %2: %3")
+                                    .arg(gallery, size.name, scene.errorString()));
+                if (!grab(scene.window(), gallery, variant, size.name))
+                    return false;
+            }
         }
     }
+    return true;
+}
+
+bool ScreenshotRun::showGallery(GalleryScene &scene, const QUrl &document, const Variant &variant, QSize size)
+{
+    if (!scene.load(document, variant.theme, variant.language, size))
+        return false;
+    // The virtual display's pointer rests in the middle of the screen, where it would hover
+    // whatever control a gallery shows there.
+    if (QScreen *screen = scene.window()->screen())
+        QCursor::setPos(screen, screen->geometry().bottomRight());
+    if (!scene.waitUntilReady())
+        return false;
+    // Pop-ups open and transitions end.
+    QTest::qWait(400);
     return true;
 }
 
@@ -228,9 +249,13 @@ void ScreenshotRun::applyVariant(const Variant &variant)
     QTest::qWait(kSettleMs);
 }
 
-bool ScreenshotRun::grab(QQuickWindow *window, const QString &scene, const Variant &variant)
+bool ScreenshotRun::grab(QQuickWindow *window, const QString &scene, const Variant &variant,
+                         const QString &sizeName)
 {
-    const QString fileName = QStringLiteral("%1-%2-%3.png").arg(scene, variant.theme, variant.language);
+    QString fileName = QStringLiteral("%1-%2-%3").arg(scene, variant.theme, variant.language);
+    if (!sizeName.isEmpty())
+        fileName += QLatin1Char('-') + sizeName;
+    fileName += QStringLiteral(".png");
     const QImage image = window->grabWindow();
     if (isEmpty(image))
         return fail(QStringLiteral("the grab of %1 is empty").arg(fileName));

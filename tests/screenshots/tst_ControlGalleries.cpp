@@ -1,7 +1,7 @@
 #include "app/SettingsController.h"
 #include "testsupport/GalleryScene.h"
-#include "testsupport/QmlTestSetup.h"
 #include "testsupport/QtMessageRecorder.h"
+#include "testsupport/ShellTestSetup.h"
 
 #include <QDir>
 #include <QQmlEngine>
@@ -9,8 +9,10 @@
 #include <QQuickWindow>
 #include <QTest>
 
-// Every control gallery loads in both themes and both languages without a single warning: a
-// gallery that prints one would hide a broken binding behind a screenshot that looks fine.
+// Every control gallery loads in both themes and both languages, and a gallery that follows the
+// window in both of its sizes, without a single warning: a gallery that prints one would hide a
+// broken binding behind a screenshot that looks fine. The shell's set-up gives the galleries of
+// the screens their controllers.
 class tst_ControlGalleries : public QObject
 {
     Q_OBJECT
@@ -51,11 +53,21 @@ private Q_SLOTS:
             quorin::test::GalleryScene scene(engine);
             QVERIFY2(scene.load(QUrl::fromLocalFile(path), themeMode, language),
                      qPrintable(scene.errorString()));
-            QCOMPARE(scene.root()->width(), 1024.0);
-            QCOMPARE(scene.root()->height(), 768.0);
-            // Let pop-ups open, transitions run and a few frames draw.
-            QTest::qWait(400);
-            QVERIFY(scene.window()->isExposed());
+            QList<QSize> sizes{QSize(1024, 768)};
+            if (scene.followsWindowSize()) {
+                sizes.clear();
+                for (const auto &size : quorin::test::GalleryScene::windowSizes())
+                    sizes.append(size.size);
+            }
+            for (const QSize &size : std::as_const(sizes)) {
+                QVERIFY2(scene.load(QUrl::fromLocalFile(path), themeMode, language, size),
+                         qPrintable(scene.errorString()));
+                QCOMPARE(scene.root()->size(), QSizeF(size));
+                QVERIFY2(scene.waitUntilReady(), qPrintable(scene.errorString()));
+                // Let pop-ups open, transitions run and a few frames draw.
+                QTest::qWait(400);
+                QVERIFY(scene.window()->isExposed());
+            }
         }
         const QStringList warnings = recorder.messages(QtWarningMsg);
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
@@ -65,10 +77,11 @@ private Q_SLOTS:
     {
         SettingsController::instance()->setLanguage(QStringLiteral("en"));
         SettingsController::instance()->setThemeMode(QStringLiteral("system"));
+        m_setup.cleanupTestCase();
     }
 
 private:
-    quorin::test::QmlTestSetup m_setup;
+    quorin::test::ShellTestSetup m_setup;
 };
 
 QTEST_MAIN(tst_ControlGalleries)

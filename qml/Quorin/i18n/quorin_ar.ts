@@ -54,6 +54,41 @@
     </message>
 </context>
 <context>
+    <name>EducationSelector</name>
+    <message>
+        <source>Year %1</source>
+        <translation>السنة %1</translation>
+    </message>
+    <message>
+        <source>Educational level</source>
+        <translation>المرحلة التعليمية</translation>
+    </message>
+    <message>
+        <source>School</source>
+        <translation>مدرسة</translation>
+    </message>
+    <message>
+        <source>University</source>
+        <translation>جامعة</translation>
+    </message>
+    <message>
+        <source>Institution</source>
+        <translation>المؤسسة التعليمية</translation>
+    </message>
+    <message>
+        <source>Academic year</source>
+        <translation>السنة الدراسية</translation>
+    </message>
+    <message>
+        <source>Select your educational level, institution, and academic year.</source>
+        <translation>اختر مرحلتك التعليمية ومؤسستك التعليمية وسنتك الدراسية.</translation>
+    </message>
+    <message>
+        <source>Complete your educational level, institution, and academic year, or clear the education selection.</source>
+        <translation>أكمل مرحلتك التعليمية ومؤسستك التعليمية وسنتك الدراسية، أو امسح اختيار التعليم.</translation>
+    </message>
+</context>
+<context>
     <name>FloatingSupportAction</name>
     <message>
         <source>Contact support</source>
@@ -152,12 +187,118 @@
         <translation>تسجيل الدخول</translation>
     </message>
     <message>
-        <source>Mobile number</source>
-        <translation>رقم الجوال</translation>
-    </message>
-    <message>
         <source>Password</source>
         <translation>كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Try again</source>
+        <translation>حاول مرة أخرى</translation>
+    </message>
+    <message>
+        <source>Welcome to Quorin</source>
+        <translation>مرحبًا بك في Quorin</translation>
+    </message>
+    <message>
+        <source>The modern learning platform
+for ambitious students.</source>
+        <translation>منصة التعلّم الحديثة
+للطلاب الطموحين.</translation>
+    </message>
+    <message>
+        <source>Sign in to your account</source>
+        <translation>سجّل الدخول إلى حسابك</translation>
+    </message>
+    <message>
+        <source>Account created. Sign in with your mobile number and password.</source>
+        <translation>تم إنشاء الحساب. سجّل الدخول برقم جوالك وكلمة المرور.</translation>
+    </message>
+    <message>
+        <source>Forgot password?</source>
+        <translation>نسيت كلمة المرور؟</translation>
+    </message>
+    <message>
+        <source>Don&apos;t have an account?</source>
+        <translation>ليس لديك حساب؟</translation>
+    </message>
+    <message>
+        <source>Sign up</source>
+        <translation>إنشاء حساب</translation>
+    </message>
+    <message>
+        <source>Having trouble signing in? Our support team can help with technical issues.</source>
+        <translation>هل تواجه مشكلة في تسجيل الدخول؟ يمكن لفريق الدعم لدينا المساعدة في المشكلات التقنية.</translation>
+    </message>
+    <message>
+        <source>Create your account</source>
+        <translation>أنشئ حسابك</translation>
+    </message>
+    <message>
+        <source>Full name</source>
+        <translation>الاسم الكامل</translation>
+    </message>
+    <message>
+        <source>Quiz nickname</source>
+        <translation>الاسم المستعار للاختبارات</translation>
+    </message>
+    <message>
+        <source>Confirm password</source>
+        <translation>تأكيد كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Create account</source>
+        <translation>إنشاء الحساب</translation>
+    </message>
+    <message>
+        <source>Already have an account?</source>
+        <translation>لديك حساب بالفعل؟</translation>
+    </message>
+    <message>
+        <source>Verify your number</source>
+        <translation>تحقّق من رقمك</translation>
+    </message>
+    <message>
+        <source>Enter the 6-digit code sent to your phone or Telegram.</source>
+        <translation>أدخل الرمز المكوّن من 6 أرقام المرسل إلى هاتفك أو إلى تيليجرام.</translation>
+    </message>
+    <message>
+        <source>Verify</source>
+        <translation>تحقّق</translation>
+    </message>
+    <message>
+        <source>Back to login</source>
+        <translation>العودة إلى تسجيل الدخول</translation>
+    </message>
+    <message>
+        <source>Reset password</source>
+        <translation>إعادة تعيين كلمة المرور</translation>
+    </message>
+    <message>
+        <source>Enter your mobile number to receive a verification code.</source>
+        <translation>أدخل رقم جوالك لتتلقى رمز التحقق.</translation>
+    </message>
+    <message>
+        <source>Send OTP</source>
+        <translation>إرسال رمز التحقق</translation>
+    </message>
+    <message>
+        <source>Remembered your password?</source>
+        <translation>تذكّرت كلمة المرور؟</translation>
+    </message>
+    <message>
+        <source>Create new password</source>
+        <translation>أنشئ كلمة مرور جديدة</translation>
+    </message>
+    <message>
+        <source>Enter the code sent to you and your new password.</source>
+        <translation>أدخل الرمز المرسل إليك وكلمة المرور الجديدة.</translation>
+    </message>
+    <message>
+        <source>New password</source>
+        <translation>كلمة المرور الجديدة</translation>
+    </message>
+    <message>
+        <source>Confirm new password</source>
+        <translation>تأكيد كلمة المرور الجديدة</translation>
     </message>
 </context>
 <context>
@@ -201,6 +342,29 @@
     <message>
         <source>The document is too large to open safely.</source>
         <translation>المستند أكبر من أن يُفتح بأمان.</translation>
+    </message>
+</context>
+<context>
+    <name>PhoneNumberField</name>
+    <message>
+        <source>Mobile number</source>
+        <translation>رقم الجوال</translation>
+    </message>
+    <message>
+        <source>Egypt</source>
+        <translation>مصر</translation>
+    </message>
+    <message>
+        <source>Saudi Arabia</source>
+        <translation>المملكة العربية السعودية</translation>
+    </message>
+    <message>
+        <source>Country calling code</source>
+        <translation>رمز الاتصال الدولي</translation>
+    </message>
+    <message>
+        <source>Enter a valid Egyptian or Saudi mobile number.</source>
+        <translation>أدخل رقم جوال مصريًا أو سعوديًا صالحًا.</translation>
     </message>
 </context>
 <context>
@@ -435,6 +599,21 @@
     <message>
         <source>Passwords do not match.</source>
         <translation>كلمتا المرور غير متطابقتين.</translation>
+    </message>
+</context>
+<context>
+    <name>SearchableComboBox</name>
+    <message>
+        <source>Select an option</source>
+        <translation>اختر خيارًا</translation>
+    </message>
+    <message>
+        <source>No results found</source>
+        <translation>لا توجد نتائج</translation>
+    </message>
+    <message>
+        <source>Search institutions</source>
+        <translation>ابحث عن المؤسسات التعليمية</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The forgotten-password form.
+LoginScene {
+    scene: "forgotPassword"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The new-password form after two different passwords were sent.
+LoginScene {
+    scene: "newPasswordMismatch"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The code form after sign-up, with six digits typed.
+LoginScene {
+    scene: "code"
+}
