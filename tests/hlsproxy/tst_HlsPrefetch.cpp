@@ -644,6 +644,42 @@ private Q_SLOTS:
         QCOMPARE(after.extraAllowance, lastPrefetched == 30 ? std::nullopt : std::optional<int>(15));
     }
 
+    // Two lectures list the same segment URL: each prefetches its own copy under its own at-rest
+    // IV, and deleting one lecture's copy leaves the other's whole.
+    void lecturesSharingUrlKeepTheirOwnCopies()
+    {
+        std::unique_ptr<ProxyTestSession> first = newSession();
+        std::unique_ptr<ProxyTestSession> second = newSession();
+        QVERIFY(first && second);
+        PrefetchRendition::Options options;
+        options.count = 2;
+        options.keyed = true;
+        const PrefetchRendition one(server, *first, *origin, options);
+        const PrefetchRendition two(server, *second, *origin, options);
+        QCOMPARE(one.segment(1).url, two.segment(1).url);
+        QVERIFY(one.segment(1).cacheIv != two.segment(1).cacheIv);
+        one.serveFrom(*origin);
+        one.storeSourceKey();
+        two.storeSourceKey();
+        reportPlaying(*first, true);
+        reportPlaying(*second, true);
+
+        delivered(one.segment(0));
+        QTRY_COMPARE(published(one.segment(1).url), 1);
+        settle();
+        delivered(two.segment(0));
+        QTRY_COMPARE(published(two.segment(1).url), 2);
+        settle();
+        QCOMPARE(origin->requestCount(one.path(1)), 2);
+        QVERIFY(cachedPlaintextIs(one.segment(1), one.body(1)));
+        QVERIFY(cachedPlaintextIs(two.segment(1), two.body(1)));
+
+        ResourceCache::instance()->deleteResources(
+            {ResourceCache::vaultKey(one.segment(1).lectureId, one.segment(1).url)});
+        QVERIFY(!isCached(one.segment(1)));
+        QVERIFY(cachedPlaintextIs(two.segment(1), two.body(1)));
+    }
+
     // A keyed body that the source key does not open is never stored; the chain just stops.
     void bodyFailingTheKeyCheckIsNotPublished()
     {
