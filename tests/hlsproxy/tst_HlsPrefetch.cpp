@@ -402,9 +402,9 @@ private Q_SLOTS:
         reportPlaying(*session, true);
 
         delivered(rendition.segment(0));
-        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 1, 30000);
         reportPlaying(*session, false);
-        QTRY_COMPARE(origin->requestsInFlight(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 0, 30000);
         settle();
 
         const HlsProxyServer::PrefetchStatus failed = status(rendition.segment(1));
@@ -449,7 +449,7 @@ private Q_SLOTS:
             origin->setResponse(rendition.path(1), FixtureServer::Response(500));
             reportPlaying(*session, true);
             delivered(rendition.segment(0));
-            QTRY_COMPARE(status(rendition.segment(1)).failures, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(status(rendition.segment(1)).failures, 1, 30000);
             settle();
             origin->clearLog();
             clock->now += 249;
@@ -457,7 +457,7 @@ private Q_SLOTS:
         reportPlaying(*session, true);
 
         delivered(rendition.segment(0));
-        QTRY_COMPARE(published(rendition.segment(2).url), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(published(rendition.segment(2).url), 1, 30000);
         settle();
         QCOMPARE(origin->requestCount(rendition.path(1)), 0);
         QCOMPARE(origin->requestCount(rendition.path(2)), 1);
@@ -482,7 +482,7 @@ private Q_SLOTS:
         for (qsizetype failure = 0; failure < expected.size(); ++failure) {
             const qint64 now = clock->now.load();
             delivered(rendition.segment(0));
-            QTRY_COMPARE(clock->recorded().size(), failure + 1);
+            QTRY_COMPARE_WITH_TIMEOUT(clock->recorded().size(), failure + 1, 30000);
             QCOMPARE(clock->recorded().constLast(), expected.at(failure));
             const HlsProxyServer::PrefetchStatus failed = status(rendition.segment(1));
             QCOMPARE(failed.failures, std::min(int(failure) + 1, HlsProxyServer::MaximumPrefetchFailures));
@@ -498,7 +498,7 @@ private Q_SLOTS:
         origin->clearScripts();
         rendition.serveFrom(*origin);
         delivered(rendition.segment(0));
-        QTRY_COMPARE(published(rendition.segment(1).url), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(published(rendition.segment(1).url), 1, 30000);
         settle();
         QCOMPARE(status(rendition.segment(1)).failures, 0);
         QCOMPARE(status(rendition.segment(1)).retryAtMs, std::nullopt);
@@ -515,13 +515,13 @@ private Q_SLOTS:
         reportPlaying(*session, true);
 
         delivered(rendition.segment(0));
-        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 1, 30000);
         onProxyThread([&] { server->prioritizeDemand(rendition.segment(1)); });
         QVERIFY(status(rendition.segment(1)).prefetching);
         QCOMPARE(status(rendition.segment(1)).failures, 0);
 
         onProxyThread([&] { server->prioritizeDemand(rendition.segment(5)); });
-        QTRY_COMPARE(origin->requestsInFlight(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 0, 30000);
         const HlsProxyServer::PrefetchStatus aborted = status(rendition.segment(1));
         QVERIFY(!aborted.prefetching);
         QCOMPARE(aborted.failures, 1);
@@ -541,7 +541,7 @@ private Q_SLOTS:
         reportPlaying(*session, true);
 
         delivered(rendition.segment(0));
-        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 1, 30000);
         onProxyThread([&] { server->prioritizeDemand(otherRendition.segment(1)); });
         QVERIFY(status(rendition.segment(1)).prefetching);
         QCOMPARE(origin->requestsInFlight(), 1);
@@ -579,7 +579,7 @@ private Q_SLOTS:
             coordinator->release(MediaTransferCoordinator::Priority::Playback);
         // The next delivery tries again.
         delivered(rendition.segment(0));
-        QTRY_COMPARE(published(rendition.segment(1).url), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(published(rendition.segment(1).url), 1, 30000);
         QCOMPARE(origin->requestCount(rendition.path(1)), 1);
     }
 
@@ -665,10 +665,10 @@ private Q_SLOTS:
         reportPlaying(*second, true);
 
         delivered(one.segment(0));
-        QTRY_COMPARE(published(one.segment(1).url), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(published(one.segment(1).url), 1, 30000);
         settle();
         delivered(two.segment(0));
-        QTRY_COMPARE(published(two.segment(1).url), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(published(two.segment(1).url), 2, 30000);
         settle();
         QCOMPARE(origin->requestCount(one.path(1)), 2);
         QVERIFY(cachedPlaintextIs(one.segment(1), one.body(1)));
@@ -698,7 +698,7 @@ private Q_SLOTS:
         reportPlaying(*session, true);
 
         delivered(rendition.segment(0));
-        QTRY_COMPARE(recorder->withEvent(QStringLiteral("prefetch_complete")).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder->withEvent(QStringLiteral("prefetch_complete")).size(), 1, 30000);
         settle();
         const LogRecorder::Record record =
             recorder->withEvent(QStringLiteral("prefetch_complete")).constFirst();
@@ -897,14 +897,14 @@ private Q_SLOTS:
 
         QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(0))),
                  livePlaintext(0));
-        QTRY_COMPARE(origin->requestCount(path), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestCount(path), 1, 30000);
         QVERIFY(server->isPrefetching(liveUrl(1)));
         proxyLog->clear();
 
         LoopbackHttpClient client(server->port());
         QVERIFY(client.connectToServer());
         client.send(LoopbackHttpClient::getHead(player.chunks.at(1)));
-        QTRY_COMPARE(proxyLog->demands.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(proxyLog->demands.size(), 1, 30000);
         // The demand did not abort the prefetch of its own segment.
         QVERIFY(server->isPrefetching(liveUrl(1)));
         if (prefetch == Prefetch::FinishesInTime)
@@ -930,7 +930,7 @@ private Q_SLOTS:
 
         QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(0))),
                  livePlaintext(0));
-        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 1, 30000);
         QCOMPARE(player.plaintext(LoopbackHttpClient::get(server->port(), player.chunks.at(3))),
                  livePlaintext(3));
         QVERIFY(!server->isPrefetching(liveUrl(1)));
@@ -938,7 +938,7 @@ private Q_SLOTS:
             server->prefetchStatus(session->sessionId(), QString(), liveUrl(1));
         QCOMPARE(aborted.failures, 1);
         QCOMPARE(aborted.retryAtMs, std::optional<qint64>(StartOfTime + 250));
-        QTRY_COMPARE(origin->requestsInFlight(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 0, 30000);
     }
 };
 

@@ -189,9 +189,9 @@ private Q_SLOTS:
     {
         origin->setResponse(QStringLiteral("/seg/1.ts"), FixtureServer::Response::hung());
         startPlaying();
-        QTRY_COMPARE(origin->requestsInFlight(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 1, 30000);
         server->unregisterSession(sessionId, QStringLiteral("test_end"));
-        QTRY_COMPARE(origin->requestsInFlight(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(origin->requestsInFlight(), 0, 30000);
         settle();
         QVERIFY(!server->isPrefetching(segments.at(1).url));
         QCOMPARE(delivered.load(), 0);
