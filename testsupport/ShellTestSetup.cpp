@@ -4,8 +4,10 @@
 #include "app/SettingsController.h"
 #include "net/NetworkManager.h"
 #include "net/PhoneNumberFormatter.h"
+#include "net/ProfileController.h"
 #include "net/ResetPasswordController.h"
 #include "net/SignupController.h"
+#include "net/UserIdentityController.h"
 #include "testsupport/JwtMaker.h"
 
 #include <QJsonDocument>
@@ -90,8 +92,9 @@ void ShellTestSetup::registerControllers()
     NetworkManager *network = NetworkManager::instance();
     // The preferences' requests go through the client as in the application, noted on the way.
     SettingsController::instance()->setRestRequester(
-        [fixture = m_fixture.get(), send = network->restRequester()](
-            quorin::RestMethod method, const QString &path, const QJsonObject &body, quorin::RestReply reply) {
+        [fixture = m_fixture.get(),
+         send = network->restRequester()](quorin::RestMethod method, const QString &path,
+                                          const QJsonObject &body, quorin::RestReply reply) {
             fixture->noteSettingsRequest(path);
             send(method, path, body, std::move(reply));
         });
@@ -99,11 +102,13 @@ void ShellTestSetup::registerControllers()
     registerSingleton("NetworkManager", network);
     registerSingleton("SignupController", SignupController::instance());
     registerSingleton("ResetPasswordController", ResetPasswordController::instance());
+    // The settings page makes its own profile controller, which refreshes the signed-in identity.
+    qmlRegisterType<ProfileController>(kModule, 1, 0, "ProfileController");
+    registerSingleton("UserIdentity", UserIdentityController::instance());
     // Holds nothing, so each engine has its own, as the start-up registers it.
-    qmlRegisterSingletonType<PhoneNumberFormatter>(kModule, 1, 0, "PhoneNumberFormatter",
-                                                   [](QQmlEngine *, QJSEngine *) -> QObject * {
-                                                       return new PhoneNumberFormatter();
-                                                   });
+    qmlRegisterSingletonType<PhoneNumberFormatter>(
+        kModule, 1, 0, "PhoneNumberFormatter",
+        [](QQmlEngine *, QJSEngine *) -> QObject * { return new PhoneNumberFormatter(); });
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
     registerUpdateController();

@@ -4,6 +4,7 @@ import QtTest
 import Quorin
 import Quorin.Controllers
 import Quorin.Testing
+import ".."
 
 // The appearance pane alone, in a tree that mirrors in Arabic as the window does.
 Item {
@@ -21,6 +22,16 @@ Item {
             width: 600
             height: 500
         }
+    }
+
+    Component {
+        id: pageHostComponent
+
+        SettingsPageHost {}
+    }
+
+    SettingsFixture {
+        id: server
     }
 
     TestCase {
@@ -197,6 +208,74 @@ Item {
             tryVerify(() => handle.mapToItem(root, 0, 0).x - trackLeft < slider.leftPadding + 1)
             SettingsController.animationSpeedMultiplier = 2
             tryVerify(() => handle.mapToItem(root, 0, 0).x - trackLeft > slider.width - slider.rightPadding - 17)
+        }
+    }
+
+    // The pane in the real settings page, over the home page of a signed-in user.
+    TestCase {
+        name: "AppearancePaneInPage"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+            SettingsController.language = "en"
+            Fixture.reset()
+            server.serve()
+            if (!NetworkManager.isAuthenticated)
+                TestSetup.signIn()
+            tryCompare(NetworkManager, "isAuthenticated", true, 10000)
+            tryCompare(UserIdentity, "loading", false, 10000)
+            tryCompare(SettingsController, "telegramIsLoading", false, 10000)
+        }
+
+        function cleanupTestCase() {
+            SettingsController.language = "en"
+        }
+
+        function named(item, objectName) {
+            const found = findChild(item, objectName)
+            verify(found, objectName)
+            return found
+        }
+
+        function choose(box, index) {
+            mouseClick(box)
+            tryCompare(box.popup, "opened", true)
+            const list = box.popup.contentItem
+            tryVerify(() => list.itemAtIndex(index) !== null, 2000, "the row was never built")
+            mouseClick(list.itemAtIndex(index))
+            tryCompare(box.popup, "visible", false)
+        }
+
+        function test_arabicRelabelsThePageAtOnce() {
+            const host = createTemporaryObject(pageHostComponent, root)
+            verify(host)
+            tryVerify(() => host.stack && host.stack.currentItem
+                      && host.stack.currentItem.objectName === "homePage", 10000)
+            tryCompare(host.stack, "busy", false)
+            const page = host.openSettings()
+            tryCompare(page.profileController, "state", "ready", 10000)
+            const paneStack = named(page, "settingsPaneStack")
+            mouseClick(named(page, "settingsCategory2"))
+            tryCompare(paneStack, "busy", false)
+            const pane = named(paneStack.currentItem, "appearancePane")
+            const navigation = named(page, "settingsNavigationPane")
+            const navigationX = () => navigation.mapToItem(page, 0, 0).x
+            verify(navigationX() < page.width / 2)
+
+            choose(named(pane, "languageComboBox"), 1)
+            compare(SettingsController.language, "ar")
+            compare(named(pane, "appearanceHeading").text, "المظهر")
+            compare(named(page, "settingsTitle").text, "الإعدادات")
+            compare(named(named(page, "settingsCategory2"), "settingsCategoryLabel").text, "المظهر")
+            compare(named(page, "signOutButton").text, "تسجيل الخروج")
+            tryVerify(() => navigationX() > page.width / 2, 2000, "the page did not mirror")
+            verify(paneStack.currentItem.objectName === "settingsAppearanceScroll")
+
+            choose(named(pane, "languageComboBox"), 0)
+            compare(named(page, "settingsTitle").text, "Settings")
+            compare(named(pane, "appearanceHeading").text, "Appearance")
+            tryVerify(() => navigationX() < page.width / 2)
         }
     }
 }

@@ -4,6 +4,7 @@ import QtTest
 import Quorin
 import Quorin.Controllers
 import Quorin.Testing
+import ".."
 
 // The integrations pane alone, over the real SettingsController whose Telegram requests reach the
 // fixture server as the signed-in user.
@@ -16,6 +17,16 @@ Item {
     readonly property string path: "notifications/telegram"
     readonly property var unlinked: ({ telegramChatId: null, userId: "u1" })
     readonly property var linked: ({ telegramChatId: 42, userId: "u1" })
+
+    Component {
+        id: pageHostComponent
+
+        SettingsPageHost {}
+    }
+
+    SettingsFixture {
+        id: server
+    }
 
     Component {
         id: paneComponent
@@ -252,6 +263,45 @@ Item {
             }
             if (!row.compact)
                 verify(named(pane, "telegramRefreshButton").x < named(pane, "telegramLinkButton").x)
+        }
+    }
+
+    // The status request the page sends when it opens fails before the pane is shown.
+    TestCase {
+        name: "IntegrationsPaneInPage"
+        when: windowShown
+
+        function test_failureOfTheOpeningRequestIsNotShown() {
+            failOnWarning(/.?/)
+            Fixture.reset()
+            server.serve()
+            if (!NetworkManager.isAuthenticated)
+                TestSetup.signIn()
+            tryCompare(NetworkManager, "isAuthenticated", true, 10000)
+            tryCompare(UserIdentity, "loading", false, 10000)
+            tryCompare(SettingsController, "telegramIsLoading", false, 10000)
+            Fixture.respond(root.path, 500, { message: "Telegram is unavailable" })
+            Fixture.clearRequests()
+
+            const host = createTemporaryObject(pageHostComponent, root)
+            verify(host)
+            tryVerify(() => host.stack && host.stack.currentItem
+                      && host.stack.currentItem.objectName === "homePage", 10000)
+            tryCompare(host.stack, "busy", false)
+            const page = host.openSettings()
+            tryCompare(page.profileController, "state", "ready", 10000)
+            tryVerify(() => Fixture.requestCount(root.path) === 1, 10000)
+            tryCompare(SettingsController, "telegramIsLoading", false, 10000)
+            compare(SettingsController.telegramFailure.userMessage, "Telegram is unavailable")
+
+            const paneStack = findChild(page, "settingsPaneStack")
+            mouseClick(findChild(page, "settingsCategory3"))
+            tryCompare(paneStack, "busy", false)
+            const pane = findChild(paneStack.currentItem, "integrationsPane")
+            verify(pane)
+            verify(!root.named(pane, "telegramErrorNotice").visible)
+            compare(root.named(pane, "telegramStatus").text, "Disconnected")
+            compare(Fixture.requestCount(root.path), 1)
         }
     }
 
