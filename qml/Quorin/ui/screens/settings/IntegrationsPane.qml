@@ -18,6 +18,13 @@ Item {
         errorNotice.details = ""
     }
 
+    // A Telegram failure as the controller hands it over.
+    function showFailure(failure) {
+        errorNotice.severity = failure.severity || "error"
+        errorNotice.details = failure.technicalDetails || ""
+        errorNotice.message = failure.userMessage || ""
+    }
+
     function refreshStatus() {
         clearError()
         SettingsController.fetchTelegramStatus()
@@ -39,9 +46,7 @@ Item {
         target: SettingsController
 
         function onTelegramError(failure) {
-            errorNotice.severity = failure.severity || "error"
-            errorNotice.details = failure.technicalDetails || ""
-            errorNotice.message = failure.userMessage || ""
+            pane.showFailure(failure)
         }
     }
 
