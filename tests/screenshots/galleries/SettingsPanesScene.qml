@@ -42,12 +42,19 @@ Item {
         case "integrationsRefreshFailed":
             settings.find(settings.currentPane(), "integrationsPane").showFailure(refreshFailure)
             return true
-        case "aboutDiagnostics":
-            click("saveDiagnosticsButton")
-            if (!SettingsController.detailedDiagnosticsEnabled)
-                settings.find(settings.currentPane(), "detailedDiagnosticsSwitch").toggle()
-            SettingsController.detailedDiagnosticsEnabled = true
+        case "aboutDiagnostics": {
+            if (step === 1) {
+                click("saveDiagnosticsButton")
+                // What the switch writes when turned on.
+                SettingsController.detailedDiagnosticsEnabled = true
+                step = 2
+                return false
+            }
+            // Down to the switch and the reveal button, which a narrow window shows only scrolled.
+            const view = settings.currentPane().contentItem
+            view.contentY = Math.max(0, view.contentHeight - view.height)
             return true
+        }
         default:
             return true
         }
