@@ -200,7 +200,7 @@ private Q_SLOTS:
         QCOMPARE(signup()->failure(), failure);
     }
 
-    void codeIsSentOnlyToTheSampleAccount()
+    void codeIsSentOnlyToAnAccount()
     {
         QSignalSpy sent(reset(), &ResetPasswordController::requestSuccess);
         reset()->requestPasswordReset(kNumber);
