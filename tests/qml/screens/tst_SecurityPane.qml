@@ -193,30 +193,57 @@ Item {
         }
 
         function test_buttonPlacement_data() {
-            return [{ tag: "419 px", width: 419, stacked: true }, { tag: "420 px", width: 420, stacked: false }]
+            return [
+                { tag: "419 px", width: 419, stacked: true },
+                { tag: "420 px", width: 420, stacked: false },
+                // As in the page, where the pane starts without a width and then takes the wrapper's.
+                { tag: "grown to 420 px", from: 0, width: 420, stacked: false },
+                { tag: "shrunk to 419 px", from: 800, width: 419, stacked: true }
+            ]
         }
 
         function test_buttonPlacement(row) {
-            const pane = createTemporaryObject(lonePaneComponent, root, { width: row.width })
+            const pane = createTemporaryObject(lonePaneComponent, root, { width: row.from === undefined ? row.width : row.from })
             verify(pane)
+            if (row.from !== undefined) {
+                waitForRendering(pane)
+                pane.width = row.width
+            }
             compare(pane.compactLayout, row.stacked)
+            verifyButtonPlacement(pane, row.stacked)
+        }
+
+        // In the page, the pane takes its wrapper's width after it was made.
+        function test_buttonPlacementInThePage() {
+            const opened = openPane(false)
+            verify(opened.pane.width >= 420, "the pane is " + opened.pane.width + " px wide")
+            verifyButtonPlacement(opened.pane, false)
+        }
+
+        // Stacked: both buttons fill the width, "Delete account" above; else both ends of one row.
+        function verifyButtonPlacement(pane, stacked) {
+            const width = pane.width
             const remove = named(pane, "securityDeleteButton")
             const update = named(pane, "securityUpdateButton")
-            tryVerify(() => remove.width > 0 && update.width > 0)
-            const removeAt = remove.mapToItem(pane, 0, 0)
-            const updateAt = update.mapToItem(pane, 0, 0)
-            if (row.stacked) {
-                compare(remove.width, row.width)
-                compare(update.width, row.width)
-                compare(removeAt.x, 0)
-                compare(updateAt.x, 0)
-                compare(updateAt.y, removeAt.y + remove.height + 8)
-            } else {
-                compare(removeAt.y, updateAt.y)
-                compare(removeAt.x, 0)
-                compare(updateAt.x + update.width, row.width)
-                verify(remove.width < row.width / 2)
+            const placement = () => {
+                const removeAt = remove.mapToItem(pane, 0, 0)
+                const updateAt = update.mapToItem(pane, 0, 0)
+                return { removeX: removeAt.x, removeY: removeAt.y, removeWidth: remove.width,
+                         updateX: updateAt.x, updateY: updateAt.y, updateRight: updateAt.x + update.width,
+                         halfWidth: remove.width < width / 2 }
             }
+            const expected = stacked
+                    ? { removeX: 0, removeWidth: width, updateX: 0, updateRight: width }
+                    : { removeX: 0, updateRight: width, halfWidth: true }
+            const matches = () => {
+                const now = placement()
+                for (const key in expected) {
+                    if (now[key] !== expected[key])
+                        return false
+                }
+                return stacked ? now.updateY === now.removeY + remove.height + 8 : now.updateY === now.removeY
+            }
+            tryVerify(matches, 2000, JSON.stringify(placement()))
         }
 
         function test_deleteOnlyAsks() {

@@ -128,34 +128,39 @@ ColumnLayout {
         Layout.fillHeight: true
     }
 
-    GridLayout {
+    // The two buttons at both ends of one row, or, compact, one above the other at full width.
+    // Placed by anchors rather than a grid: on Qt 6.4 a grid inside this column that changed its
+    // column count after the pane had first been laid out kept its first shape (measured in the
+    // settings page: the pane, made narrow and then widened, kept its buttons stacked).
+    Item {
         objectName: "securityButtons"
-        columns: pane.compactLayout ? 1 : 3
-        rowSpacing: Theme.smallSpacing
-        columnSpacing: Theme.smallSpacing
+        implicitHeight: pane.compactLayout ? deleteButton.height + Theme.smallSpacing + updateButton.height
+                                           : Math.max(deleteButton.height, updateButton.height)
         Layout.fillWidth: true
 
         QuorinButton {
+            id: deleteButton
+
             objectName: "securityDeleteButton"
             text: qsTr("Delete account")
             isOutline: true
             buttonColor: Theme.error
-            Layout.fillWidth: pane.compactLayout
+            width: pane.compactLayout ? parent.width : implicitWidth
+            anchors.left: parent.left
             onClicked: pane.deleteRequested()
-        }
-
-        Item {
-            visible: !pane.compactLayout
-            Layout.fillWidth: true
         }
 
         // Disabled while the controller is busy: it would drop the call, and "Updating..."
         // would then stand for a request that never went out.
         QuorinButton {
+            id: updateButton
+
             objectName: "securityUpdateButton"
             text: qsTr("Update password")
             enabled: !pane.profile.isLoading
-            Layout.fillWidth: pane.compactLayout
+            y: pane.compactLayout ? deleteButton.height + Theme.smallSpacing : 0
+            width: pane.compactLayout ? parent.width : implicitWidth
+            anchors.right: parent.right
             onClicked: pane.updatePassword()
         }
     }
