@@ -2,10 +2,164 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>AboutPane</name>
+    <message>
+        <source>Checking for updates…</source>
+        <translation>جارٍ التحقق من وجود تحديثات…</translation>
+    </message>
+    <message>
+        <source>Quorin is up to date.</source>
+        <translation>Quorin محدَّث إلى أحدث إصدار.</translation>
+    </message>
+    <message>
+        <source>Version %1 is available.</source>
+        <translation>الإصدار %1 متاح.</translation>
+    </message>
+    <message>
+        <source>Downloading version %1…</source>
+        <translation>جارٍ تنزيل الإصدار %1…</translation>
+    </message>
+    <message>
+        <source>Version %1 is verified and ready to install.</source>
+        <translation>تم التحقق من الإصدار %1 وهو جاهز للتثبيت.</translation>
+    </message>
+    <message>
+        <source>Required update check is offline. Reconnect within %1 hours.</source>
+        <translation>تعذّر التحقق من التحديث المطلوب لعدم وجود اتصال. أعد الاتصال خلال %1 ساعات.</translation>
+    </message>
+    <message>
+        <source>A required update must be installed.</source>
+        <translation>يجب تثبيت تحديث مطلوب.</translation>
+    </message>
+    <message>
+        <source>Updates have not been checked yet.</source>
+        <translation>لم يتم التحقق من وجود تحديثات بعد.</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics (always on in this session)</source>
+        <translation>التشخيص المفصّل (يعمل دائمًا في هذه الجلسة)</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics (ends %1)</source>
+        <translation>التشخيص المفصّل (ينتهي %1)</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics for 3 hours</source>
+        <translation>التشخيص المفصّل لمدة 3 ساعات</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>حول %1</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>الإصدار %1</translation>
+    </message>
+    <message>
+        <source>Software updates</source>
+        <translation>تحديثات البرنامج</translation>
+    </message>
+    <message>
+        <source>Update download progress</source>
+        <translation>تقدّم تنزيل التحديث</translation>
+    </message>
+    <message>
+        <source>Check for updates</source>
+        <translation>التحقق من وجود تحديثات</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
+    <message>
+        <source>What’s new</source>
+        <translation>ما الجديد</translation>
+    </message>
+    <message>
+        <source>Privacy policy</source>
+        <translation>سياسة الخصوصية</translation>
+    </message>
+    <message>
+        <source>Terms of service</source>
+        <translation>شروط الخدمة</translation>
+    </message>
+    <message>
+        <source>Contact support (Telegram)</source>
+        <translation>التواصل مع الدعم (تيليجرام)</translation>
+    </message>
+    <message>
+        <source>Save diagnostic ZIP</source>
+        <translation>حفظ ملف التشخيص المضغوط (ZIP)</translation>
+    </message>
+    <message>
+        <source>Reveal diagnostic ZIP</source>
+        <translation>إظهار ملف التشخيص المضغوط (ZIP)</translation>
+    </message>
+</context>
+<context>
     <name>AppWrapper</name>
     <message>
         <source>Headphones were disconnected. Reconnect them and reopen the video.</source>
         <translation>فُصلت سماعات الرأس. أعد توصيلها ثم افتح الفيديو مرة أخرى.</translation>
+    </message>
+</context>
+<context>
+    <name>AppearancePane</name>
+    <message>
+        <source>Appearance</source>
+        <translation>المظهر</translation>
+    </message>
+    <message>
+        <source>Instant (disabled)</source>
+        <translation>فوري (معطّل)</translation>
+    </message>
+    <message>
+        <source>Fast</source>
+        <translation>سريع</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>عادي</translation>
+    </message>
+    <message>
+        <source>Slow</source>
+        <translation>بطيء</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>السمة</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>النظام</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>فاتح</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>داكن</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>اللغة</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>الإنجليزية</translation>
+    </message>
+    <message>
+        <source>Arabic</source>
+        <translation>العربية</translation>
+    </message>
+    <message>
+        <source>Animation speed</source>
+        <translation>سرعة الحركة</translation>
     </message>
 </context>
 <context>
@@ -163,6 +317,45 @@
     <message>
         <source>Open quiz %1</source>
         <translation>افتح الاختبار %1</translation>
+    </message>
+</context>
+<context>
+    <name>IntegrationsPane</name>
+    <message>
+        <source>Integrations &amp; notifications</source>
+        <translation>التكاملات والإشعارات</translation>
+    </message>
+    <message>
+        <source>Push notifications</source>
+        <translation>الإشعارات الفورية</translation>
+    </message>
+    <message>
+        <source>Telegram</source>
+        <translation>تيليجرام</translation>
+    </message>
+    <message>
+        <source>Loading...</source>
+        <translation>جارٍ التحميل...</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>متصل</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>غير متصل</translation>
+    </message>
+    <message>
+        <source>Refresh status</source>
+        <translation>تحديث الحالة</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>إلغاء الربط</translation>
+    </message>
+    <message>
+        <source>Link Telegram</source>
+        <translation>ربط تيليجرام</translation>
     </message>
 </context>
 <context>
@@ -379,14 +572,97 @@ for ambitious students.</source>
     </message>
 </context>
 <context>
+    <name>ProfilePane</name>
+    <message>
+        <source>Profile updated successfully!</source>
+        <translation>تم تحديث الملف الشخصي بنجاح!</translation>
+    </message>
+    <message>
+        <source>Edit information</source>
+        <translation>تعديل البيانات</translation>
+    </message>
+    <message>
+        <source>Profile could not be loaded</source>
+        <translation>تعذّر تحميل الملف الشخصي</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+    <message>
+        <source>Full name</source>
+        <translation>الاسم الكامل</translation>
+    </message>
+    <message>
+        <source>Quiz nickname</source>
+        <translation>الاسم المستعار للاختبارات</translation>
+    </message>
+    <message>
+        <source>Nickname shown in quizzes</source>
+        <translation>الاسم المستعار الذي يظهر في الاختبارات</translation>
+    </message>
+    <message>
+        <source>Education</source>
+        <translation>التعليم</translation>
+    </message>
+    <message>
+        <source>Share usage telemetry</source>
+        <translation>مشاركة بيانات الاستخدام</translation>
+    </message>
+    <message>
+        <source>Operational crash and reliability diagnostics remain enabled. Usage events never include course names, URLs, phone numbers, or credentials.</source>
+        <translation>تبقى تشخيصات الأعطال والموثوقية التشغيلية مفعّلة. لا تتضمن أحداث الاستخدام أبدًا أسماء الدورات أو الروابط أو أرقام الهواتف أو بيانات الاعتماد.</translation>
+    </message>
+    <message>
+        <source>Save profile</source>
+        <translation>حفظ الملف الشخصي</translation>
+    </message>
+</context>
+<context>
     <name>ProfileSettings</name>
     <message>
         <source>Settings</source>
         <translation>الإعدادات</translation>
     </message>
     <message>
-        <source>Sign out</source>
+        <source>Profile</source>
+        <translation>الملف الشخصي</translation>
+    </message>
+    <message>
+        <source>Security</source>
+        <translation>الأمان</translation>
+    </message>
+    <message>
+        <source>Appearance</source>
+        <translation>المظهر</translation>
+    </message>
+    <message>
+        <source>Integrations</source>
+        <translation>التكاملات</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>حول التطبيق</translation>
+    </message>
+    <message>
+        <source>Logout</source>
         <translation>تسجيل الخروج</translation>
+    </message>
+    <message>
+        <source>Delete account</source>
+        <translation>حذف الحساب</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete your account? This action cannot be undone.</source>
+        <translation>هل أنت متأكد من أنك تريد حذف حسابك؟ لا يمكن التراجع عن هذا الإجراء.</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>حذف</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>إلغاء</translation>
     </message>
 </context>
 <context>
@@ -614,6 +890,45 @@ for ambitious students.</source>
     <message>
         <source>Search institutions</source>
         <translation>ابحث عن المؤسسات التعليمية</translation>
+    </message>
+</context>
+<context>
+    <name>SecurityPane</name>
+    <message>
+        <source>Passwords do not match!</source>
+        <translation>كلمتا المرور غير متطابقتين!</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>جارٍ التحديث...</translation>
+    </message>
+    <message>
+        <source>Password updated successfully!</source>
+        <translation>تم تحديث كلمة المرور بنجاح!</translation>
+    </message>
+    <message>
+        <source>Security</source>
+        <translation>الأمان</translation>
+    </message>
+    <message>
+        <source>Current password</source>
+        <translation>كلمة المرور الحالية</translation>
+    </message>
+    <message>
+        <source>New password</source>
+        <translation>كلمة المرور الجديدة</translation>
+    </message>
+    <message>
+        <source>Confirm new password</source>
+        <translation>تأكيد كلمة المرور الجديدة</translation>
+    </message>
+    <message>
+        <source>Delete account</source>
+        <translation>حذف الحساب</translation>
+    </message>
+    <message>
+        <source>Update password</source>
+        <translation>تحديث كلمة المرور</translation>
     </message>
 </context>
 <context>

@@ -511,7 +511,8 @@ Item {
                   expected: { quizId: "qz-205" } },
                 { tag: "document", button: "homeOpenDocumentButton", page: "pdfViewerPage",
                   expected: { resourceId: "r-1002", isShareable: false, initialPageIndex: -1 } },
-                { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {} }
+                { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {},
+                  back: "settingsBackButton" }
             ]
         }
 
@@ -524,7 +525,7 @@ Item {
                 compare(stack.currentItem[key], row.expected[key], key)
             // Pages below the top take no input.
             verify(!stack.get(0).enabled)
-            click(stack.currentItem, "placeholderBackButton")
+            click(stack.currentItem, row.back || "placeholderBackButton")
             tryCompare(stack, "depth", 1)
             tryCompare(stack, "busy", false)
             verify(stack.currentItem.enabled)
