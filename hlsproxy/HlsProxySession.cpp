@@ -675,7 +675,7 @@ void HlsProxySession::reportSegmentDelivered()
     m_deliveredReported = true;
     Q_EMIT m_server->segmentDelivered(m_sessionId, m_token.renditionId, m_token.startMs,
                                       m_token.startMs + m_token.durationMs);
-    // A receiver connected directly may have torn the connection down.
+    // A recount of the prefetch allowance, which may start what follows this segment.
     if (m_server)
         m_server->prefetchFollowing(m_token, false);
 }
