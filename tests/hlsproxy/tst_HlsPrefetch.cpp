@@ -1,5 +1,6 @@
 #include "PrefetchRendition.h"
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
@@ -77,15 +78,11 @@ Q_DECLARE_METATYPE(Skipped)
 Q_DECLARE_METATYPE(BodySize)
 Q_DECLARE_METATYPE(Prefetch)
 
-class tst_HlsPrefetch : public QObject
+class tst_HlsPrefetch : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
     std::shared_ptr<PrefetchClock> clock;
 
     [[nodiscard]] std::unique_ptr<ProxyTestSession> newSession() const
@@ -219,21 +216,11 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy(Records::Detailed)); }
 
     void init()
     {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
+        QVERIFY(openOrigin());
         clock = std::make_shared<PrefetchClock>();
         HlsProxyServer::PrefetchSeams seams;
         seams.nowMs = [clock = clock] { return clock->now.load(); };
@@ -247,7 +234,7 @@ private Q_SLOTS:
     void cleanup()
     {
         settle();
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QVERIFY(closeOrigin());
         server->setPrefetchSeams({});
         // Whatever ended how, no prefetch kept its permit.
         MediaTransferCoordinator *coordinator = MediaTransferCoordinator::instance();
@@ -255,9 +242,6 @@ private Q_SLOTS:
         QVERIFY(coordinator->tryAcquire(MediaTransferCoordinator::Priority::Prefetch));
         coordinator->release(MediaTransferCoordinator::Priority::Prefetch);
         QVERIFY(stagingFiles().isEmpty());
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
     }
 
     // After segment n of 6-second segments, what the windows hold at each rate.

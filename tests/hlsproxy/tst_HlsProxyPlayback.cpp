@@ -1,4 +1,5 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
@@ -42,38 +43,21 @@ QString targetOf(const QUrl &url)
 } // namespace
 
 // A real player plays fixture media that only the proxy may fetch from the HTTPS origin.
-class tst_HlsProxyPlayback : public QObject
+class tst_HlsProxyPlayback : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy()); }
 
     void init()
     {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
+        QVERIFY(openOrigin());
         origin->serveDirectory(QStringLiteral("/media/"), MediaFixtures::path(QStringLiteral(".")));
-        proxyLog = std::make_unique<ProxySignalLog>(server);
     }
 
-    void cleanup()
-    {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server, 30000));
-        proxyLog.reset();
-        origin.reset();
-    }
+    void cleanup() { QVERIFY(closeOrigin(30000)); }
 
     void playsThroughTheProxy_data()
     {

@@ -1,4 +1,5 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
@@ -53,16 +54,11 @@ enum class Redirect { SameOrigin, OtherPortWithBearer, OtherPortWithoutBearer, P
 Q_DECLARE_METATYPE(Upstream)
 Q_DECLARE_METATYPE(Redirect)
 
-class tst_HlsProxyUpstream : public QObject
+class tst_HlsProxyUpstream : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
-
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
     [[nodiscard]] LoopbackHttpClient::Answer fetchTopPlaylist(const ProxyTestSession &session) const
@@ -81,30 +77,11 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy(Records::Detailed)); }
 
-    void init()
-    {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
-    }
+    void init() { QVERIFY(openOrigin()); }
 
-    void cleanup()
-    {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
-    }
+    void cleanup() { QVERIFY(closeOrigin()); }
 
     void upstreamFailures_data()
     {

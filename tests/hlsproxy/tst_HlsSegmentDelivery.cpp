@@ -1,4 +1,5 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
@@ -98,16 +99,11 @@ enum class PermitRelief { Never, OnePermitAfterASecond, SegmentCachedMeanwhile }
 
 Q_DECLARE_METATYPE(PermitRelief)
 
-class tst_HlsSegmentDelivery : public QObject
+class tst_HlsSegmentDelivery : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
-
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
     [[nodiscard]] QStringList transferEvents() const
@@ -122,33 +118,20 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy(Records::Detailed)); }
 
     void init()
     {
         DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
+        QVERIFY(openOrigin());
     }
 
     void cleanup()
     {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QVERIFY(closeOrigin());
         // Whatever the case, no staging file outlives its connection.
         QCOMPARE(Support::stagingFiles(), QStringList());
         QCOMPARE(Support::freePlaybackPermits(), MediaTransferCoordinator::MaximumTransfers);
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
     }
 
     void lengthRule_data()

@@ -1,4 +1,5 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
@@ -38,16 +39,11 @@ enum class KeyUpstream { FifteenBytes, Forbidden, ClosedPort, DroppedAfterEightB
 
 Q_DECLARE_METATYPE(KeyUpstream)
 
-class tst_HlsSourceKey : public QObject
+class tst_HlsSourceKey : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
-
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
     [[nodiscard]] ProxyTestSession::Segment keyed(const QString &keyUrl, qint64 startMs = 0) const
@@ -77,30 +73,14 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy(Records::Detailed)); }
 
-    void init()
-    {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
-    }
+    void init() { QVERIFY(openOrigin()); }
 
     void cleanup()
     {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QVERIFY(closeOrigin());
         QCOMPARE(Support::stagingFiles(), QStringList());
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
     }
 
     void keyIsFetchedOncePerSession()
