@@ -1,4 +1,5 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
@@ -90,15 +91,11 @@ PlaylistRewriter::Result rewrite(const QByteArray &body, RecordingRegistrar &rec
 
 } // namespace
 
-class tst_HlsPlaylistRewrite : public QObject
+class tst_HlsPlaylistRewrite : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
     [[nodiscard]] LoopbackHttpClient::Answer fetch(const ProxyTestSession &session,
@@ -134,28 +131,15 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy()); }
 
     void init()
     {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
+        QVERIFY(openOrigin());
         origin->serveDirectory(QStringLiteral("/media/"), MediaFixtures::path(QString()));
-        proxyLog = std::make_unique<ProxySignalLog>(server);
     }
 
-    void cleanup()
-    {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        proxyLog.reset();
-        origin.reset();
-    }
+    void cleanup() { QVERIFY(closeOrigin()); }
 
     // Whole playlists in and out.
     void golden_data()

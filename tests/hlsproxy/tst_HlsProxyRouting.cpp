@@ -1,5 +1,6 @@
 #include "HlsProxySessionProbe.h"
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
@@ -53,16 +54,11 @@ enum class Refusal {
 
 Q_DECLARE_METATYPE(Refusal)
 
-class tst_HlsProxyRouting : public QObject
+class tst_HlsProxyRouting : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
-
     [[nodiscard]] quint16 port() const { return server->port(); }
 
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
@@ -80,30 +76,11 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server);
-        QVERIFY(server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy()); }
 
-    void init()
-    {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
-    }
+    void init() { QVERIFY(openOrigin()); }
 
-    void cleanup()
-    {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
-    }
+    void cleanup() { QVERIFY(closeOrigin()); }
 
     void headParser_data()
     {
@@ -474,6 +451,8 @@ private Q_SLOTS:
         const ProxyTestSession other(server, originUrl(QStringLiteral("/b.m3u8")), newLecture());
         QVERIFY(owner.isRegistered() && other.isRegistered());
         const QString token = owner.registerSegment(originUrl(QStringLiteral("/s0.ts")));
+        // The segment stays in flight, so the request holds its permit while the test looks.
+        origin->setResponse(QStringLiteral("/s0.ts"), FixtureServer::Response::hung());
 
         LoopbackHttpClient player(port());
         QVERIFY(player.connectToServer());

@@ -1,5 +1,7 @@
 #include "ProxySignalLog.h"
+#include "ProxyTestRig.h"
 #include "ProxyTestSession.h"
+#include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "testsupport/FixtureServer.h"
@@ -8,7 +10,6 @@
 
 #include <QDateTime>
 #include <QNetworkReply>
-#include <QTcpServer>
 #include <QTest>
 #include <QUuid>
 #include <memory>
@@ -32,17 +33,6 @@ QString newLecture()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-// A port on localhost that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 // A media playlist of exactly the given size: one segment, then comment lines as padding.
 QByteArray playlistOfSize(qsizetype size)
 {
@@ -64,16 +54,11 @@ enum class Redirect { SameOrigin, OtherPortWithBearer, OtherPortWithoutBearer, P
 Q_DECLARE_METATYPE(Upstream)
 Q_DECLARE_METATYPE(Redirect)
 
-class tst_HlsProxyUpstream : public QObject
+class tst_HlsProxyUpstream : public QObject, protected ProxyTestRig
 {
     Q_OBJECT
 
 private:
-    HlsProxyServer *server = nullptr;
-    std::unique_ptr<FixtureServer> origin;
-    std::unique_ptr<ProxySignalLog> proxyLog;
-    std::unique_ptr<LogRecorder> recorder;
-
     [[nodiscard]] QString originUrl(const QString &path) const { return origin->url(path).toString(); }
 
     [[nodiscard]] LoopbackHttpClient::Answer fetchTopPlaylist(const ProxyTestSession &session) const
@@ -92,30 +77,11 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        DiagnosticLogger::initialize();
-        DiagnosticLogger::setDetailedUntil(QDateTime::currentDateTimeUtc().addSecs(3600));
-        server = ProxySignalLog::trustingServer();
-        QVERIFY(server && server->port() > 0);
-        QVERIFY(ProxyTestSession::prepareVault());
-    }
+    void initTestCase() { QVERIFY(startProxy(Records::Detailed)); }
 
-    void init()
-    {
-        origin = std::make_unique<FixtureServer>();
-        QVERIFY(origin->listen());
-        proxyLog = std::make_unique<ProxySignalLog>(server);
-        recorder = std::make_unique<LogRecorder>();
-    }
+    void init() { QVERIFY(openOrigin()); }
 
-    void cleanup()
-    {
-        QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        recorder.reset();
-        proxyLog.reset();
-        origin.reset();
-    }
+    void cleanup() { QVERIFY(closeOrigin()); }
 
     void upstreamFailures_data()
     {
@@ -163,7 +129,8 @@ private Q_SLOTS:
             origin->setResponse(QStringLiteral("/failing.m3u8"), FixtureServer::Response(404));
             break;
         case Upstream::ClosedPort:
-            playlistUrl = QStringLiteral("https://localhost:%1/failing.m3u8").arg(closedPort());
+            playlistUrl =
+                QStringLiteral("https://localhost:%1/failing.m3u8").arg(SegmentTestSupport::closedPort());
             break;
         case Upstream::DroppedBody: {
             FixtureServer::Response dropped(200,
