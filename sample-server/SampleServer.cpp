@@ -70,8 +70,8 @@ bool SampleServer::start()
     m_institutions = readData(QStringLiteral("institutions.json"));
     m_sampleNumber = account.value(QStringLiteral("mobileNumber")).toString();
     Account sample{account.value(QStringLiteral("userId")).toString(), SampleProfile()};
-    sample.profile.load(readData(QStringLiteral("me.json")), account.value(QStringLiteral("password")).toString(),
-                        m_institutions);
+    sample.profile.load(readData(QStringLiteral("me.json")),
+                        account.value(QStringLiteral("password")).toString(), m_institutions);
     m_accounts.insert(m_sampleNumber, sample);
     if (!m_releases.prepare()) {
         m_error = m_releases.errorString();
@@ -209,7 +209,8 @@ SampleServer::Response SampleServer::resetPassword(const Request &request)
     if (request.method != "POST")
         return Response(405);
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    const QString code = readData(QStringLiteral("account.json")).value(QStringLiteral("passwordResetCode")).toString();
+    const QString code =
+        readData(QStringLiteral("account.json")).value(QStringLiteral("passwordResetCode")).toString();
     Account *account = accountWithNumber(body.value(QStringLiteral("mobileNumber")).toString());
     if (code.isEmpty() || !account || body.value(QStringLiteral("otp")).toString() != code)
         return Response::json(

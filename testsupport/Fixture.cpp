@@ -66,9 +66,8 @@ QString Fixture::route(const QString &path)
 
 FixtureServer::Response Fixture::answerFrom(const QVariantMap &answer)
 {
-    FixtureServer::Response response =
-        FixtureServer::Response::json(bodyBytes(answer.value(QStringLiteral("body"))),
-                                      answer.value(QStringLiteral("status"), 200).toInt());
+    FixtureServer::Response response = FixtureServer::Response::json(
+        bodyBytes(answer.value(QStringLiteral("body"))), answer.value(QStringLiteral("status"), 200).toInt());
     const QVariantMap headers = plain(answer.value(QStringLiteral("headers"))).toMap();
     for (auto header = headers.cbegin(); header != headers.cend(); ++header)
         response.withHeader(header.key().toUtf8(), header.value().toString().toUtf8());

@@ -212,7 +212,8 @@ private:
         if (m_response.dropWithoutAnswer) {
             m_state = State::Hung;
             // Not from inside the read handler that is still parsing this connection's bytes.
-            QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { close(); }, Qt::QueuedConnection);
             return;
         }
         if (m_response.held && !m_server->isReleased(m_scriptKey)) {

@@ -90,8 +90,9 @@ void ShellTestSetup::registerControllers()
     NetworkManager *network = NetworkManager::instance();
     // The preferences' requests go through the client as in the application, noted on the way.
     SettingsController::instance()->setRestRequester(
-        [fixture = m_fixture.get(), send = network->restRequester()](
-            quorin::RestMethod method, const QString &path, const QJsonObject &body, quorin::RestReply reply) {
+        [fixture = m_fixture.get(),
+         send = network->restRequester()](quorin::RestMethod method, const QString &path,
+                                          const QJsonObject &body, quorin::RestReply reply) {
             fixture->noteSettingsRequest(path);
             send(method, path, body, std::move(reply));
         });
@@ -100,10 +101,9 @@ void ShellTestSetup::registerControllers()
     registerSingleton("SignupController", SignupController::instance());
     registerSingleton("ResetPasswordController", ResetPasswordController::instance());
     // Holds nothing, so each engine has its own, as the start-up registers it.
-    qmlRegisterSingletonType<PhoneNumberFormatter>(kModule, 1, 0, "PhoneNumberFormatter",
-                                                   [](QQmlEngine *, QJSEngine *) -> QObject * {
-                                                       return new PhoneNumberFormatter();
-                                                   });
+    qmlRegisterSingletonType<PhoneNumberFormatter>(
+        kModule, 1, 0, "PhoneNumberFormatter",
+        [](QQmlEngine *, QJSEngine *) -> QObject * { return new PhoneNumberFormatter(); });
     registerSingleton("StreamController", &m_streamController);
     registerSingleton("HeadphoneMonitor", &m_headphoneMonitor);
     registerUpdateController();

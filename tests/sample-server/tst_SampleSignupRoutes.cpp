@@ -139,8 +139,9 @@ private Q_SLOTS:
         QVERIFY(SamplePlatformSession::signIn(QStringLiteral("omar-secret"), number));
         QJsonObject profile;
         bool answered = false;
-        network()->sendRequestDetailed(NetworkManager::HttpMethod::Get, QStringLiteral("users/me?include=enrollments"),
-                                       {}, [&](const QJsonDocument &answer, const NetworkFailure &failure) {
+        network()->sendRequestDetailed(NetworkManager::HttpMethod::Get,
+                                       QStringLiteral("users/me?include=enrollments"), {},
+                                       [&](const QJsonDocument &answer, const NetworkFailure &failure) {
                                            QVERIFY(failure.failure.code.isEmpty());
                                            profile = answer.object();
                                            answered = true;
@@ -158,7 +159,8 @@ private Q_SLOTS:
         reset()->requestPasswordReset(number);
         QVERIFY(sent.wait(10000));
         QSignalSpy done(reset(), &ResetPasswordController::resetSuccess);
-        reset()->resetPassword(number, kResetCode, QStringLiteral("omar-new-1"), QStringLiteral("omar-new-1"));
+        reset()->resetPassword(number, kResetCode, QStringLiteral("omar-new-1"),
+                               QStringLiteral("omar-new-1"));
         QVERIFY(done.wait(10000));
         QVERIFY(!SamplePlatformSession::signIn(QStringLiteral("omar-secret"), number));
         QVERIFY(SamplePlatformSession::signIn(QStringLiteral("omar-new-1"), number));
@@ -198,7 +200,7 @@ private Q_SLOTS:
         QCOMPARE(signup()->failure(), failure);
     }
 
-    void codeIsSentOnlyToTheSampleAccount()
+    void codeIsSentOnlyToAnAccount()
     {
         QSignalSpy sent(reset(), &ResetPasswordController::requestSuccess);
         reset()->requestPasswordReset(kNumber);

@@ -216,7 +216,8 @@ bool ScreenshotRun::shootGalleries()
             const QList<GalleryScene::WindowSize> sizes = GalleryScene::windowSizes();
             for (const GalleryScene::WindowSize &size : sizes) {
                 if (!showGallery(scene, document, variant, size.size))
-                    return fail(QStringLiteral("%1 did not load %2: %3").arg(gallery, size.name, scene.errorString()));
+                    return fail(QStringLiteral("%1 did not load %2: %3")
+                                    .arg(gallery, size.name, scene.errorString()));
                 if (!grab(scene.window(), gallery, variant, size.name))
                     return false;
             }

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Window
 import QtTest
 import Quorin
 import Quorin.Controllers
@@ -25,6 +26,30 @@ Item {
             x: 10
             y: 20
             width: 360
+        }
+    }
+
+    // A 400 px window that mirrors as the main window does, its overlay (and so the country
+    // list) included.
+    Component {
+        id: windowComponent
+
+        Window {
+            property alias field: windowField
+
+            width: 400
+            height: 500
+            visible: true
+            LayoutMirroring.enabled: SettingsController.layoutDirection === Qt.RightToLeft
+            LayoutMirroring.childrenInherit: true
+
+            PhoneNumberField {
+                id: windowField
+
+                x: 200
+                width: 190
+                y: 20
+            }
         }
     }
 
@@ -180,19 +205,29 @@ Item {
 
         function test_arabicLayout() {
             SettingsController.language = "ar"
-            const field = make({ x: 200, width: 190 })
+            const window = createTemporaryObject(windowComponent, root)
+            verify(window)
+            waitForRendering(window.contentItem)
+            const field = window.field
             const selector = selectorOf(field)
             const box = boxOf(field)
             verify(selector.mapToItem(null, 0, 0).x < box.mapToItem(null, 0, 0).x,
                    "the calling code stays left of the number")
             mouseClick(selector)
-            const popup = findChild(selector, "countryPopup") || selector.popup
+            const popup = selector.popup
             tryCompare(popup, "opened", true)
             compare(popup.objectName, "countryPopup")
             compare(popup.width, 220)
             const left = popup.contentItem.mapToItem(null, 0, 0).x - popup.leftPadding
-            verify(left >= 0 && left + popup.width <= root.width, "the list stays inside: " + left)
-            compare(left, root.width - popup.width)
+            verify(left >= 0 && left + popup.width <= window.width, "the list stays inside: " + left)
+            compare(left, window.width - popup.width)
+            const list = popup.contentItem
+            for (const [index, name] of [[root.egypt, "مصر"], [root.saudi, "المملكة العربية السعودية"]]) {
+                tryVerify(() => list.itemAtIndex(index) !== null)
+                const countryName = findChild(list.itemAtIndex(index), "countryName")
+                compare(countryName.text, name)
+                compare(countryName.effectiveHorizontalAlignment, Text.AlignLeft, "the name keeps to the left")
+            }
             keyClick(Qt.Key_Escape)
             tryCompare(popup, "visible", false)
         }

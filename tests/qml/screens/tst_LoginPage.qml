@@ -222,6 +222,26 @@ Item {
             verify(Fixture.messages().some(message => message.endsWith("Login successful!")))
         }
 
+        // The button stays enabled while it spins: a second press sends the sign-in again, and
+        // the answers end the wait.
+        function test_secondPressWhileWaitingSendsAgain() {
+            const made = makePage()
+            Fixture.script("auth/login", [{ status: 401, body: { message: "Wrong password" }, held: true }])
+            signIn(made.page, "01012345678", "secret")
+            tryVerify(() => Fixture.requests("auth/login").length === 1, 10000)
+            const button = named(form(made.page), "loginBtn")
+            verify(button.isLoading)
+            verify(button.enabled)
+            clickInForm(made.page, "loginBtn")
+            tryVerify(() => Fixture.requests("auth/login").length === 2, 10000)
+            const requests = Fixture.requests("auth/login")
+            compare(requests[1].body, requests[0].body)
+            Fixture.release("auth/login")
+            tryCompare(button, "isLoading", false, 10000)
+            tryCompare(notice(made.page), "message", "Wrong password", 10000)
+            compare(made.stack.currentItem, made.page)
+        }
+
         function test_nothingIsSentWithoutAValidNumber() {
             const made = makePage()
             Fixture.respond("auth/login", 401, { message: "Wrong password" })

@@ -426,6 +426,32 @@ Item {
             compare(host.stack.currentItem, below)
         }
 
+        function test_tileRowDirection_data() {
+            return [
+                { tag: "English: number at the left", language: "en", numberAtStart: "left" },
+                { tag: "Arabic: number at the right", language: "ar", numberAtStart: "right" }
+            ]
+        }
+
+        // The tile's row declares its own direction inside the mirrored window, so the number
+        // stands where reading starts.
+        function test_tileRowDirection(data) {
+            SettingsController.language = data.language
+            const page = openPage({ current: 0 })
+            page.quizController.toggleMarked("q1")
+            const tile = named(page, "questionNavigatorRow-0")
+            tryVerify(() => named(page, "questionMarkGlyph-0").visible)
+            const xOf = name => named(page, name).mapToItem(tile, 0, 0).x
+            const order = () => [xOf("questionNumberZone-0"), xOf("questionPreview-0"), xOf("questionMarkGlyph-0")]
+            // The row places its items when the scene is next polished.
+            if (data.numberAtStart === "left")
+                tryVerify(() => order()[0] < order()[1] && order()[1] < order()[2], 2000, JSON.stringify(order()))
+            else
+                tryVerify(() => order()[0] > order()[1] && order()[1] > order()[2], 2000, JSON.stringify(order()))
+            compare(tile.contentLayoutDirection, data.language === "ar" ? Qt.RightToLeft : Qt.LeftToRight)
+            compare(tile.Accessible.name, data.language === "ar" ? "السؤال 1" : "Question 1")
+        }
+
         function test_arabicHeader() {
             SettingsController.language = "ar"
             const page = openPage()

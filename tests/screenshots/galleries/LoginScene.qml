@@ -54,16 +54,12 @@ Item {
         const form = login.currentForm
         switch (scene) {
         case "failures":
-            for (let failure = 0; failure < 3; ++failure)
-                login.handleFailure(networkFailure, form.notice)
-            form.notice.detailsExpanded = true
-            return true
+            return showFailures(form)
         case "countries":
             find(form, "countrySelector").popup.open()
             return true
         case "signupSubmitted":
-            showForm("signup").submit()
-            return true
+            return submitEmptySignup()
         case "institutionSearch":
             return searchInstitutions()
         case "code":
@@ -86,6 +82,35 @@ Item {
         default:
             return true
         }
+    }
+
+    // Three failures in a row with the notice's details open; once the form has laid them out,
+    // scrolled so that the support hint under the links stands at the bottom of the view.
+    function showFailures(form) {
+        if (step === 0) {
+            for (let failure = 0; failure < 3; ++failure)
+                login.handleFailure(networkFailure, form.notice)
+            form.notice.detailsExpanded = true
+            step = 1
+            return false
+        }
+        const hint = find(form, "loginSupportHint")
+        const bottom = hint.mapToItem(form.contentItem, 0, hint.height).y + Theme.largeSpacing
+        form.contentY = Math.max(0, Math.min(bottom - form.height, form.contentHeight - form.height))
+        return true
+    }
+
+    // The empty sign-up form submitted; once laid out, scrolled from the phone field down, so
+    // that its message and the education's stand in one view.
+    function submitEmptySignup() {
+        if (step === 0) {
+            showForm("signup").submit()
+            step = 1
+            return false
+        }
+        const form = login.currentForm
+        scrollTo(form, find(form, "signupPhone"))
+        return true
     }
 
     // The sign-up form with the universities listed and a search typed; waits for the

@@ -139,7 +139,10 @@ Column {
 
                 contentItem: RowLayout {
                     spacing: Theme.smallSpacing
+                    // The list lives in the window's overlay, outside the row that turns mirroring
+                    // off; the name keeps to the left in Arabic too.
                     LayoutMirroring.enabled: false
+                    LayoutMirroring.childrenInherit: true
 
                     Image {
                         width: 24
@@ -156,6 +159,7 @@ Column {
                     Text {
                         id: countryName
 
+                        objectName: "countryName"
                         text: qsTr(countryRow.modelData.name)
                         color: Theme.text
                         font.family: Theme.fontFamily

@@ -1,0 +1,6 @@
+import QtQuick
+
+// An ordinary quiz being taken.
+QuizScene {
+    scene: "active"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// An unknown quiz: the page offers Retry.
+QuizScene {
+    scene: "failed"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The quiz page while its quiz loads.
+QuizScene {
+    scene: "loading"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The keyboard shortcuts of the quiz page.
+QuizScene {
+    scene: "sheet"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The submit confirmation over an ordinary quiz.
+QuizScene {
+    scene: "submitDialog"
+}
