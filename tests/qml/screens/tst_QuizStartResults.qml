@@ -185,7 +185,7 @@ Item {
             const page = readyPage()
             SettingsController.animationSpeedMultiplier = data.reduced ? 0 : 1
             const attempts = "quizzes/" + page.quizId + "/attempts"
-            Fixture.script(attempts, [{ held: true }])
+            Fixture.script(attempts, [{ held: true, body: host.attempt("a-" + page.quizId, "ACTIVE", {}) }])
             mouseClick(named(page, "startQuizButton"))
             const shimmer = named(page, "quizStartingShimmer")
             tryCompare(shimmer, "visible", true)
@@ -205,7 +205,6 @@ Item {
                 }, 5000, "the pulse rises and falls")
                 verify(low >= 0.46 - 1e-6 && high <= 0.78 + 1e-6)
             }
-            Fixture.script(attempts, [{ body: host.attempt("a-" + page.quizId, "ACTIVE", {}) }])
             Fixture.release(attempts)
             tryCompare(page.quizController, "state", QuizController.Active)
             verify(!shimmer.visible)

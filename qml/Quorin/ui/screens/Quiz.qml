@@ -1011,6 +1011,12 @@ Rectangle {
                             highlightFollowsCurrentItem: false
                             model: page.filteredQuestionIndexes
                             ScrollBar.vertical: QuorinScrollBar {}
+                            // A list just shown gets its size after the page asked it to follow the
+                            // current question: it follows again once it has one.
+                            onHeightChanged: {
+                                if (visible && height > 0)
+                                    page.followCurrentQuestion()
+                            }
                             delegate: QuestionTile {
                                 width: ListView.view.width
                                 activeNavigator: page.wideNavigation
@@ -1076,6 +1082,8 @@ Rectangle {
                         }
 
                         function flushWrittenDrafts() {
+                            if (!controller.canEdit)
+                                return
                             const drafts = writtenDrafts
                             for (const id in drafts)
                                 handOverWrittenText(id, drafts[id])
@@ -1091,9 +1099,10 @@ Rectangle {
                         border.color: Theme.border
                         clip: true
 
+                        // Handed over once this change has settled: the hand-over changes the controller again.
                         onCouldEditChanged: {
                             if (couldEdit)
-                                flushWrittenDrafts()
+                                Qt.callLater(questionCard.flushWrittenDrafts)
                         }
 
                         Connections {
@@ -1379,6 +1388,10 @@ Rectangle {
                             highlightFollowsCurrentItem: false
                             model: page.filteredQuestionIndexes
                             ScrollBar.horizontal: QuorinScrollBar {}
+                            onWidthChanged: {
+                                if (visible && width > 0)
+                                    page.followCurrentQuestion()
+                            }
                             delegate: QuestionTile {
                                 compact: true
                                 activeNavigator: !page.wideNavigation
@@ -1390,6 +1403,17 @@ Rectangle {
                         id: quizBottomBar
 
                         readonly property bool hasQuestion: questionCard.questionId.length > 0
+                        // The width the bar gets, read from the working area so that it does not
+                        // depend on the bar's own layout.
+                        readonly property real availableWidth: workingArea.width
+                                                               - (page.wideNavigation ? 220 + workingArea.spacing : 0)
+                        // The spacer's own gap may go into the page's margin.
+                        readonly property real oneRowWidth: discussButton.implicitWidth + markButton.implicitWidth
+                                                            + 2 * 116 + Theme.smallSpacing
+                                                            + submitButton.implicitWidth + 3 * columnSpacing
+                        // Two rows below 760, and also where one row would run past the column's edge
+                        // (beside the sidebar just above 850).
+                        readonly property bool twoRows: page.compactActionLayout || oneRowWidth > availableWidth
                         readonly property bool marked: hasQuestion && page.isMarked(questionCard.questionId)
                         readonly property string iconFolder: "qrc:/qt/qml/Quorin/assets/icons/"
                         // Each arrow points to where its question lies in the navigator on screen.
@@ -1404,14 +1428,16 @@ Rectangle {
 
                         objectName: "quizBottomBar"
                         Layout.fillWidth: true
-                        Layout.preferredHeight: page.compactActionLayout ? 104 : 52
-                        columns: page.compactActionLayout ? 2 : 5
+                        Layout.preferredHeight: twoRows ? 104 : 52
+                        columns: twoRows ? 2 : 5
                         rowSpacing: Theme.smallSpacing
                         columnSpacing: Theme.smallSpacing
 
                         QuorinButton {
+                            id: discussButton
+
                             objectName: "discussQuestionButton"
-                            Layout.fillWidth: page.compactActionLayout
+                            Layout.fillWidth: quizBottomBar.twoRows
                             text: qsTr("Discuss with AI")
                             isOutline: true
                             enabled: quizBottomBar.hasQuestion
@@ -1419,8 +1445,10 @@ Rectangle {
                         }
 
                         QuorinButton {
+                            id: markButton
+
                             objectName: "markQuestionButton"
-                            Layout.fillWidth: page.compactActionLayout
+                            Layout.fillWidth: quizBottomBar.twoRows
                             text: qsTr("Mark")
                             compact: true
                             buttonColor: Theme.warning
@@ -1432,7 +1460,7 @@ Rectangle {
 
                         Item {
                             objectName: "quizBottomBarSpacer"
-                            visible: !page.compactActionLayout
+                            visible: !quizBottomBar.twoRows
                             Layout.fillWidth: true
                             Layout.preferredHeight: 1
                         }
@@ -1440,11 +1468,11 @@ Rectangle {
                         Item {
                             id: previousNextGroup
 
-                            readonly property real slotWidth: page.compactActionLayout
+                            readonly property real slotWidth: quizBottomBar.twoRows
                                                               ? Math.max(0, (width - Theme.smallSpacing) / 2) : 116
 
                             objectName: "quizPreviousNextGroup"
-                            Layout.fillWidth: page.compactActionLayout
+                            Layout.fillWidth: quizBottomBar.twoRows
                             Layout.preferredWidth: 2 * 116 + Theme.smallSpacing
                             Layout.preferredHeight: 48
 
@@ -1490,8 +1518,10 @@ Rectangle {
                         }
 
                         QuorinButton {
+                            id: submitButton
+
                             objectName: "submitQuizButton"
-                            Layout.fillWidth: page.compactActionLayout
+                            Layout.fillWidth: quizBottomBar.twoRows
                             text: controller.syncing ? qsTr("Saving…") : qsTr("Submit quiz")
                             enabled: controller.online && !controller.syncing
                             onClicked: submitDialog.open()
