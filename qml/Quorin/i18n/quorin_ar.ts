@@ -627,7 +627,7 @@ for ambitious students.</source>
     </message>
     <message>
         <source>#%1  %2  —  %3/%4</source>
-        <translation>#%1  %2  —  %3/%4</translation>
+        <translation>المركز %1  %2  —  %3/%4</translation>
     </message>
     <message>
         <source>Leaderboard</source>
