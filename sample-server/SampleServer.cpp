@@ -264,10 +264,8 @@ SampleServer::Response SampleServer::currentUser(const Request &request)
         return account->profile.update(request.body);
     if (request.method == "DELETE") {
         endSessions(userId);
-        // The sample account itself stays, so the demo can sign in again.
-        m_accounts.removeIf([this, &userId](const auto &entry) {
-            return entry.key() != m_sampleNumber && entry.value().userId == userId;
-        });
+        // Gone until the platform restarts, which reads the sample account from its data again.
+        m_accounts.removeIf([&userId](const auto &entry) { return entry.value().userId == userId; });
         return Response(204);
     }
     return Response(405);

@@ -4,8 +4,10 @@
 #include "app/SettingsController.h"
 #include "net/NetworkManager.h"
 #include "net/PhoneNumberFormatter.h"
+#include "net/ProfileController.h"
 #include "net/ResetPasswordController.h"
 #include "net/SignupController.h"
+#include "net/UserIdentityController.h"
 #include "testsupport/JwtMaker.h"
 
 #include <QJsonDocument>
@@ -100,6 +102,9 @@ void ShellTestSetup::registerControllers()
     registerSingleton("NetworkManager", network);
     registerSingleton("SignupController", SignupController::instance());
     registerSingleton("ResetPasswordController", ResetPasswordController::instance());
+    // The settings page makes its own profile controller, which refreshes the signed-in identity.
+    qmlRegisterType<ProfileController>(kModule, 1, 0, "ProfileController");
+    registerSingleton("UserIdentity", UserIdentityController::instance());
     // Holds nothing, so each engine has its own, as the start-up registers it.
     qmlRegisterSingletonType<PhoneNumberFormatter>(
         kModule, 1, 0, "PhoneNumberFormatter",

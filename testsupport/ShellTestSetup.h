@@ -19,7 +19,7 @@ namespace quorin::test {
 //   fixture server, which starts signed in (a token in the keychain, as after a restart); the
 //   SettingsController sends its requests through it;
 // - SignupController, ResetPasswordController and PhoneNumberFormatter: the real ones, on that
-//   client;
+//   client; ProfileController (creatable) and UserIdentity, the real ones on that client too;
 // - StreamController, HeadphoneMonitor, UpdateController and ChangelogController: test doubles
 //   whose state the tests write and whose signals they make them emit.
 // Tests reach signIn() and expireSession() through the singleton "TestSetup" of "Quorin.Testing",

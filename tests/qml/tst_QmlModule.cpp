@@ -195,7 +195,8 @@ private Q_SLOTS:
             QVERIFY2(!present.contains(type->name), qPrintable(QStringLiteral("listed twice: ") + line));
             present.insert(type->name);
         }
-        for (const char *name : {"Theme", "DisplayFormat", "Main"})
+        for (const char *name : {"Theme", "DisplayFormat", "Main", "ProfileSettings", "ProfilePane",
+                                 "SecurityPane", "AppearancePane", "IntegrationsPane", "AboutPane"})
             QVERIFY2(present.contains(QLatin1String(name)), name);
     }
 

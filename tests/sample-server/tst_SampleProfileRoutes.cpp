@@ -161,6 +161,8 @@ private Q_SLOTS:
         QCOMPARE(ended.count(), 1);
         QVERIFY(!network()->isAuthenticated());
         QVERIFY(!UserIdentityController::instance()->ready());
+        // The account is gone: its last password no longer signs in.
+        QVERIFY(!signIn(QStringLiteral("quorin-demo-2")));
     }
 };
 

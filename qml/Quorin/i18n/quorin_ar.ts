@@ -2,10 +2,24 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ar_EG" sourcelanguage="en_US">
 <context>
+    <name>AboutPane</name>
+    <message>
+        <source>About</source>
+        <translation>حول التطبيق</translation>
+    </message>
+</context>
+<context>
     <name>AppWrapper</name>
     <message>
         <source>Headphones were disconnected. Reconnect them and reopen the video.</source>
         <translation>فُصلت سماعات الرأس. أعد توصيلها ثم افتح الفيديو مرة أخرى.</translation>
+    </message>
+</context>
+<context>
+    <name>AppearancePane</name>
+    <message>
+        <source>Appearance</source>
+        <translation>المظهر</translation>
     </message>
 </context>
 <context>
@@ -170,6 +184,13 @@
     <message>
         <source>Open quiz %1</source>
         <translation>افتح الاختبار %1</translation>
+    </message>
+</context>
+<context>
+    <name>IntegrationsPane</name>
+    <message>
+        <source>Integrations</source>
+        <translation>التكاملات</translation>
     </message>
 </context>
 <context>
@@ -386,14 +407,97 @@ for ambitious students.</source>
     </message>
 </context>
 <context>
+    <name>ProfilePane</name>
+    <message>
+        <source>Profile updated successfully!</source>
+        <translation>تم تحديث الملف الشخصي بنجاح!</translation>
+    </message>
+    <message>
+        <source>Edit information</source>
+        <translation>تعديل البيانات</translation>
+    </message>
+    <message>
+        <source>Profile could not be loaded</source>
+        <translation>تعذّر تحميل الملف الشخصي</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>إعادة المحاولة</translation>
+    </message>
+    <message>
+        <source>Full name</source>
+        <translation>الاسم الكامل</translation>
+    </message>
+    <message>
+        <source>Quiz nickname</source>
+        <translation>الاسم المستعار للاختبارات</translation>
+    </message>
+    <message>
+        <source>Nickname shown in quizzes</source>
+        <translation>الاسم المستعار الذي يظهر في الاختبارات</translation>
+    </message>
+    <message>
+        <source>Education</source>
+        <translation>التعليم</translation>
+    </message>
+    <message>
+        <source>Share usage telemetry</source>
+        <translation>مشاركة بيانات الاستخدام</translation>
+    </message>
+    <message>
+        <source>Operational crash and reliability diagnostics remain enabled. Usage events never include course names, URLs, phone numbers, or credentials.</source>
+        <translation>تبقى تشخيصات الأعطال والموثوقية التشغيلية مفعّلة. لا تتضمن أحداث الاستخدام أبدًا أسماء الدورات أو الروابط أو أرقام الهواتف أو بيانات الاعتماد.</translation>
+    </message>
+    <message>
+        <source>Save profile</source>
+        <translation>حفظ الملف الشخصي</translation>
+    </message>
+</context>
+<context>
     <name>ProfileSettings</name>
     <message>
         <source>Settings</source>
         <translation>الإعدادات</translation>
     </message>
     <message>
-        <source>Sign out</source>
+        <source>Profile</source>
+        <translation>الملف الشخصي</translation>
+    </message>
+    <message>
+        <source>Security</source>
+        <translation>الأمان</translation>
+    </message>
+    <message>
+        <source>Appearance</source>
+        <translation>المظهر</translation>
+    </message>
+    <message>
+        <source>Integrations</source>
+        <translation>التكاملات</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>حول التطبيق</translation>
+    </message>
+    <message>
+        <source>Logout</source>
         <translation>تسجيل الخروج</translation>
+    </message>
+    <message>
+        <source>Delete account</source>
+        <translation>حذف الحساب</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete your account? This action cannot be undone.</source>
+        <translation>هل أنت متأكد من أنك تريد حذف حسابك؟ لا يمكن التراجع عن هذا الإجراء.</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>حذف</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>إلغاء</translation>
     </message>
 </context>
 <context>
@@ -864,6 +968,45 @@ for ambitious students.</source>
     <message>
         <source>Search institutions</source>
         <translation>ابحث عن المؤسسات التعليمية</translation>
+    </message>
+</context>
+<context>
+    <name>SecurityPane</name>
+    <message>
+        <source>Passwords do not match!</source>
+        <translation>كلمتا المرور غير متطابقتين!</translation>
+    </message>
+    <message>
+        <source>Updating...</source>
+        <translation>جارٍ التحديث...</translation>
+    </message>
+    <message>
+        <source>Password updated successfully!</source>
+        <translation>تم تحديث كلمة المرور بنجاح!</translation>
+    </message>
+    <message>
+        <source>Security</source>
+        <translation>الأمان</translation>
+    </message>
+    <message>
+        <source>Current password</source>
+        <translation>كلمة المرور الحالية</translation>
+    </message>
+    <message>
+        <source>New password</source>
+        <translation>كلمة المرور الجديدة</translation>
+    </message>
+    <message>
+        <source>Confirm new password</source>
+        <translation>تأكيد كلمة المرور الجديدة</translation>
+    </message>
+    <message>
+        <source>Delete account</source>
+        <translation>حذف الحساب</translation>
+    </message>
+    <message>
+        <source>Update password</source>
+        <translation>تحديث كلمة المرور</translation>
     </message>
 </context>
 <context>

@@ -513,7 +513,8 @@ Item {
                   expected: { quizId: "qz-205" }, back: "quizBackButton" },
                 { tag: "document", button: "homeOpenDocumentButton", page: "pdfViewerPage",
                   expected: { resourceId: "r-1002", isShareable: false, initialPageIndex: -1 } },
-                { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {} }
+                { tag: "settings", button: "homeOpenSettingsButton", page: "profileSettingsPage", expected: {},
+                  back: "settingsBackButton" }
             ]
         }
 

@@ -14,7 +14,8 @@ Item {
     // "startLater", "mcq", "reveal", "written" or "results".
     property string scene: "active"
     readonly property bool followsWindowSize: true
-    property bool ready: false
+    // The loading scene stands from the start: the shot must come before the quiz's answer does.
+    property bool ready: scene === "loading"
     property int step: 0
     // The sample platform's quizzes by scene: qz-205 ordinary (the start panel is shot before any
     // gallery starts it), qz-202 timed and open, qz-203 timed and opening later, qz-204 its
@@ -113,8 +114,6 @@ Item {
     function advance() {
         const controller = page.quizController
         step += 1
-        if (scene === "loading")
-            return true
         if (controller.state === QuizController.Idle || controller.state === QuizController.Loading
                 || controller.state === QuizController.Submitting || controller.startingAttempt)
             return false

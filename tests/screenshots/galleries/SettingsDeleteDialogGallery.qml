@@ -1,0 +1,6 @@
+import QtQuick
+
+// The account deletion dialog over the blurred page.
+SettingsScene {
+    scene: "deleteDialog"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The security pane after new passwords that differ.
+SettingsScene {
+    scene: "passwordMismatch"
+}

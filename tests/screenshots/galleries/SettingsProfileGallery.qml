@@ -1,0 +1,6 @@
+import QtQuick
+
+// The profile pane with the stored education.
+SettingsScene {
+    scene: "profile"
+}
