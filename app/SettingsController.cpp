@@ -2,6 +2,7 @@
 
 #include "app/DiagnosticBundle.h"
 #include "app/DiagnosticLogger.h"
+#include "app/Endpoints.h"
 #include "app/PreferencesStore.h"
 #include "app/TelegramLinks.h"
 
@@ -391,6 +392,11 @@ void SettingsController::applyClientConfig(const QJsonObject &config)
         return;
     m_supportUrl = normalized;
     Q_EMIT clientConfigChanged();
+}
+
+QString SettingsController::websiteUrl() const
+{
+    return quorin::Endpoints::instance().websiteUrl().toString();
 }
 
 void SettingsController::openUrl(const QString &text)

@@ -34,6 +34,8 @@ class SettingsController : public QObject
     Q_PROPERTY(bool telegramIsLoading READ telegramIsLoading NOTIFY telegramStatusChanged)
     Q_PROPERTY(bool telegramIsConnected READ telegramIsConnected NOTIFY telegramStatusChanged)
     Q_PROPERTY(QString supportUrl READ supportUrl NOTIFY clientConfigChanged)
+    // The product website, where the legal pages are; fixed for the run.
+    Q_PROPERTY(QString websiteUrl READ websiteUrl CONSTANT)
     Q_PROPERTY(bool usageTelemetryEnabled READ usageTelemetryEnabled WRITE setUsageTelemetryEnabled NOTIFY
                    usageTelemetryChanged)
     Q_PROPERTY(QString lastDiagnosticBundlePath READ lastDiagnosticBundlePath NOTIFY diagnosticBundleChanged)
@@ -109,6 +111,7 @@ public:
     [[nodiscard]] bool telegramIsLoading() const { return m_telegramLoading; }
     [[nodiscard]] bool telegramIsConnected() const { return m_telegramConnected; }
     [[nodiscard]] QString supportUrl() const { return m_supportUrl; }
+    [[nodiscard]] QString websiteUrl() const;
     [[nodiscard]] QString lastDiagnosticBundlePath() const { return m_lastBundlePath; }
     [[nodiscard]] AppFailure telegramFailure() const { return m_telegramFailure; }
 

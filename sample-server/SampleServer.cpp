@@ -113,6 +113,12 @@ void SampleServer::addRoutes()
                         [this](const Request &request) { return clientConfig(request); });
     m_server.setHandler(apiPath("notifications/telegram"),
                         [this](const Request &request) { return telegram(request); });
+    m_server.setHandler(QStringLiteral("/privacy-policy"), [](const Request &request) {
+        return websitePage(request, QStringLiteral("Privacy policy"));
+    });
+    m_server.setHandler(QStringLiteral("/terms-of-service"), [](const Request &request) {
+        return websitePage(request, QStringLiteral("Terms of service"));
+    });
     m_learningRoutes.addTo(m_server);
     m_quizRoutes.addTo(m_server);
     m_server.setHandler(QStringLiteral("/v1/logs"),
@@ -319,6 +325,17 @@ SampleServer::Response SampleServer::telegram(const Request &request)
     if (m_telegramUnlinked.contains(userId))
         status.insert(QStringLiteral("telegramChatId"), QJsonValue::Null);
     return Response::json(compact(status));
+}
+
+SampleServer::Response SampleServer::websitePage(const Request &request, const QString &title)
+{
+    if (request.method != "GET")
+        return Response(405);
+    const QString html = QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title>"
+                                        "</head><body><h1>%1</h1><p>This is the sample platform's stand-in "
+                                        "for the product website's page.</p></body></html>")
+                             .arg(title);
+    return Response(200, html.toUtf8(), QByteArrayLiteral("text/html; charset=utf-8"));
 }
 
 void SampleServer::addDocumentRoutes()

@@ -70,6 +70,8 @@ private:
     Response clientConfig(const Request &request) const;
     // The account's Telegram link: GET tells it, PATCH with a null chat id removes it.
     Response telegram(const Request &request);
+    // The product website's legal pages, which the about pane opens.
+    static Response websitePage(const Request &request, const QString &title);
     // The lecture PDFs of the media origin go only to a signed-in user.
     void addDocumentRoutes();
     [[nodiscard]] Response document(const Request &request, const QString &filePath) const;

@@ -9,4 +9,10 @@ void ChangelogControllerDouble::dismiss()
     Q_EMIT shouldShowChanged();
 }
 
+void ChangelogControllerDouble::reopen()
+{
+    ++m_reopenCount;
+    Q_EMIT reopenCountChanged();
+}
+
 } // namespace quorin::test

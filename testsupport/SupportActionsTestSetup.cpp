@@ -1,13 +1,13 @@
 #include "testsupport/SupportActionsTestSetup.h"
 
+#include "testsupport/DownloadsFolder.h"
+
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QStandardPaths>
 
 namespace quorin::test {
 
@@ -63,22 +63,17 @@ AppFailure SupportActionsTestSetup::failure(const QString &code, const QString &
 
 QString SupportActionsTestSetup::downloadsFolder() const
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return DownloadsFolder::path();
 }
 
 bool SupportActionsTestSetup::blockDownloadsFolder() const
 {
-    const QString folder = downloadsFolder();
-    if (!QDir(folder).removeRecursively())
-        return false;
-    QFile blocker(folder);
-    return blocker.open(QIODevice::WriteOnly) && blocker.write("not a folder") > 0;
+    return DownloadsFolder::block();
 }
 
 bool SupportActionsTestSetup::unblockDownloadsFolder() const
 {
-    const QString folder = downloadsFolder();
-    return !QFileInfo(folder).isFile() || QFile::remove(folder);
+    return DownloadsFolder::unblock();
 }
 
 QStringList SupportActionsTestSetup::filesIn(const QString &folder) const

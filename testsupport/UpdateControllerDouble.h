@@ -38,6 +38,7 @@ public:
 
     using QObject::QObject;
 
+    Q_INVOKABLE void checkForUpdates() { record(QStringLiteral("checkForUpdates")); }
     Q_INVOKABLE void download() { record(QStringLiteral("download")); }
     Q_INVOKABLE void install() { record(QStringLiteral("install")); }
     Q_INVOKABLE void dismiss() { record(QStringLiteral("dismiss")); }

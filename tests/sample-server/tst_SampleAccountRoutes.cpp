@@ -62,6 +62,9 @@ private Q_SLOTS:
         // Asked by the sign-in page, before anyone is signed in.
         QTest::newRow("client configuration") << QStringLiteral("desktop/client-config") << 200;
         QTest::newRow("Telegram link without sign-in") << QStringLiteral("notifications/telegram") << 401;
+        // The product website's pages, opened from the about pane in the browser.
+        QTest::newRow("privacy policy") << QStringLiteral("/privacy-policy") << 200;
+        QTest::newRow("terms of service") << QStringLiteral("/terms-of-service") << 200;
     }
 
     void routesAnswerWithoutTheClient()

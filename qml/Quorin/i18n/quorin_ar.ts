@@ -4,8 +4,100 @@
 <context>
     <name>AboutPane</name>
     <message>
-        <source>About</source>
-        <translation>حول التطبيق</translation>
+        <source>Checking for updates…</source>
+        <translation>جارٍ التحقق من وجود تحديثات…</translation>
+    </message>
+    <message>
+        <source>Quorin is up to date.</source>
+        <translation>Quorin محدَّث إلى أحدث إصدار.</translation>
+    </message>
+    <message>
+        <source>Version %1 is available.</source>
+        <translation>الإصدار %1 متاح.</translation>
+    </message>
+    <message>
+        <source>Downloading version %1…</source>
+        <translation>جارٍ تنزيل الإصدار %1…</translation>
+    </message>
+    <message>
+        <source>Version %1 is verified and ready to install.</source>
+        <translation>تم التحقق من الإصدار %1 وهو جاهز للتثبيت.</translation>
+    </message>
+    <message>
+        <source>Required update check is offline. Reconnect within %1 hours.</source>
+        <translation>تعذّر التحقق من التحديث المطلوب لعدم وجود اتصال. أعد الاتصال خلال %1 ساعات.</translation>
+    </message>
+    <message>
+        <source>A required update must be installed.</source>
+        <translation>يجب تثبيت تحديث مطلوب.</translation>
+    </message>
+    <message>
+        <source>Updates have not been checked yet.</source>
+        <translation>لم يتم التحقق من وجود تحديثات بعد.</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics (always on in this session)</source>
+        <translation>التشخيص المفصّل (يعمل دائمًا في هذه الجلسة)</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics (ends %1)</source>
+        <translation>التشخيص المفصّل (ينتهي %1)</translation>
+    </message>
+    <message>
+        <source>Detailed diagnostics for 3 hours</source>
+        <translation>التشخيص المفصّل لمدة 3 ساعات</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>حول %1</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>الإصدار %1</translation>
+    </message>
+    <message>
+        <source>Software updates</source>
+        <translation>تحديثات البرنامج</translation>
+    </message>
+    <message>
+        <source>Update download progress</source>
+        <translation>تقدّم تنزيل التحديث</translation>
+    </message>
+    <message>
+        <source>Check for updates</source>
+        <translation>التحقق من وجود تحديثات</translation>
+    </message>
+    <message>
+        <source>Install</source>
+        <translation>تثبيت</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>تحديث</translation>
+    </message>
+    <message>
+        <source>What’s new</source>
+        <translation>ما الجديد</translation>
+    </message>
+    <message>
+        <source>Privacy policy</source>
+        <translation>سياسة الخصوصية</translation>
+    </message>
+    <message>
+        <source>Terms of service</source>
+        <translation>شروط الخدمة</translation>
+    </message>
+    <message>
+        <source>Contact support (Telegram)</source>
+        <translation>التواصل مع الدعم (تيليجرام)</translation>
+    </message>
+    <message>
+        <source>Save diagnostic ZIP</source>
+        <translation>حفظ ملف التشخيص المضغوط (ZIP)</translation>
+    </message>
+    <message>
+        <source>Reveal diagnostic ZIP</source>
+        <translation>إظهار ملف التشخيص المضغوط (ZIP)</translation>
     </message>
 </context>
 <context>
@@ -20,6 +112,54 @@
     <message>
         <source>Appearance</source>
         <translation>المظهر</translation>
+    </message>
+    <message>
+        <source>Instant (disabled)</source>
+        <translation>فوري (معطّل)</translation>
+    </message>
+    <message>
+        <source>Fast</source>
+        <translation>سريع</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>عادي</translation>
+    </message>
+    <message>
+        <source>Slow</source>
+        <translation>بطيء</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>السمة</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>النظام</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>فاتح</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>داكن</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>اللغة</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>الإنجليزية</translation>
+    </message>
+    <message>
+        <source>Arabic</source>
+        <translation>العربية</translation>
+    </message>
+    <message>
+        <source>Animation speed</source>
+        <translation>سرعة الحركة</translation>
     </message>
 </context>
 <context>
@@ -189,8 +329,40 @@
 <context>
     <name>IntegrationsPane</name>
     <message>
-        <source>Integrations</source>
-        <translation>التكاملات</translation>
+        <source>Integrations &amp; notifications</source>
+        <translation>التكاملات والإشعارات</translation>
+    </message>
+    <message>
+        <source>Push notifications</source>
+        <translation>الإشعارات الفورية</translation>
+    </message>
+    <message>
+        <source>Telegram</source>
+        <translation>تيليجرام</translation>
+    </message>
+    <message>
+        <source>Loading...</source>
+        <translation>جارٍ التحميل...</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>متصل</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>غير متصل</translation>
+    </message>
+    <message>
+        <source>Refresh status</source>
+        <translation>تحديث الحالة</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>إلغاء الربط</translation>
+    </message>
+    <message>
+        <source>Link Telegram</source>
+        <translation>ربط تيليجرام</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The about pane after a saved diagnostic ZIP, with detailed diagnostics on.
+SettingsPanesScene {
+    scene: "aboutDiagnostics"
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The appearance pane.
+SettingsPanesScene {
+    scene: "appearance"
+}

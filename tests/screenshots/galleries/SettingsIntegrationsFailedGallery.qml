@@ -1,0 +1,6 @@
+import QtQuick
+
+// The integrations pane after a refused status refresh.
+SettingsPanesScene {
+    scene: "integrationsRefreshFailed"
+}
