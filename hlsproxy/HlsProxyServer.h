@@ -13,11 +13,18 @@
 #include <QString>
 #include <QTcpServer>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class HlsProxySession;
 class QNetworkAccessManager;
-class QNetworkReply;
+
+namespace quorin {
+class MediaFetch;
+struct PrefetchOutcome;
+struct PrefetchTransfer;
+} // namespace quorin
 
 // The loopback HTTP/1.1 server the media player fetches every HLS playlist, key and segment
 // from. One per process, on a thread of its own (HlsProxyThread); it makes one HlsProxySession per
@@ -45,6 +52,11 @@ public:
     static constexpr qsizetype RetiredSessionLimit = 256;
     static constexpr int RejectionWindowMs = 1000;
     static constexpr qsizetype SourceKeyLength = 16;
+    // A prefetched body is kept whole in memory: 1 byte to 64 MiB is accepted.
+    static constexpr qint64 PrefetchReadBufferBytes = 33554432;
+    static constexpr qint64 MaximumPrefetchBytes = 67108864;
+    static constexpr int MaximumPrefetchFailures = 5;
+    static constexpr int MaximumPublishedPrefetchCount = 100;
 
     // What updatePlaybackState stored for a session; each part is empty while nothing was stored.
     struct PlaybackState
@@ -57,6 +69,30 @@ public:
     // The process-wide server. The first call builds its thread and returns once the server has
     // tried to listen; never call it first on the proxy thread.
     [[nodiscard]] static HlsProxyServer *instance();
+
+    // What prefetch reads the time from and how it waits out a cooldown, so that tests neither
+    // wait for real cooldowns nor depend on the wall clock. Each empty member takes the default:
+    // the system clock, a single-shot timer with the server as context, nothing before a store.
+    struct PrefetchSeams
+    {
+        std::function<qint64()> nowMs; // ms since the epoch; called on the proxy thread
+        // Proxy thread. The retry must be called on the proxy thread, and only while the server lives.
+        std::function<void(int delayMs, std::function<void()> retry)> startRetryTimer;
+        // On the pool thread, after the body arrived and before it is checked and stored.
+        std::function<void(const TokenInfo &token)> beforeStore;
+    };
+
+    // What prefetch keeps for one rendition and one URL, read under the mutex.
+    struct PrefetchStatus
+    {
+        std::optional<int> allowance;
+        std::optional<int> extraAllowance;
+        bool boosted = false;
+        int publishedCount = 0;
+        int failures = 0;
+        std::optional<qint64> retryAtMs;
+        bool prefetching = false;
+    };
 
     // Every table empty, the port 0. Registers the metatypes the signals carry across threads.
     explicit HlsProxyServer(QObject *parent = nullptr);
@@ -97,8 +133,21 @@ public:
     void updateAuthenticationSnapshot(const MediaAuthSnapshot &snapshot);
     // Timed segments of active sessions, the only candidates for prefetch.
     void rememberResource(const TokenInfo &info);
-    // A segment the player now waits for: prefetches of it and of what follows it take second place.
+    // Proxy thread. The player asked for this segment: the session's prefetches of other segments
+    // are aborted; one of this segment goes on.
     void prioritizeDemand(const TokenInfo &token);
+    // Proxy thread. Starts at most one prefetch of a segment after the token's in its rendition:
+    // after a delivery with continuation false (the allowance is counted again), after a
+    // published prefetch or a cooldown with continuation true.
+    void prefetchFollowing(const TokenInfo &token, bool continuation);
+    // A prefetch of the URL is claimed and not yet finished.
+    [[nodiscard]] bool isPrefetching(const QString &url) const;
+    void finishPrefetch(const QString &url);
+    // Any thread; affects prefetches started afterwards.
+    void setPrefetchSeams(const PrefetchSeams &seams);
+    [[nodiscard]] PrefetchStatus prefetchStatus(const QString &sessionId, const QString &renditionId,
+                                                const QString &url) const;
+    [[nodiscard]] static QString renditionKey(const QString &sessionId, const QString &renditionId);
     // One warning per kind of rejection and window; the rest are counted into a summary.
     void recordRejected(const QString &reason, const QString &sampleFingerprint, const QString &resourceType);
 
@@ -147,7 +196,24 @@ private:
     void startRejectionWindow(const QString &key);
     void closeRejectionWindow(const QString &key);
     [[nodiscard]] QList<HlsProxySession *> connections() const;
-    static void abortReplies(const QList<QNetworkReply *> &replies);
+    static void abortReplies(const QList<quorin::MediaFetch *> &replies);
+
+    // Prefetch, proxy thread. Under the lock: the recount or continuation and the candidate.
+    [[nodiscard]] std::optional<quorin::PrefetchTransfer> findPrefetchCandidate(const TokenInfo &token,
+                                                                                bool continuation);
+    void recountAllowanceLocked(const TokenInfo &token, const QString &key);
+    void releaseExtraAllowanceLocked(const QString &sessionId, const QString &key);
+    [[nodiscard]] bool skipsCandidateLocked(const TokenInfo &segment, qint64 now) const;
+    [[nodiscard]] bool claimPrefetch(const QString &url);
+    void startPrefetchRequest(const std::shared_ptr<quorin::PrefetchTransfer> &transfer);
+    void readPrefetchBody(quorin::MediaFetch *fetch, quorin::PrefetchTransfer &transfer);
+    void onPrefetchFinished(quorin::MediaFetch *fetch,
+                            const std::shared_ptr<quorin::PrefetchTransfer> &transfer);
+    void failPrefetch(const TokenInfo &token);
+    void startPrefetchWorker(const std::shared_ptr<quorin::PrefetchTransfer> &transfer);
+    void completePrefetch(const quorin::PrefetchOutcome &outcome);
+    [[nodiscard]] PrefetchSeams prefetchSeams() const;
+    [[nodiscard]] qint64 prefetchNowMs() const;
 
     // Guards every table from m_sessions to m_prefetchRetryAtMs. Non-recursive: nothing called
     // under it may call back into the server.
@@ -163,7 +229,8 @@ private:
     QHash<QString, QHash<QString, QMap<quint64, TokenInfo>>> m_resources;
     // Prefetch bookkeeping. The replies are touched on the proxy thread only.
     QSet<QString> m_prefetchingUrls;
-    QHash<QString, QSet<QNetworkReply *>> m_prefetchReplies; // session id -> replies in flight
+    // session id -> request in flight -> its segment URL
+    QHash<QString, QHash<quorin::MediaFetch *, QString>> m_prefetchReplies;
     QHash<QString, bool> m_playing;
     QHash<QString, double> m_playbackRates;
     QHash<QString, int> m_prefetchAllowance;      // rendition key -> count
@@ -173,8 +240,10 @@ private:
     QHash<QString, qint64> m_measuredThroughput;  // session id -> bits per second
     QHash<QString, qint64> m_mediaBitrate;        // session id -> bits per second
     QHash<QString, bool> m_recentStall;
+    // Written on the proxy thread only; under the lock all the same, so that views may read them.
     QHash<QString, int> m_prefetchFailures;     // URL -> consecutive failures
     QHash<QString, qint64> m_prefetchRetryAtMs; // URL -> ms since the epoch
+    PrefetchSeams m_prefetchSeams;
 
     std::atomic<quint16> m_port{0};
     QNetworkAccessManager *m_network = nullptr; // child of the server

@@ -6,6 +6,7 @@
 #include "hlsproxy/PlaylistRewriter.h"
 #include "hlsproxy/ProxyFailureReport.h"
 #include "hlsproxy/ProxyRequestHead.h"
+#include "hlsproxy/SegmentTransferRules.h"
 #include "media/CryptoManager.h"
 #include "media/HlsManifest.h"
 #include "media/MediaNetworkPolicy.h"
@@ -17,6 +18,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUuid>
 #include <openssl/evp.h>
 #include <unistd.h>
@@ -32,6 +34,18 @@ const QString Category = QStringLiteral("hls");
 const QByteArray HeadTerminator = QByteArrayLiteral("\r\n\r\n");
 const QString NotFound = QStringLiteral("Not Found");
 constexpr qsizetype PlaybackKeyBytes = 16; // the session's AES-128 key and IV
+constexpr int RetryIntervalMs = 25;
+constexpr int PrefetchWaitTurns = 60;
+constexpr int PermitRetries = 80;
+constexpr qint64 MaximumCachedKeyBytes = 65536;
+constexpr qint64 SourceKeyReadBufferBytes = 65536;
+constexpr qint64 HighWaterBytes = 4194304;
+constexpr qint64 LowWaterBytes = 2097152;
+constexpr qint64 TurnBudgetBytes = 262144;
+constexpr qint64 PieceBytes = 65536;
+constexpr qint64 SegmentReadBufferBytes = 4194304;
+constexpr int CipherBlockBytes = 16;
+const QByteArray SegmentContentType = QByteArrayLiteral("video/MP2T");
 
 } // namespace
 
@@ -231,6 +245,13 @@ void HlsProxySession::routeSegment(const ProxyRequestHead &request)
         m_rangeLength = length;
         m_rangeHeader =
             QByteArrayLiteral("bytes=") + QByteArray::number(offset) + '-' + QByteArray::number(last);
+    } else if (!m_token.keyUrl.isEmpty() || (m_rangeStart == 0 && m_rangeLength < 0)) {
+        // A keyed segment decrypts only from its first block with the segment IV, so it is always
+        // answered whole. An open range from 0 asks for the whole segment anyway (a player's
+        // probe): treated as none, the answer is staged.
+        m_rangeHeader.clear();
+        m_rangeStart = -1;
+        m_rangeLength = -1;
     }
     if (!holdRequestPermit(QStringLiteral("segment")))
         return;
@@ -255,8 +276,15 @@ bool HlsProxySession::holdRequestPermit(const QString &resourceWord)
 
 void HlsProxySession::prepareChunkSourceAfterPrefetch()
 {
-    // Segments are not served yet: the request keeps its connection and permit until the player
-    // goes or its session is torn down.
+    if (m_closed || !m_server)
+        return;
+    // A prefetch of this very segment about to finish serves it from the cache; a stuck one holds
+    // the request back for a bounded time only.
+    if (m_server->isPrefetching(m_token.url) && m_prefetchWaits++ < PrefetchWaitTurns) {
+        QTimer::singleShot(RetryIntervalMs, this, &HlsProxySession::prepareChunkSourceAfterPrefetch);
+        return;
+    }
+    prepareChunkSource();
 }
 
 void HlsProxySession::refuseBySessionState(const QString &resourceWord)
@@ -516,6 +544,10 @@ void HlsProxySession::onReplyReadyRead()
     }
     if (m_isPlaylist)
         readPlaylistBody();
+    else if (m_keyFetchInFlight)
+        readSourceKeyBody();
+    else
+        streamUpstreamSegment();
 }
 
 void HlsProxySession::keepUpstreamErrorBody()
@@ -530,10 +562,20 @@ void HlsProxySession::onReplyFinished()
 {
     if (m_closed || !m_fetch)
         return;
+    if (m_keyFetchInFlight) {
+        finishSourceKey();
+        return;
+    }
     const int status = m_fetch->httpStatus();
     if (m_fetch->ending() == MediaFetch::Ending::Completed && status < 400) {
-        if (m_isPlaylist)
+        if (m_isPlaylist) {
             finishPlaylist();
+            return;
+        }
+        m_replyFinished = true;
+        streamUpstreamSegment();
+        if (m_fetch && m_fetch->bytesAvailable() == 0)
+            finishChunkResponse();
         return;
     }
     failUpstream(status, m_fetch->networkError());
@@ -633,11 +675,28 @@ void HlsProxySession::reportSegmentDelivered()
     m_deliveredReported = true;
     Q_EMIT m_server->segmentDelivered(m_sessionId, m_token.renditionId, m_token.startMs,
                                       m_token.startMs + m_token.durationMs);
+    // A recount of the prefetch allowance, which may start what follows this segment.
+    if (m_server)
+        m_server->prefetchFollowing(m_token, false);
 }
 
 void HlsProxySession::onClientBytesWritten(qint64 bytes)
 {
     Q_UNUSED(bytes)
+    if (m_closed)
+        return;
+    if (m_socket->bytesToWrite() < LowWaterBytes) {
+        if (m_backpressureStart >= 0 && m_timer.isValid()) {
+            m_backpressureMs += qMax<qint64>(0, m_timer.elapsed() - m_backpressureStart);
+            m_backpressureStart = -1;
+        }
+        if (std::exchange(m_awaitingDrain, false)) {
+            if (m_cachedFile)
+                pumpCachedFile();
+            else if (m_fetch && !m_isPlaylist && !m_keyFetchInFlight)
+                streamUpstreamSegment();
+        }
+    }
     if (m_closed)
         return;
     if (m_closing && m_socket->bytesToWrite() == 0)
@@ -660,6 +719,553 @@ void HlsProxySession::releaseTransferPermit()
     if (!std::exchange(m_transferPermitHeld, false))
         return;
     MediaTransferCoordinator::instance()->release(MediaTransferCoordinator::Priority::Playback);
+}
+
+// Segments: the source key
+
+void HlsProxySession::prepareChunkSource()
+{
+    if (m_closed || !m_server)
+        return;
+    if (m_token.keyUrl.isEmpty()) {
+        startChunkTransfer();
+        return;
+    }
+    QByteArray key;
+    if (m_server->sourceKey(m_sessionId, m_token.keyUrl, key)) {
+        if (activateSourceKey(key))
+            startChunkTransfer();
+        return;
+    }
+    if (readCachedSourceKey(key)) {
+        m_server->storeSourceKey(m_sessionId, m_token.keyUrl, key);
+        if (activateSourceKey(key))
+            startChunkTransfer();
+        return;
+    }
+    fetchSourceKey();
+}
+
+bool HlsProxySession::readCachedSourceKey(QByteArray &key)
+{
+    // Without the vault a cached key cannot be read back.
+    CryptoManager *vault = CryptoManager::instance();
+    if (!vault->hasSecureVault())
+        return false;
+    ResourceCache *cache = ResourceCache::instance();
+    const QString name = cacheKey(m_token.keyUrl);
+    if (!cache->exists(name))
+        return false;
+    const ResourceCache::TemporaryLease lease = cache->leaseTemporary(name);
+    QFile file(cache->getActivePath(name));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaximumCachedKeyBytes)
+        return false;
+    const QByteArray stored = file.readAll();
+    if (stored.size() != file.size())
+        return false;
+    // A shorter result is the vault's failure answer, not a key.
+    const QByteArray plaintext = vault->processChunk(stored, 0, m_token.keyCacheIv);
+    if (plaintext.size() != stored.size() || plaintext.size() != HlsProxyServer::SourceKeyLength)
+        return false;
+    key = plaintext;
+    return true;
+}
+
+bool HlsProxySession::activateSourceKey(const QByteArray &key)
+{
+    const bool ready =
+        key.size() == HlsProxyServer::SourceKeyLength && m_token.sourceIv.size() == CipherBlockBytes &&
+        EVP_DecryptInit_ex(m_sourceCipher.get(), EVP_aes_128_cbc(), nullptr,
+                           reinterpret_cast<const unsigned char *>(key.constData()),
+                           reinterpret_cast<const unsigned char *>(m_token.sourceIv.constData())) == 1;
+    if (!ready) {
+        sendErrorAndClose(502, QStringLiteral("Invalid source key"));
+        return false;
+    }
+    m_sourceDecryptActive = true;
+    m_sourceDecryptFailed = false;
+    return true;
+}
+
+void HlsProxySession::fetchSourceKey()
+{
+    m_keyFetchInFlight = true;
+    m_keyBuffer.clear();
+    QNetworkRequest request{QUrl(m_token.keyUrl)};
+    MediaNetworkPolicy::apply(request, MediaResourceKind::Key,
+                              {m_token.authorization, m_token.acceptLanguage, 0});
+    // Read as it arrives: a body far too long for a key must not wait for the transfer time-out.
+    startUpstream(request, SourceKeyReadBufferBytes);
+}
+
+void HlsProxySession::readSourceKeyBody()
+{
+    m_keyBuffer += m_fetch->readAll();
+    if (m_keyBuffer.size() > SourceKeyReadBufferBytes)
+        refuseSourceKey(m_fetch->httpStatus());
+}
+
+void HlsProxySession::finishSourceKey()
+{
+    m_keyFetchInFlight = false;
+    const int status = m_fetch->httpStatus();
+    if (m_fetch->ending() != MediaFetch::Ending::Completed || status >= 400) {
+        qWarning().noquote() << "HlsProxyServer: source key request failed:" << m_fetch->errorString();
+        keepUpstreamErrorBody();
+        reportUpstreamFailure(status, m_fetch->networkError(), m_upstreamErrorBody,
+                              m_fetch->rawHeader("X-Quorin-Error-Code"));
+        std::exchange(m_fetch, nullptr)->deleteLater();
+        // A failure after a head below 400 (a drop after 200, a refused redirect) must not read as
+        // a success status.
+        sendErrorAndClose(status >= 400 ? status : 502, QStringLiteral("Source key unavailable"));
+        return;
+    }
+    m_keyBuffer += m_fetch->readAll();
+    if (m_keyBuffer.size() != HlsProxyServer::SourceKeyLength) {
+        refuseSourceKey(status);
+        return;
+    }
+    std::exchange(m_fetch, nullptr)->deleteLater();
+    const QByteArray key = std::exchange(m_keyBuffer, QByteArray());
+    if (m_server)
+        m_server->storeSourceKey(m_sessionId, m_token.keyUrl, key);
+    if (activateSourceKey(key))
+        startChunkTransfer();
+}
+
+void HlsProxySession::refuseSourceKey(int status)
+{
+    m_keyFetchInFlight = false;
+    m_keyBuffer.clear();
+    if (m_fetch) {
+        m_fetch->disconnect(this);
+        m_fetch->abort();
+        std::exchange(m_fetch, nullptr)->deleteLater();
+    }
+    reportUpstreamFailure(status, 0, QByteArray(), QByteArrayLiteral("INVALID_CONTENT_KEY"));
+    sendErrorAndClose(502, QStringLiteral("Invalid source key"));
+}
+
+// Segments: the transfer
+
+void HlsProxySession::startChunkTransfer()
+{
+    if (m_closed || !m_server)
+        return;
+    m_timer.restart();
+    m_backpressureEvents = 0;
+    m_diskNs = 0;
+    m_cryptoNs = 0;
+    m_backpressureMs = 0;
+    m_bytesIn = 0;
+    m_bytesOut = 0;
+    m_firstByteMs = -1;
+    m_backpressureStart = -1;
+    m_cacheHit = false;
+    m_transferLogged = false;
+
+    if (isCached(m_token.url) && serveCachedSegment())
+        return;
+
+    if (!m_transferPermitHeld) {
+        if (!MediaTransferCoordinator::instance()->tryAcquire(MediaTransferCoordinator::Priority::Playback)) {
+            if (m_permitRetries++ >= PermitRetries) {
+                sendErrorAndClose(503, QStringLiteral("Playback transfer capacity unavailable"));
+                return;
+            }
+            // Retried through the start, so a segment cached meanwhile is served from there.
+            QTimer::singleShot(RetryIntervalMs, this, &HlsProxySession::startChunkTransfer);
+            return;
+        }
+        m_transferPermitHeld = true;
+    }
+    // Only whole resources are staged, and only while the vault can encrypt them.
+    if (m_rangeHeader.isEmpty() && CryptoManager::instance()->hasSecureVault())
+        openCacheStaging();
+    if (EVP_EncryptInit_ex(m_playbackCipher.get(), EVP_aes_128_cbc(), nullptr,
+                           reinterpret_cast<const unsigned char *>(m_token.playbackKey.constData()),
+                           reinterpret_cast<const unsigned char *>(m_token.playbackIv.constData())) != 1) {
+        discardCacheStaging();
+        releaseTransferPermit();
+        sendErrorAndClose(500, QStringLiteral("Internal Server Error"));
+        return;
+    }
+    m_replyFinished = false;
+    QNetworkRequest request{QUrl(m_token.url)};
+    MediaNetworkPolicy::apply(request, MediaResourceKind::Segment,
+                              {m_token.authorization, m_token.acceptLanguage, 0}, m_rangeHeader);
+    startUpstream(request, SegmentReadBufferBytes);
+}
+
+bool HlsProxySession::serveCachedSegment()
+{
+    ResourceCache *cache = ResourceCache::instance();
+    auto *file = new QFile(cache->getActivePath(cacheKey(m_token.url)), this);
+    if (!file->open(QIODevice::ReadOnly)) {
+        delete file;
+        return false;
+    }
+    m_cachedFile = file;
+    m_cacheHit = true;
+    if (isMediaSegment()) {
+        m_deliverArmed = true;
+        reportSegmentDelivered();
+        if (m_closed)
+            return true;
+    }
+    const qint64 size = m_cachedFile->size();
+    if (m_rangeStart >= 0) {
+        // A start at or past the end would answer nothing but a padding block.
+        if (m_rangeStart >= size || !m_cachedFile->seek(m_rangeStart)) {
+            sendErrorAndClose(416, QStringLiteral("Invalid range"));
+            return true;
+        }
+        m_remaining = m_rangeLength < 0 ? size - m_rangeStart : qMin(m_rangeLength, size - m_rangeStart);
+    }
+    if (EVP_EncryptInit_ex(m_playbackCipher.get(), EVP_aes_128_cbc(), nullptr,
+                           reinterpret_cast<const unsigned char *>(m_token.playbackKey.constData()),
+                           reinterpret_cast<const unsigned char *>(m_token.playbackIv.constData())) != 1) {
+        sendErrorAndClose(500, QStringLiteral("Internal Server Error"));
+        return true;
+    }
+    const qint64 sourceBytes = m_remaining >= 0 ? m_remaining : size;
+    writeAnswerHead("HTTP/1.1 200 OK", SegmentContentType,
+                    quorin::reencryptedLength(sourceBytes, m_sourceDecryptActive));
+    m_headersSent = true;
+    pumpCachedFile();
+    return true;
+}
+
+void HlsProxySession::openCacheStaging()
+{
+    m_cacheUrl = cacheKey(m_token.url);
+    m_stagingPath = ResourceCache::instance()->getTempPath(m_cacheUrl) + u'.' +
+                    QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".part");
+    m_stagingOffset = 0;
+    m_stagingFile = std::make_unique<QFile>(m_stagingPath);
+    if (!m_stagingFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qWarning("HlsProxyServer: Failed to open temp cache file for writing!");
+        discardCacheStaging();
+    }
+}
+
+void HlsProxySession::pumpCachedFile()
+{
+    m_turnQueued = false;
+    if (!m_cachedFile || m_closed)
+        return;
+    if (m_socket->bytesToWrite() >= HighWaterBytes) {
+        stopForBackpressure();
+        return;
+    }
+    CryptoManager *vault = CryptoManager::instance();
+    QElapsedTimer step;
+    qint64 handled = 0;
+    bool exhausted = false;
+    while (handled < TurnBudgetBytes && m_socket->bytesToWrite() < HighWaterBytes) {
+        const qint64 position = m_cachedFile->pos();
+        const qint64 size = m_remaining < 0 ? PieceBytes : qMin(m_remaining, PieceBytes);
+        if (size < 1)
+            break;
+        step.start();
+        const QByteArray piece = m_cachedFile->read(size);
+        m_diskNs += step.nsecsElapsed();
+        if (piece.isEmpty()) {
+            // A read error ends the answer where it is, as the end of the file would.
+            exhausted = true;
+            break;
+        }
+        if (m_remaining >= 0)
+            m_remaining -= piece.size();
+        m_bytesIn += piece.size();
+        handled += piece.size();
+        step.start();
+        const QByteArray source = vault->processChunk(piece, position, m_token.cacheIv);
+        const bool delivered = source.size() == piece.size() && deliverSourcePiece(source);
+        m_cryptoNs += step.nsecsElapsed();
+        if (!delivered) {
+            failSourceDecryption(0);
+            return;
+        }
+    }
+    if (exhausted || m_remaining == 0 || m_cachedFile->atEnd()) {
+        const QByteArray tail = decryptSource(QByteArray(), true);
+        if (m_sourceDecryptFailed) {
+            failSourceDecryption(0);
+            return;
+        }
+        writePlaybackPlaintext(tail, true);
+        m_cachedFile->close();
+        std::exchange(m_cachedFile, nullptr)->deleteLater();
+        logTransferPerformance();
+        closeAfterFlush();
+        return;
+    }
+    if (m_socket->bytesToWrite() < HighWaterBytes)
+        queueTurn(&HlsProxySession::pumpCachedFile);
+    else
+        stopForBackpressure();
+}
+
+void HlsProxySession::streamUpstreamSegment()
+{
+    m_turnQueued = false;
+    if (m_closed || !m_fetch)
+        return;
+    if (m_firstByteMs < 0 && m_timer.isValid() && m_fetch->bytesAvailable() > 0) {
+        m_firstByteMs = m_timer.elapsed();
+        logColdStartMilestone(QStringLiteral("segment_first_byte"));
+        if (m_server)
+            Q_EMIT m_server->sourceReached(m_sessionId, m_generation, ProxyResourceType::Segment);
+        if (m_closed || !m_fetch)
+            return;
+    }
+    if (!m_headersSent)
+        writeUpstreamSegmentHead();
+    if (m_socket->bytesToWrite() >= HighWaterBytes) {
+        // The unread bytes wait in the reply, whose bounded buffer slows the upstream down.
+        stopForBackpressure();
+        return;
+    }
+    QElapsedTimer step;
+    qint64 handled = 0;
+    while (handled < TurnBudgetBytes) {
+        if (m_fetch->bytesAvailable() <= 0 || m_socket->bytesToWrite() >= HighWaterBytes)
+            break;
+        const QByteArray piece = m_fetch->read(qMin(TurnBudgetBytes - handled, PieceBytes));
+        if (piece.isEmpty())
+            break;
+        m_bytesIn += piece.size();
+        handled += piece.size();
+        stagePiece(piece);
+        step.start();
+        const bool delivered = deliverSourcePiece(piece);
+        m_cryptoNs += step.nsecsElapsed();
+        if (!delivered) {
+            failSourceDecryption(m_fetch->httpStatus());
+            return;
+        }
+    }
+    if (m_fetch->bytesAvailable() > 0) {
+        if (m_socket->bytesToWrite() < HighWaterBytes)
+            queueTurn(&HlsProxySession::streamUpstreamSegment);
+        else
+            stopForBackpressure();
+    } else if (m_replyFinished) {
+        finishChunkResponse();
+    }
+}
+
+void HlsProxySession::writeUpstreamSegmentHead()
+{
+    m_headersSent = true;
+    const QByteArray statusLine =
+        "HTTP/1.1 " + QByteArray::number(m_fetch->httpStatus()) + ' ' + m_fetch->reasonPhrase();
+    const qint64 announced = m_fetch->rawHeader("Content-Length").trimmed().toLongLong();
+    writeAnswerHead(statusLine, SegmentContentType,
+                    announced > 0 ? quorin::reencryptedLength(announced, m_sourceDecryptActive) : -1);
+}
+
+void HlsProxySession::stagePiece(const QByteArray &piece)
+{
+    if (!m_stagingFile)
+        return;
+    QElapsedTimer step;
+    step.start();
+    const QByteArray encrypted =
+        CryptoManager::instance()->processChunk(piece, m_stagingOffset, m_token.cacheIv);
+    m_cryptoNs += step.nsecsElapsed();
+    bool written = false;
+    // A shorter result is the vault's failure answer: neither it nor the plaintext is stored.
+    if (encrypted.size() == piece.size()) {
+        step.start();
+        written = m_stagingFile->write(encrypted) == encrypted.size();
+        m_diskNs += step.nsecsElapsed();
+    }
+    if (written) {
+        m_stagingOffset += piece.size();
+        return;
+    }
+    qWarning("HlsProxyServer: cache write failed; continuing playback without caching");
+    discardCacheStaging();
+}
+
+bool HlsProxySession::deliverSourcePiece(const QByteArray &piece)
+{
+    const QByteArray plaintext = decryptSource(piece, false);
+    if (m_sourceDecryptFailed)
+        return false;
+    writePlaybackPlaintext(plaintext, false);
+    return true;
+}
+
+void HlsProxySession::finishChunkResponse()
+{
+    if (!m_fetch)
+        return;
+    const QByteArray tail = decryptSource(QByteArray(), true);
+    if (m_sourceDecryptFailed) {
+        failSourceDecryption(m_fetch->httpStatus());
+        return;
+    }
+    writePlaybackPlaintext(tail, true);
+    MediaFetch *fetch = std::exchange(m_fetch, nullptr);
+    fetch->disconnect(this);
+    fetch->deleteLater();
+    // The transfer is over: a prefetch the delivery asks for must find the permit back.
+    releaseTransferPermit();
+    publishCacheStaging();
+    logTransferPerformance();
+    if (m_closed)
+        return;
+    closeAfterFlush();
+}
+
+QByteArray HlsProxySession::decryptSource(const QByteArray &data, bool final)
+{
+    if (!m_sourceDecryptActive)
+        return data;
+    if (m_sourceDecryptFailed)
+        return QByteArray();
+    QByteArray out(data.size() + 2 * CipherBlockBytes, Qt::Uninitialized);
+    auto *outBytes = reinterpret_cast<unsigned char *>(out.data());
+    int produced = 0;
+    if (!data.isEmpty() &&
+        EVP_DecryptUpdate(m_sourceCipher.get(), outBytes, &produced,
+                          reinterpret_cast<const unsigned char *>(data.constData()), int(data.size())) != 1) {
+        m_sourceDecryptFailed = true;
+        return QByteArray();
+    }
+    if (final) {
+        int tail = 0;
+        if (EVP_DecryptFinal_ex(m_sourceCipher.get(), outBytes + produced, &tail) != 1) {
+            qWarning("HlsProxyServer: source AES-128 segment failed authentication/padding");
+            m_sourceDecryptFailed = true;
+            return QByteArray();
+        }
+        produced += tail;
+    }
+    out.resize(produced);
+    return out;
+}
+
+void HlsProxySession::writePlaybackPlaintext(const QByteArray &plaintext, bool final)
+{
+    QByteArray out(plaintext.size() + CipherBlockBytes, Qt::Uninitialized);
+    auto *outBytes = reinterpret_cast<unsigned char *>(out.data());
+    int produced = 0;
+    if (!plaintext.isEmpty() &&
+        EVP_EncryptUpdate(m_playbackCipher.get(), outBytes, &produced,
+                          reinterpret_cast<const unsigned char *>(plaintext.constData()),
+                          int(plaintext.size())) != 1)
+        produced = 0;
+    if (final) {
+        int tail = 0;
+        if (EVP_EncryptFinal_ex(m_playbackCipher.get(), outBytes + produced, &tail) == 1)
+            produced += tail;
+    }
+    if (produced == 0)
+        return;
+    out.resize(produced);
+    m_bytesOut += produced;
+    m_socket->write(out);
+    if (!m_reachedReported && isMediaSegment() && m_server) {
+        m_reachedReported = true;
+        Q_EMIT m_server->segmentReached(m_sessionId, m_generation, m_token.renditionId, m_token.startMs,
+                                        m_token.startMs + m_token.durationMs);
+    }
+}
+
+void HlsProxySession::failSourceDecryption(int httpStatus)
+{
+    // What was staged or cached would fail the same way on every later request.
+    discardCacheStaging();
+    if (m_cacheHit)
+        ResourceCache::instance()->invalidateTemp(cacheKey(m_token.url));
+    if (m_cachedFile) {
+        m_cachedFile->close();
+        std::exchange(m_cachedFile, nullptr)->deleteLater();
+    }
+    if (m_fetch) {
+        m_fetch->disconnect(this);
+        m_fetch->abort();
+        std::exchange(m_fetch, nullptr)->deleteLater();
+    }
+    releaseTransferPermit();
+    reportUpstreamFailure(httpStatus, 0, QByteArray(), QByteArrayLiteral("DECRYPTION_FAILED"));
+    // The answer ends short of its announced length, which the player reads as a failed segment.
+    m_closed = true;
+    m_socket->disconnectFromHost();
+}
+
+void HlsProxySession::publishCacheStaging()
+{
+    if (m_stagingFile) {
+        m_stagingFile->close();
+        m_stagingFile.reset();
+    }
+    if (!m_cacheUrl.isEmpty() && !m_stagingPath.isEmpty())
+        (void)ResourceCache::instance()->publishTempFile(m_cacheUrl, m_stagingPath);
+    m_cacheUrl.clear();
+    m_stagingPath.clear();
+}
+
+void HlsProxySession::logTransferPerformance()
+{
+    if (m_transferLogged || !m_timer.isValid() || !m_server)
+        return;
+    m_transferLogged = true;
+    const quorin::TransferClassification transfer = quorin::classifyTransfer(m_bytesOut, m_timer.elapsed());
+    if (m_backpressureStart >= 0) {
+        m_backpressureMs += qMax<qint64>(0, transfer.elapsedMs - m_backpressureStart);
+        m_backpressureStart = -1;
+    }
+    Q_EMIT m_server->segmentTransfer(m_sessionId, m_bytesOut, transfer.elapsedMs, m_cacheHit);
+    if (!m_server)
+        return;
+    logColdStartMilestone(QStringLiteral("segment_complete"), {{QStringLiteral("cache_hit"), m_cacheHit}});
+    const QVariantMap fields{
+        {QStringLiteral("session_fp"), DiagnosticLogger::fingerprint(m_sessionId)},
+        {QStringLiteral("source"), m_cacheHit ? QStringLiteral("cache") : QStringLiteral("cdn")},
+        {QStringLiteral("bytes"), m_bytesOut},
+        {QStringLiteral("elapsed_ms"), transfer.elapsedMs},
+        {QStringLiteral("ttfb_ms"), m_cacheHit ? qint64(-1) : m_firstByteMs},
+        {QStringLiteral("disk_ms"), m_diskNs / 1000000},
+        {QStringLiteral("crypto_ms"), m_cryptoNs / 1000000},
+        {QStringLiteral("throughput_mib_s"), QString::number(transfer.throughputMibS, 'f', 2)},
+        {QStringLiteral("backpressure_events"), m_backpressureEvents},
+        {QStringLiteral("backpressure_ms"), m_backpressureMs},
+        {QStringLiteral("active_requests"), m_server->activeRequestCount(m_sessionId)},
+    };
+    if (transfer.healthy)
+        DiagnosticLogger::log(Category, QStringLiteral("info"), QStringLiteral("segment_complete"), fields,
+                              true);
+    else
+        DiagnosticLogger::log(Category, QStringLiteral("warning"), QStringLiteral("segment_slow"), fields);
+}
+
+void HlsProxySession::stopForBackpressure()
+{
+    // One event per stop: later turns that find the buffer still full belong to the same one.
+    if (!m_awaitingDrain) {
+        m_awaitingDrain = true;
+        ++m_backpressureEvents;
+    }
+    if (m_backpressureStart < 0 && m_timer.isValid())
+        m_backpressureStart = m_timer.elapsed();
+}
+
+void HlsProxySession::queueTurn(void (HlsProxySession::*turn)())
+{
+    // One turn waits at a time; readyRead and bytesWritten may ask for more meanwhile.
+    if (std::exchange(m_turnQueued, true))
+        return;
+    QMetaObject::invokeMethod(this, turn, Qt::QueuedConnection);
+}
+
+bool HlsProxySession::isMediaSegment() const
+{
+    return !m_isPlaylist && m_token.startMs >= 0 && m_token.durationMs > 0;
 }
 
 // Life cycle
@@ -695,12 +1301,13 @@ bool HlsProxySession::isCached(const QString &url) const
     return CryptoManager::instance()->hasSecureVault() && ResourceCache::instance()->exists(cacheKey(url));
 }
 
-void HlsProxySession::logColdStartMilestone(const QString &milestone) const
+void HlsProxySession::logColdStartMilestone(const QString &milestone, const QVariantMap &extraFields) const
 {
-    DiagnosticLogger::log(
-        Category, QStringLiteral("info"), QStringLiteral("cold_start_milestone"),
-        {{QStringLiteral("session_fp"), DiagnosticLogger::fingerprint(m_sessionId)},
-         {QStringLiteral("milestone"), milestone},
-         {QStringLiteral("elapsed_ms"), QDateTime::currentMSecsSinceEpoch() - m_session.registeredAtMs}},
-        true);
+    QVariantMap fields = extraFields;
+    fields.insert(QStringLiteral("session_fp"), DiagnosticLogger::fingerprint(m_sessionId));
+    fields.insert(QStringLiteral("milestone"), milestone);
+    fields.insert(QStringLiteral("elapsed_ms"),
+                  QDateTime::currentMSecsSinceEpoch() - m_session.registeredAtMs);
+    DiagnosticLogger::log(Category, QStringLiteral("info"), QStringLiteral("cold_start_milestone"), fields,
+                          true);
 }

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 #include <QtGlobal>
 #include <memory>
 #include <openssl/types.h>
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void onReplyFinished();
     void onClientDisconnected();
     void onClientBytesWritten(qint64 bytes);
+    void pumpCachedFile();
 
 private:
     friend class HlsProxySessionProbe; // tests: the permit a routed request takes
@@ -96,6 +98,33 @@ private:
     [[nodiscard]] bool acquireRequestPermit();
     void releaseRequestPermit();
     void prepareChunkSourceAfterPrefetch();
+
+    // Segments: the source key, then the transfer from the cache or upstream.
+    void prepareChunkSource();
+    [[nodiscard]] bool readCachedSourceKey(QByteArray &key);
+    [[nodiscard]] bool activateSourceKey(const QByteArray &key);
+    void fetchSourceKey();
+    void readSourceKeyBody();
+    void finishSourceKey();
+    void refuseSourceKey(int status);
+    void startChunkTransfer();
+    // True when the cached copy answered (or refused) the request; false sends it upstream.
+    [[nodiscard]] bool serveCachedSegment();
+    void openCacheStaging();
+    void streamUpstreamSegment();
+    void writeUpstreamSegmentHead();
+    void stagePiece(const QByteArray &piece);
+    // Decrypts and re-encrypts one piece of source towards the player; false when it failed.
+    [[nodiscard]] bool deliverSourcePiece(const QByteArray &piece);
+    void finishChunkResponse();
+    [[nodiscard]] QByteArray decryptSource(const QByteArray &data, bool final);
+    void writePlaybackPlaintext(const QByteArray &plaintext, bool final);
+    void failSourceDecryption(int httpStatus);
+    void publishCacheStaging();
+    void logTransferPerformance();
+    void stopForBackpressure();
+    void queueTurn(void (HlsProxySession::*turn)());
+    [[nodiscard]] bool isMediaSegment() const;
 
     // Playlists
     // True when the cached copy answered (or refused) the request; false sends it upstream.
@@ -127,7 +156,7 @@ private:
     // Cache names of this lecture's files, and whether the vault can read or write them now.
     [[nodiscard]] QString cacheKey(const QString &url) const;
     [[nodiscard]] bool isCached(const QString &url) const;
-    void logColdStartMilestone(const QString &milestone) const;
+    void logColdStartMilestone(const QString &milestone, const QVariantMap &extraFields = {}) const;
 
     // Null once the server is being destroyed; the server closes its connections before that.
     QPointer<HlsProxyServer> m_server;
@@ -164,4 +193,28 @@ private:
     QElapsedTimer m_timer;
     ResourceCache::TemporaryLease m_lease;
     bool m_transferPermitHeld = false;
+
+    // Segment answers
+    QFile *m_cachedFile = nullptr; // the cached copy being pumped, a child
+    qint64 m_stagingOffset = 0;
+    bool m_sourceDecryptActive = false;
+    bool m_sourceDecryptFailed = false;
+    bool m_keyFetchInFlight = false;
+    QByteArray m_keyBuffer;
+    bool m_replyFinished = false;
+    qint64 m_remaining = -1; // source bytes of the cached copy still to send; -1 up to its end
+    bool m_cacheHit = false;
+    bool m_transferLogged = false;
+    bool m_reachedReported = false;
+    bool m_awaitingDrain = false; // stopped at the high-water mark; bytesWritten resumes
+    bool m_turnQueued = false;
+    int m_prefetchWaits = 0;
+    int m_permitRetries = 0;
+    qint64 m_diskNs = 0;
+    qint64 m_cryptoNs = 0;
+    qint64 m_backpressureStart = -1;
+    qint64 m_backpressureMs = 0;
+    qint64 m_backpressureEvents = 0;
+    qint64 m_bytesIn = 0;
+    qint64 m_bytesOut = 0;
 };

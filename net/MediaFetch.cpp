@@ -266,6 +266,7 @@ void MediaFetch::takeHead(QNetworkReply *reply)
     if (!reply)
         return;
     m_status = statusOf(reply);
+    m_reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
     m_headers = reply->rawHeaderPairs();
 }
 

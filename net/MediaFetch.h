@@ -75,6 +75,8 @@ public:
     // The answer of the last hop that answered: the final answer, or for a refused redirect the
     // redirect itself (its 3xx status and headers, never its body). Status 0 when none came.
     [[nodiscard]] int httpStatus() const { return m_status; }
+    // The status line's reason phrase of that answer; empty when none came.
+    [[nodiscard]] QByteArray reasonPhrase() const { return m_reasonPhrase; }
     [[nodiscard]] QByteArray rawHeader(const QByteArray &name) const;
     [[nodiscard]] QList<QNetworkReply::RawHeaderPair> rawHeaderPairs() const { return m_headers; }
     // The URL of the hop in flight, or of the last one.
@@ -125,6 +127,7 @@ private:
     QNetworkReply::NetworkError m_error = QNetworkReply::NoError;
     QString m_errorString;
     int m_status = 0;
+    QByteArray m_reasonPhrase;
     QList<QNetworkReply::RawHeaderPair> m_headers;
     // The final reply, kept readable after the end until this object goes.
     QPointer<QNetworkReply> m_final;

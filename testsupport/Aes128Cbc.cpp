@@ -5,27 +5,43 @@
 
 namespace quorin::test {
 
-QByteArray Aes128Cbc::decrypt(const QByteArray &cipherText, const QByteArray &key, const QByteArray &iv)
+namespace {
+
+// One whole AES-128-CBC pass with PKCS#7 padding; empty on any failure.
+QByteArray transform(bool encrypt, const QByteArray &input, const QByteArray &key, const QByteArray &iv)
 {
     if (key.size() != 16 || iv.size() != 16)
         return {};
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
                                                                             EVP_CIPHER_CTX_free);
-    QByteArray plain(cipherText.size() + 16, Qt::Uninitialized);
-    auto *output = reinterpret_cast<unsigned char *>(plain.data());
+    QByteArray output(input.size() + 16, Qt::Uninitialized);
+    auto *bytes = reinterpret_cast<unsigned char *>(output.data());
     int written = 0;
     int finalWritten = 0;
-    const bool decrypted = EVP_DecryptInit_ex(context.get(), EVP_aes_128_cbc(), nullptr,
-                                              reinterpret_cast<const unsigned char *>(key.constData()),
-                                              reinterpret_cast<const unsigned char *>(iv.constData())) == 1 &&
-                           EVP_DecryptUpdate(context.get(), output, &written,
-                                             reinterpret_cast<const unsigned char *>(cipherText.constData()),
-                                             int(cipherText.size())) == 1 &&
-                           EVP_DecryptFinal_ex(context.get(), output + written, &finalWritten) == 1;
-    if (!decrypted)
+    const bool done =
+        EVP_CipherInit_ex(context.get(), EVP_aes_128_cbc(), nullptr,
+                          reinterpret_cast<const unsigned char *>(key.constData()),
+                          reinterpret_cast<const unsigned char *>(iv.constData()), encrypt ? 1 : 0) == 1 &&
+        EVP_CipherUpdate(context.get(), bytes, &written,
+                         reinterpret_cast<const unsigned char *>(input.constData()),
+                         int(input.size())) == 1 &&
+        EVP_CipherFinal_ex(context.get(), bytes + written, &finalWritten) == 1;
+    if (!done)
         return {};
-    plain.truncate(written + finalWritten);
-    return plain;
+    output.truncate(written + finalWritten);
+    return output;
+}
+
+} // namespace
+
+QByteArray Aes128Cbc::decrypt(const QByteArray &cipherText, const QByteArray &key, const QByteArray &iv)
+{
+    return transform(false, cipherText, key, iv);
+}
+
+QByteArray Aes128Cbc::encrypt(const QByteArray &plainText, const QByteArray &key, const QByteArray &iv)
+{
+    return transform(true, plainText, key, iv);
 }
 
 } // namespace quorin::test

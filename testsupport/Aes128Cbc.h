@@ -12,6 +12,9 @@ public:
     // Empty when the key or IV has the wrong size or the padding does not check out.
     [[nodiscard]] static QByteArray decrypt(const QByteArray &cipherText, const QByteArray &key,
                                             const QByteArray &iv);
+    // With PKCS#7 padding; empty when the key or IV has the wrong size.
+    [[nodiscard]] static QByteArray encrypt(const QByteArray &plainText, const QByteArray &key,
+                                            const QByteArray &iv);
 };
 
 } // namespace quorin::test

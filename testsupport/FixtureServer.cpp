@@ -259,7 +259,7 @@ private:
             m_state = State::Hung;
             return;
         }
-        if (m_response.bytesPerSecond > 0 && !m_pendingBody.isEmpty()) {
+        if ((m_response.bytesPerSecond > 0 || m_response.writeWindowBytes > 0) && !m_pendingBody.isEmpty()) {
             m_throttle.start(ThrottleTickMs);
             return;
         }
@@ -270,7 +270,17 @@ private:
 
     void sendThrottledChunk()
     {
-        const qint64 perTick = qMax<qint64>(1, m_response.bytesPerSecond * ThrottleTickMs / 1000);
+        qint64 perTick = m_response.bytesPerSecond > 0
+                             ? qMax<qint64>(1, m_response.bytesPerSecond * ThrottleTickMs / 1000)
+                             : m_pendingBody.size();
+        if (m_response.writeWindowBytes > 0) {
+            // Encrypted bytes wait in the TLS socket's own plain socket until the system takes them.
+            const auto *tls = qobject_cast<QSslSocket *>(m_socket);
+            const qint64 waiting = m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+            perTick = qMin(perTick, m_response.writeWindowBytes - waiting);
+            if (perTick <= 0)
+                return;
+        }
         writeBody(m_pendingBody.left(perTick));
         m_pendingBody.remove(0, qMin<qsizetype>(perTick, m_pendingBody.size()));
         if (m_pendingBody.isEmpty()) {

@@ -66,6 +66,9 @@ public:
         bool omitContentLength = false; // the body ends when the connection closes
         // Send this many body bytes, then nothing more, leaving the connection open.
         qint64 stallAfterBodyBytes = -1;
+        // When above 0, at most this many body bytes wait in the socket's buffers at any time, so
+        // that bytesSent() follows what the peer's connection accepts; 0 hands the body over at once.
+        qint64 writeWindowBytes = 0;
         // Close the connection once the request is in, before a byte of an answer: the client
         // sees a network failure with no HTTP status.
         bool dropWithoutAnswer = false;

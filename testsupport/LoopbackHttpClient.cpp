@@ -1,7 +1,10 @@
 #include "testsupport/LoopbackHttpClient.h"
 
+#include "testsupport/Aes128Cbc.h"
+
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -125,6 +128,32 @@ LoopbackHttpClient::Answer LoopbackHttpClient::exchange(quint16 port, const QByt
 LoopbackHttpClient::Answer LoopbackHttpClient::get(quint16 port, const QString &target, int timeoutMs)
 {
     return exchange(port, getHead(target), timeoutMs);
+}
+
+QByteArray LoopbackHttpClient::fetchPlaybackKey(quint16 port, const QString &keyTarget)
+{
+    const Answer answer = get(port, keyTarget);
+    if (answer.status() != 200 || answer.body.size() != 16)
+        return {};
+    return answer.body;
+}
+
+QByteArray LoopbackHttpClient::keyLineIv(const QByteArray &playlist)
+{
+    static const QRegularExpression ivAttribute(QStringLiteral("IV=0[xX]([0-9a-fA-F]{32})"));
+    for (const QByteArray &line : playlist.split('\n')) {
+        if (!line.startsWith("#EXT-X-KEY:"))
+            continue;
+        const QRegularExpressionMatch match = ivAttribute.match(QString::fromLatin1(line));
+        return match.hasMatch() ? QByteArray::fromHex(match.captured(1).toLatin1()) : QByteArray();
+    }
+    return {};
+}
+
+QByteArray LoopbackHttpClient::decryptBody(const QByteArray &body, const QByteArray &key,
+                                           const QByteArray &iv)
+{
+    return Aes128Cbc::decrypt(body, key, iv);
 }
 
 void LoopbackHttpClient::readAvailable()

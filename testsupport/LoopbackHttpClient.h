@@ -54,6 +54,15 @@ public:
     [[nodiscard]] static Answer exchange(quint16 port, const QByteArray &bytes, int timeoutMs = 30000);
     [[nodiscard]] static Answer get(quint16 port, const QString &target, int timeoutMs = 30000);
 
+    // What a player needs to read the proxy's segments: the key the proxy hands out at its key
+    // target ("/key.bin?…"), empty unless the answer is 200 with 16 bytes; the IV of the first
+    // "#EXT-X-KEY" line of a rewritten playlist, empty without one; and a segment body decrypted
+    // with them, empty when its padding does not check out.
+    [[nodiscard]] static QByteArray fetchPlaybackKey(quint16 port, const QString &keyTarget);
+    [[nodiscard]] static QByteArray keyLineIv(const QByteArray &playlist);
+    [[nodiscard]] static QByteArray decryptBody(const QByteArray &body, const QByteArray &key,
+                                                const QByteArray &iv);
+
 private:
     void readAvailable();
     [[nodiscard]] Answer answer() const;

@@ -52,6 +52,17 @@ ProxySignalLog::ProxySignalLog(HlsProxyServer *server)
                 demands.append({sessionId, renditionId});
                 events.append(QStringLiteral("segmentDemanded"));
             });
+    connect(server, &HlsProxyServer::segmentReached, this,
+            [this](const QString &sessionId, qulonglong generation, const QString &renditionId,
+                   qlonglong startMs, qlonglong endMs) {
+                reached.append({sessionId, generation, renditionId, startMs, endMs});
+                events.append(QStringLiteral("segmentReached"));
+            });
+    connect(server, &HlsProxyServer::segmentTransfer, this,
+            [this](const QString &sessionId, qlonglong bytes, qlonglong elapsedMs, bool cacheHit) {
+                transfers.append({sessionId, bytes, elapsedMs, cacheHit});
+                events.append(QStringLiteral("segmentTransfer"));
+            });
     connect(server, &HlsProxyServer::sessionStopped, this, [this](const QString &sessionId) {
         stoppedSessions.append(sessionId);
         events.append(QStringLiteral("sessionStopped"));
@@ -64,6 +75,8 @@ void ProxySignalLog::clear()
     sources.clear();
     deliveries.clear();
     demands.clear();
+    reached.clear();
+    transfers.clear();
     stoppedSessions.clear();
     events.clear();
 }

@@ -20,6 +20,9 @@ public:
     using Source = std::tuple<QString, qulonglong, ProxyResourceType>;   // session, generation, type
     using Delivery = std::tuple<QString, QString, qlonglong, qlonglong>; // session, rendition, start, end
     using Demand = std::pair<QString, QString>;                          // session, rendition
+    // session, generation, rendition, start, end
+    using Reach = std::tuple<QString, qulonglong, QString, qlonglong, qlonglong>;
+    using Transfer = std::tuple<QString, qlonglong, qlonglong, bool>; // session, bytes, elapsed, cache hit
 
     // The process-wide proxy of a test program. The fixtures' certificate authority is trusted
     // first, the way start-up trusts QUORIN_CA_FILE, since the first call makes the proxy's network
@@ -34,6 +37,8 @@ public:
     QList<Source> sources;
     QList<Delivery> deliveries;
     QList<Demand> demands;
+    QList<Reach> reached;
+    QList<Transfer> transfers;
     QStringList stoppedSessions;
     // Signal names, in order.
     QStringList events;

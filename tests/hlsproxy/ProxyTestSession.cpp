@@ -93,6 +93,13 @@ QUrl ProxyTestSession::loopbackUrl() const
 
 QString ProxyTestSession::registerSegment(const QString &url, const QString &byteRange) const
 {
+    Segment segment;
+    segment.byteRange = byteRange;
+    return registerSegment(url, segment);
+}
+
+QString ProxyTestSession::registerSegment(const QString &url, const Segment &listed) const
+{
     TokenInfo segment;
     segment.url = url;
     segment.lectureId = m_info.lectureId;
@@ -103,10 +110,13 @@ QString ProxyTestSession::registerSegment(const QString &url, const QString &byt
     segment.cacheIv = CryptoManager::itemIv(m_info.masterIv, url);
     segment.authorization = m_info.authorization;
     segment.acceptLanguage = m_info.acceptLanguage;
-    segment.sourceIv = QByteArray(16, '\0');
-    segment.byteRange = byteRange;
-    segment.startMs = 0;
-    segment.durationMs = 2000;
+    segment.keyUrl = listed.keyUrl;
+    if (!listed.keyUrl.isEmpty())
+        segment.keyCacheIv = CryptoManager::itemIv(m_info.masterIv, listed.keyUrl);
+    segment.sourceIv = listed.sourceIv;
+    segment.byteRange = listed.byteRange;
+    segment.startMs = listed.startMs;
+    segment.durationMs = listed.durationMs;
     segment.renditionId = QStringLiteral("rendition-1");
     return m_server->registerToken(segment);
 }

@@ -45,9 +45,20 @@ public:
     // What the player is given: "http://127.0.0.1:<port>/playlist.m3u8?token=…&session=…&generation=…".
     [[nodiscard]] QUrl loopbackUrl() const;
 
+    // What a playlist says of one segment. The defaults: a clear media segment from 0 to 2000 ms.
+    struct Segment
+    {
+        QString byteRange;
+        QString keyUrl;                // AES-128 key of the upstream segment; empty: clear
+        QByteArray sourceIv{16, '\0'}; // its IV
+        qint64 startMs = 0;            // -1 with duration 0: an initialisation section
+        qint64 durationMs = 2000;
+    };
+
     // Registers a timed segment of this session as playlist rewriting would (the session's key
     // and IV, a source IV, rendition "rendition-1", 0 to 2000 ms) and returns its token.
     [[nodiscard]] QString registerSegment(const QString &url, const QString &byteRange = QString()) const;
+    [[nodiscard]] QString registerSegment(const QString &url, const Segment &segment) const;
     // "/<path>?token=…&session=…&generation=…" with this session's id and generation.
     [[nodiscard]] QString target(const QString &path, const QString &token) const;
 

@@ -1,5 +1,6 @@
 #include "ProxySignalLog.h"
 #include "ProxyTestSession.h"
+#include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "media/CryptoManager.h"
@@ -8,7 +9,6 @@
 #include "testsupport/LoopbackHttpClient.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QTest>
 #include <memory>
@@ -20,15 +20,6 @@ namespace {
 
 const QByteArray Upstream =
     "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\nupstream0.ts\n#EXTINF:2,\nupstream1.ts\n";
-
-QStringList filesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator found(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (found.hasNext())
-        files.append(found.next());
-    return files;
-}
 
 } // namespace
 
@@ -85,7 +76,7 @@ private Q_SLOTS:
         QCOMPARE(fetchTop(second).status(), 200);
         QCOMPARE(origin->requestCount(QStringLiteral("/v/index.m3u8")), 2);
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
-        QCOMPARE(filesBelow(ResourceCache::instance()->root()), QStringList());
+        QCOMPARE(SegmentTestSupport::filesBelow(ResourceCache::instance()->root()), QStringList());
     }
 
     void copiesInTheCacheAreNeitherReadNorAnnounced()

@@ -474,6 +474,8 @@ private Q_SLOTS:
         const ProxyTestSession other(server, originUrl(QStringLiteral("/b.m3u8")), newLecture());
         QVERIFY(owner.isRegistered() && other.isRegistered());
         const QString token = owner.registerSegment(originUrl(QStringLiteral("/s0.ts")));
+        // The segment stays in flight, so the request holds its permit while the test looks.
+        origin->setResponse(QStringLiteral("/s0.ts"), FixtureServer::Response::hung());
 
         LoopbackHttpClient player(port());
         QVERIFY(player.connectToServer());

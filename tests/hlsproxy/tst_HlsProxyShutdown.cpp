@@ -17,11 +17,21 @@ class tst_HlsProxyShutdown : public QObject
 private Q_SLOTS:
     // The process-wide proxy is destroyed after main returned, when the application object and
     // possibly the global thread pool are gone; it must still stop on its own thread.
+    void exitWithOpenConnectionsAndQueuedWork_data()
+    {
+        QTest::addColumn<QString>("prefetch");
+        QTest::newRow("no prefetch") << QString();
+        QTest::newRow("prefetch request in flight") << QStringLiteral("prefetch-in-flight");
+        QTest::newRow("prefetch worker storing") << QStringLiteral("prefetch-storing");
+    }
+
     void exitWithOpenConnectionsAndQueuedWork()
     {
+        QFETCH(QString, prefetch);
         QProcess probe;
         probe.setProcessChannelMode(QProcess::MergedChannels);
-        probe.start(QStringLiteral(QUORIN_HLS_PROXY_EXIT_PROBE), {});
+        probe.start(QStringLiteral(QUORIN_HLS_PROXY_EXIT_PROBE),
+                    prefetch.isEmpty() ? QStringList() : QStringList{prefetch});
         QVERIFY(probe.waitForFinished(120000));
         const QByteArray output = probe.readAll();
 

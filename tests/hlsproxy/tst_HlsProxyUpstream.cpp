@@ -1,5 +1,6 @@
 #include "ProxySignalLog.h"
 #include "ProxyTestSession.h"
+#include "SegmentTestSupport.h"
 #include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "testsupport/FixtureServer.h"
@@ -8,7 +9,6 @@
 
 #include <QDateTime>
 #include <QNetworkReply>
-#include <QTcpServer>
 #include <QTest>
 #include <QUuid>
 #include <memory>
@@ -30,17 +30,6 @@ QByteArray errorAnswer(int status, const QByteArray &reason)
 QString newLecture()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
-
-// A port on localhost that nothing listens on.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 // A media playlist of exactly the given size: one segment, then comment lines as padding.
@@ -163,7 +152,8 @@ private Q_SLOTS:
             origin->setResponse(QStringLiteral("/failing.m3u8"), FixtureServer::Response(404));
             break;
         case Upstream::ClosedPort:
-            playlistUrl = QStringLiteral("https://localhost:%1/failing.m3u8").arg(closedPort());
+            playlistUrl =
+                QStringLiteral("https://localhost:%1/failing.m3u8").arg(SegmentTestSupport::closedPort());
             break;
         case Upstream::DroppedBody: {
             FixtureServer::Response dropped(200,

@@ -5,6 +5,7 @@
 #include "tests/sample-server/SamplePlatformSession.h"
 #include "testsupport/LoopbackHttpClient.h"
 #include "testsupport/MediaFixtures.h"
+#include "testsupport/TransportStream.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -13,6 +14,7 @@
 
 using quorin::test::LoopbackHttpClient;
 using quorin::test::MediaFixtures;
+using quorin::test::TransportStream;
 
 namespace {
 
@@ -102,7 +104,8 @@ private Q_SLOTS:
         }
     }
 
-    // The sample course's HLS lecture, through the proxy: the master and each of its renditions.
+    // The sample course's HLS lecture, through the proxy: the master, each of its renditions and
+    // their first segments, which the player decrypts to MPEG-TS.
     void lectureThroughTheProxy()
     {
         HlsProxyServer *server = ProxySignalLog::trustingServer();
@@ -124,12 +127,33 @@ private Q_SLOTS:
                                       .size());
         const int segments =
             MediaFixtures::entry(QStringLiteral("clear")).value(QStringLiteral("segments")).toInt();
+        const QByteArray key = LoopbackHttpClient::fetchPlaybackKey(
+            server->port(), session.target(QStringLiteral("/key.bin"), QString()));
+        QCOMPARE(key.size(), 16);
         for (const QString &variant : std::as_const(variants)) {
             const LoopbackHttpClient::Answer media = LoopbackHttpClient::get(
                 server->port(), QUrl(variant).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
             QCOMPARE(media.status(), 200);
             QCOMPARE(media.body.count("/chunk.ts?token="), segments);
             QCOMPARE(media.body.count("#EXT-X-KEY:"), 1);
+
+            QString firstChunk;
+            for (const QString &line : QString::fromUtf8(media.body).split(u'\n', Qt::SkipEmptyParts)) {
+                if (line.contains(QLatin1String("/chunk.ts?token="))) {
+                    firstChunk = line;
+                    break;
+                }
+            }
+            const LoopbackHttpClient::Answer chunk = LoopbackHttpClient::get(
+                server->port(), QUrl(firstChunk).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
+            QCOMPARE(chunk.status(), 200);
+            const QByteArray plain =
+                LoopbackHttpClient::decryptBody(chunk.body, key, LoopbackHttpClient::keyLineIv(media.body));
+            QVERIFY(TransportStream::hasSyncBytes(plain));
+            QCOMPARE(TransportStream::validSectionTableId(
+                         plain,
+                         TransportStream::firstPacketWithPid(plain, TransportStream::ProgramAssociationPid)),
+                     TransportStream::ProgramAssociationTableId);
         }
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
     }
