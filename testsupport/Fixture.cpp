@@ -59,6 +59,11 @@ void Fixture::startRecordingMessages()
         m_messages = std::make_unique<QtMessageRecorder>(QtMessageRecorder::Forwarding::PassOn);
 }
 
+QString Fixture::url(const QString &path) const
+{
+    return m_server.url(route(path)).toString();
+}
+
 QString Fixture::route(const QString &path)
 {
     return path.startsWith(QLatin1Char('/')) ? path : kApiRoot + path;

@@ -36,6 +36,8 @@ public:
     // (sent only on release()), "drop" (the connection is closed without an answer, as a network
     // failure).
     Q_INVOKABLE void script(const QString &path, const QVariantList &answers);
+    // The server's address of a path, for links the interface fetches itself (images).
+    [[nodiscard]] Q_INVOKABLE QString url(const QString &path) const;
     // One answer, repeated.
     Q_INVOKABLE void respond(const QString &path, int status, const QVariant &body = QVariant());
     Q_INVOKABLE void release(const QString &path);

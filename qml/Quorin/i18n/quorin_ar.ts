@@ -825,6 +825,98 @@ for ambitious students.</source>
         <source>Previous or next question</source>
         <translation>السؤال السابق أو التالي</translation>
     </message>
+    <message>
+        <source>Filter questions</source>
+        <translation>تصفية الأسئلة</translation>
+    </message>
+    <message>
+        <source>Question image</source>
+        <translation>صورة السؤال</translation>
+    </message>
+    <message>
+        <source>Write your answer here</source>
+        <translation>اكتب إجابتك هنا</translation>
+    </message>
+    <message>
+        <source>Model answer: %1</source>
+        <translation>الإجابة النموذجية: %1</translation>
+    </message>
+    <message>
+        <source>How would you grade your answer?</source>
+        <translation>كيف تقيّم إجابتك؟</translation>
+    </message>
+    <message>
+        <source>Discuss with AI</source>
+        <translation>ناقش مع الذكاء الاصطناعي</translation>
+    </message>
+    <message>
+        <source>Mark</source>
+        <translation>وضع علامة</translation>
+    </message>
+    <message>
+        <source>Previous</source>
+        <translation>السابق</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>التالي</translation>
+    </message>
+    <message>
+        <source>Saving…</source>
+        <translation>جارٍ الحفظ…</translation>
+    </message>
+    <message>
+        <source>Ready to begin?</source>
+        <translation>هل أنت مستعد للبدء؟</translation>
+    </message>
+    <message>
+        <source>%1 questions</source>
+        <translation>عدد الأسئلة: %1</translation>
+    </message>
+    <message>
+        <source>Choose a leaderboard nickname</source>
+        <translation>اختر اسمًا مستعارًا للوحة المتصدرين</translation>
+    </message>
+    <message>
+        <source>Show the correct answer immediately</source>
+        <translation>إظهار الإجابة الصحيحة فورًا</translation>
+    </message>
+    <message>
+        <source>Automatically move to the next question</source>
+        <translation>الانتقال تلقائيًا إلى السؤال التالي</translation>
+    </message>
+    <message>
+        <source>Previous attempts: %1</source>
+        <translation>المحاولات السابقة: %1</translation>
+    </message>
+    <message>
+        <source>%1 answers are awaiting grading.</source>
+        <translation>عدد الإجابات التي تنتظر التصحيح: %1.</translation>
+    </message>
+    <message>
+        <source>Results and ranking are shown when grading is ready.</source>
+        <translation>تظهر النتائج والترتيب عند اكتمال التصحيح.</translation>
+    </message>
+    <message>
+        <source>Your answers were submitted successfully.</source>
+        <translation>تم إرسال إجاباتك بنجاح.</translation>
+    </message>
+    <message>
+        <source>#%1  %2  —  %3/%4</source>
+        <translation>المركز %1  %2  —  %3/%4</translation>
+    </message>
+    <message>
+        <source>Leaderboard</source>
+        <translation>لوحة المتصدرين</translation>
+    </message>
+    <message>
+        <source>Quiz completed</source>
+        <translation>اكتمل الاختبار</translation>
+    </message>
+    <message>
+        <source>Refresh status</source>
+        <translation>تحديث الحالة</translation>
+    </message>
 </context>
 <context>
     <name>QuizController</name>

@@ -165,8 +165,8 @@ Item {
             compare(named(page, "activeQuizModeLabel").text, "Ordinary")
             compare(named(page, "activeQuestionFormatLabel").text, "Written")
             // Server texts are plain text, never markup.
-            compare(named(page, "questionTextPlaceholder").textFormat, Text.PlainText)
-            compare(named(page, "questionTextPlaceholder").text, "a<b and c>d")
+            compare(named(page, "questionText").textFormat, Text.PlainText)
+            compare(named(page, "questionText").text, "a<b and c>d")
             page.navigateTo(2)
             compare(named(page, "activeQuestionFormatLabel").text, "MCQ")
             compare(named(page, "activeQuestionTracker").text, "3/5 · 3 answered")

@@ -381,7 +381,7 @@ Item {
 
         function test_scrollMemory() {
             const page = openPage({ current: 0 })
-            const flick = findChild(page, "questionFlick")
+            const flick = findChild(page, "questionScroll")
             flick.contentHeight = flick.height + 1000
             flick.contentY = 300
             page.navigateTo(1)

@@ -10,13 +10,20 @@ import Quorin.Controllers
 Item {
     id: gallery
 
-    // "loading", "failed", "active", "review", "submitDialog" or "sheet".
+    // "loading", "failed", "active", "review", "submitDialog", "sheet", "startOrdinary", "startTimed",
+    // "startLater", "mcq", "reveal", "written" or "results".
     property string scene: "active"
     readonly property bool followsWindowSize: true
     // The loading scene stands from the start: the shot must come before the quiz's answer does.
     property bool ready: scene === "loading"
     property int step: 0
-    readonly property string quizId: scene === "failed" ? "qz-unknown" : "qz-205"
+    // The sample platform's quizzes by scene: qz-205 ordinary (the start panel is shot before any
+    // gallery starts it), qz-202 timed and open, qz-203 timed and opening later, qz-204 its
+    // leaderboard only.
+    readonly property var sceneQuizzes: ({ failed: "qz-unknown", startTimed: "qz-202", startLater: "qz-203",
+                                           results: "qz-204" })
+    readonly property string quizId: sceneQuizzes[scene] || "qz-205"
+    readonly property bool startScene: scene === "startOrdinary" || scene === "startTimed" || scene === "startLater"
     readonly property var page: stack.currentItem
 
     function find(item, objectName) {
@@ -46,6 +53,63 @@ Item {
                 || controller.state === QuizController.Leaderboard
     }
 
+    function questionIndexOf(controller, type, skip) {
+        let seen = 0
+        for (let index = 0; index < controller.questions.length; ++index) {
+            if (controller.questions[index].type === type && seen++ === skip)
+                return index
+        }
+        return -1
+    }
+
+    // The first question answered wrongly with another option struck out, the first and third
+    // marked.
+    function showMultipleChoice(controller) {
+        const questions = controller.questions
+        const first = questions[0]
+        const options = first.options.length
+        const wrong = (Number(first.correctOptionIndex) + 1) % options
+        if (!page.hasAnswer(first.id))
+            controller.setAnswer(first.id, wrong)
+        const struck = (wrong + 1) % options
+        if (options > 2 && !page.isEliminated(first.id, struck) && Number(page.answerFor(first.id)) !== struck)
+            controller.toggleEliminated(first.id, struck)
+        for (const index of [0, 2]) {
+            if (index < questions.length && !page.isMarked(questions[index].id))
+                controller.toggleMarked(questions[index].id)
+        }
+        controller.currentQuestionIndex = 0
+        return true
+    }
+
+    // The first multiple-choice question's choice with its verdict.
+    function showVerdict(controller) {
+        const index = questionIndexOf(controller, "MCQ", 0)
+        if (index < 0)
+            return true
+        const question = controller.questions[index]
+        controller.currentQuestionIndex = index
+        if (!page.hasAnswer(question.id)) {
+            const options = question.options.length
+            controller.setAnswer(question.id, (Number(question.correctOptionIndex) + 1) % options)
+        }
+        return true
+    }
+
+    // The first written question answered and graded, with its model answer.
+    function showGradedAnswer(controller) {
+        const index = questionIndexOf(controller, "WRITTEN", 0)
+        if (index < 0)
+            return true
+        const question = controller.questions[index]
+        if (!page.hasAnswer(question.id))
+            controller.setAnswer(question.id, "The net force on a body equals its mass times its acceleration.")
+        if (controller.selfGrades[question.id] !== true)
+            controller.setSelfGrade(question.id, true)
+        controller.currentQuestionIndex = index
+        return true
+    }
+
     // One step a tick; false while the scene still waits for something.
     function advance() {
         const controller = page.quizController
@@ -55,10 +119,17 @@ Item {
             return false
         if (scene === "failed" || settledElsewhere(controller))
             return true
+        if (controller.state === QuizController.Ready && startScene) {
+            if (scene === "startTimed")
+                page.nickname = "Nour"
+            return true
+        }
         if (controller.state === QuizController.Ready) {
             controller.startAttempt("")
             return false
         }
+        // The preference is stored: every scene says what it wants.
+        page.showImmediateCorrectness = scene === "reveal"
         switch (scene) {
         case "review":
             if (controller.state === QuizController.ReviewRequired) {
@@ -82,6 +153,12 @@ Item {
         case "sheet":
             pageObject("quizShortcutsOverlay").open()
             return true
+        case "mcq":
+            return showMultipleChoice(controller)
+        case "reveal":
+            return showVerdict(controller)
+        case "written":
+            return showGradedAnswer(controller)
         default:
             return true
         }

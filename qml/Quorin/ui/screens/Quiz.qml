@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.Basic as Basic
 import QtQuick.Layouts
 import Qt.labs.settings
 import Quorin
@@ -654,6 +655,102 @@ Rectangle {
         }
     }
 
+    component FilterHeading: Label {
+        text: qsTr("Filter questions")
+        color: Theme.textSecondary
+        font.pixelSize: 12
+        font.bold: true
+        elide: Text.ElideRight
+        Accessible.role: Accessible.Heading
+        Accessible.name: text
+    }
+
+    // One option of the current multiple-choice question; its look follows the stored answer,
+    // the strike-outs and, once the question is locked, the verdict.
+    component AnswerRow: Rectangle {
+        id: answerRow
+
+        required property int index
+        required property var modelData
+        readonly property string questionId: questionCard.questionId
+        readonly property bool selected: page.hasAnswer(questionId) && Number(page.answerFor(questionId)) === index
+        readonly property bool eliminated: page.isEliminated(questionId, index)
+        readonly property bool revealing: page.questionLocked()
+        readonly property bool correct: revealing && questionCard.question !== null
+                                        && Number(questionCard.question.correctOptionIndex) === index
+        // Without a correct option there is no verdict: the locked choice keeps the selected look.
+        readonly property bool wrongChoice: revealing && selected && !correct && questionCard.hasCorrectOption
+        readonly property string letter: String.fromCharCode(65 + index)
+
+        objectName: "answerRow-" + index
+        width: parent ? parent.width : 0
+        height: Math.max(56, answerText.implicitHeight + 24)
+        radius: Theme.radius
+        border.width: 1
+        color: correct ? Qt.rgba(Theme.success.r, Theme.success.g, Theme.success.b, 0.14)
+                       : wrongChoice ? Qt.rgba(Theme.error.r, Theme.error.g, Theme.error.b, 0.12)
+                                     : selected ? Qt.rgba(Theme.primary.r, Theme.primary.g, Theme.primary.b, 0.12)
+                                                : "transparent"
+        border.color: correct ? Theme.success : wrongChoice ? Theme.error : selected ? Theme.primary : Theme.borderStrong
+        opacity: eliminated ? 0.56 : 1
+
+        Accessible.role: Accessible.RadioButton
+        Accessible.name: letter + ". " + answerText.text
+        Accessible.checkable: true
+        Accessible.checked: selected
+
+        RowLayout {
+            anchors.fill: parent
+            anchors.margins: 12
+            spacing: 12
+
+            Rectangle {
+                objectName: "answerLetter-" + answerRow.index
+                Layout.preferredWidth: 30
+                Layout.preferredHeight: 30
+                Layout.alignment: Qt.AlignVCenter
+                radius: 15
+                color: answerRow.selected ? Theme.primary : "transparent"
+                border.width: 1
+                border.color: answerRow.selected ? Theme.primary : Theme.borderStrong
+
+                Label {
+                    anchors.centerIn: parent
+                    text: answerRow.letter
+                    font.bold: true
+                    color: answerRow.selected ? Theme.accentForeground : Theme.text
+                }
+            }
+
+            Label {
+                id: answerText
+
+                objectName: "answerText-" + answerRow.index
+                Layout.fillWidth: true
+                Layout.alignment: Qt.AlignVCenter
+                text: answerRow.modelData === undefined || answerRow.modelData === null ? ""
+                                                                                        : String(answerRow.modelData)
+                textFormat: Text.PlainText
+                wrapMode: Text.WordWrap
+                color: Theme.text
+                font.strikeout: answerRow.eliminated
+            }
+        }
+
+        MouseArea {
+            objectName: "answerPointer-" + answerRow.index
+            anchors.fill: parent
+            acceptedButtons: Qt.LeftButton | Qt.RightButton
+            preventStealing: true
+            cursorShape: Qt.PointingHandCursor
+            enabled: controller.canEdit && !page.questionLocked()
+            onClicked: mouse => {
+                mouse.accepted = true
+                page.handleAnswerPointer(mouse.button, answerRow.questionId, answerRow.index)
+            }
+        }
+    }
+
     // --- Frame ----------------------------------------------------------------------------------
 
     ColumnLayout {
@@ -826,105 +923,880 @@ Rectangle {
                 visible: running
             }
 
-            // The working area; the navigator, question card and action bar replace its content.
-            Item {
+            // The working area: the navigator's sidebar at the leading edge, then the main column of
+            // question card, compact navigator and action bar.
+            RowLayout {
                 id: workingArea
+
+                readonly property var filterValues: ["all", "unanswered", "marked"]
+
+                function filterCount(value) {
+                    if (value === "unanswered")
+                        return page.unansweredCount
+                    if (value === "marked")
+                        return controller.markedQuestionIds.length
+                    return controller.questions.length
+                }
 
                 objectName: "quizWorkingArea"
                 anchors.fill: parent
                 visible: page.activePresentation
+                spacing: Theme.spacing
 
-                ListView {
-                    id: verticalQuestionNavigator
+                ButtonGroup {
+                    id: wideFilterButtonGroup
 
-                    objectName: "verticalQuestionNavigator"
+                    exclusive: true
+                }
+
+                ButtonGroup {
+                    id: compactFilterButtonGroup
+
+                    exclusive: true
+                }
+
+                Rectangle {
+                    id: questionSidebar
+
+                    objectName: "questionSidebar"
                     visible: page.wideNavigation
-                    width: visible ? 220 : 0
-                    height: parent.height
-                    clip: true
-                    spacing: 4
-                    model: page.filteredQuestionIndexes
-                    delegate: QuestionTile {
-                        width: ListView.view.width
-                        activeNavigator: page.wideNavigation
+                    Layout.preferredWidth: visible ? 220 : 0
+                    Layout.fillHeight: true
+                    radius: Theme.radius
+                    color: Theme.surface
+                    border.width: 1
+                    border.color: Theme.border
+
+                    ColumnLayout {
+                        anchors.fill: parent
+                        anchors.margins: Theme.spacing
+                        spacing: Theme.smallSpacing
+
+                        FilterHeading {
+                            objectName: "filterQuestionsLabel"
+                            Layout.fillWidth: true
+                        }
+
+                        Repeater {
+                            model: workingArea.filterValues
+
+                            QuestionFilterPill {
+                                required property string modelData
+
+                                objectName: "wideQuestionFilter-" + modelData
+                                Layout.fillWidth: true
+                                filterValue: modelData
+                                count: workingArea.filterCount(modelData)
+                                radioGroup: wideFilterButtonGroup
+                            }
+                        }
+
+                        Rectangle {
+                            objectName: "questionSidebarDivider"
+                            Layout.fillWidth: true
+                            Layout.preferredHeight: 1
+                            Layout.topMargin: Theme.smallSpacing
+                            Layout.bottomMargin: Theme.smallSpacing
+                            color: Theme.border
+                        }
+
+                        ListView {
+                            id: verticalQuestionNavigator
+
+                            objectName: "verticalQuestionNavigator"
+                            Layout.fillWidth: true
+                            Layout.fillHeight: true
+                            clip: true
+                            spacing: Theme.smallSpacing
+                            highlightFollowsCurrentItem: false
+                            model: page.filteredQuestionIndexes
+                            ScrollBar.vertical: QuorinScrollBar {}
+                            // A list just shown gets its size after the page asked it to follow the
+                            // current question: it follows again once it has one.
+                            onHeightChanged: {
+                                if (visible && height > 0)
+                                    page.followCurrentQuestion()
+                            }
+                            delegate: QuestionTile {
+                                width: ListView.view.width
+                                activeNavigator: page.wideNavigation
+                            }
+                        }
                     }
                 }
 
-                ListView {
-                    id: compactQuestionList
+                ColumnLayout {
+                    id: mainColumn
 
-                    objectName: "compactQuestionList"
-                    visible: !page.wideNavigation
-                    orientation: ListView.Horizontal
-                    width: parent.width
-                    height: visible ? 44 : 0
-                    anchors.bottom: parent.bottom
-                    clip: true
-                    spacing: 4
-                    model: page.filteredQuestionIndexes
-                    delegate: QuestionTile {
-                        compact: true
-                        activeNavigator: !page.wideNavigation
+                    objectName: "quizMainColumn"
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    spacing: Theme.smallSpacing
+
+                    Rectangle {
+                        id: questionCard
+
+                        // Written text the controller would not take (offline, or the question under
+                        // review), by question id: shown in place of the stored answer and handed
+                        // over as soon as editing is possible again on the same attempt.
+                        property var writtenDrafts: ({})
+                        property string editingQuestionId: ""
+                        property bool couldEdit: controller.canEdit
+                        readonly property var question: page.currentQuestionRecord()
+                        readonly property string questionId: question && question.id !== undefined ? String(question.id)
+                                                                                                     : ""
+                        readonly property bool multipleChoice: question !== null && question.type === "MCQ"
+                        readonly property bool written: question !== null && question.type === "WRITTEN"
+                        readonly property bool hasCorrectOption: question !== null
+                                                                 && Number(question.correctOptionIndex) >= 0
+
+                        function storedWrittenText(id) {
+                            if (writtenDrafts[id] !== undefined)
+                                return writtenDrafts[id]
+                            const answer = page.answerFor(id)
+                            return answer === null || answer === undefined ? "" : String(answer)
+                        }
+
+                        function refreshWrittenText() {
+                            if (!writtenAnswer.activeFocus)
+                                writtenAnswer.text = written ? storedWrittenText(questionId) : ""
+                        }
+
+                        function handOverWrittenText(id, text) {
+                            if (id.length === 0)
+                                return
+                            const refused = !controller.canEdit || controller.reviewQuestionIds.indexOf(id) >= 0
+                            const drafts = Object.assign({}, writtenDrafts)
+                            if (refused)
+                                drafts[id] = text
+                            else
+                                delete drafts[id]
+                            writtenDrafts = drafts
+                            if (!refused)
+                                controller.setAnswer(id, text)
+                        }
+
+                        function handOverFocusedText() {
+                            if (writtenAnswer.activeFocus && editingQuestionId.length > 0)
+                                handOverWrittenText(editingQuestionId, writtenAnswer.text)
+                        }
+
+                        function flushWrittenDrafts() {
+                            if (!controller.canEdit)
+                                return
+                            const drafts = writtenDrafts
+                            for (const id in drafts)
+                                handOverWrittenText(id, drafts[id])
+                            refreshWrittenText()
+                        }
+
+                        objectName: "questionCard"
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        radius: Theme.radius
+                        color: Theme.surface
+                        border.width: 1
+                        border.color: Theme.border
+                        clip: true
+
+                        // Handed over once this change has settled: the hand-over changes the controller again.
+                        onCouldEditChanged: {
+                            if (couldEdit)
+                                Qt.callLater(questionCard.flushWrittenDrafts)
+                        }
+
+                        Connections {
+                            target: controller
+
+                            function onChanged() {
+                                // A finished or restarted attempt has no use for the old drafts.
+                                if (controller.state === QuizController.Ready
+                                        || controller.state === QuizController.Result
+                                        || controller.state === QuizController.Leaderboard)
+                                    questionCard.writtenDrafts = ({})
+                                questionCard.refreshWrittenText()
+                            }
+
+                            // The time-up and the dialog's submission take the text being typed along.
+                            function onSubmissionStarting() {
+                                questionCard.handOverFocusedText()
+                            }
+                        }
+
+                        // Leaving the page while typing keeps what was typed.
+                        Connections {
+                            target: page.StackView
+
+                            function onRemoved() {
+                                questionCard.handOverFocusedText()
+                                questionCard.editingQuestionId = ""
+                            }
+                        }
+
+                        Flickable {
+                            id: questionFlick
+
+                            objectName: "questionScroll"
+                            anchors.fill: parent
+                            anchors.margins: Theme.spacing
+                            clip: true
+                            contentWidth: width
+                            contentHeight: questionMotion.height
+                            flickableDirection: Flickable.VerticalFlick
+                            boundsBehavior: Flickable.StopAtBounds
+                            ScrollBar.vertical: QuorinScrollBar {}
+
+                            Item {
+                                id: questionMotion
+
+                                objectName: "questionMotion"
+                                width: questionFlick.width
+                                height: questionColumn.height + Theme.spacing
+
+                                Column {
+                                    id: questionColumn
+
+                                    objectName: "questionColumn"
+                                    width: Math.min(780, parent.width)
+                                    x: (parent.width - width) / 2
+                                    spacing: Theme.spacing
+
+                                    Label {
+                                        objectName: "questionText"
+                                        width: parent.width
+                                        text: questionCard.question && questionCard.question.text
+                                              ? String(questionCard.question.text) : ""
+                                        textFormat: Text.PlainText
+                                        wrapMode: Text.WordWrap
+                                        color: Theme.text
+                                        font.pixelSize: 20
+                                        font.bold: true
+                                        Accessible.role: Accessible.Heading
+                                        Accessible.name: text
+                                    }
+
+                                    Loader {
+                                        objectName: "questionImageLoader"
+                                        width: parent.width
+                                        active: questionCard.question !== null && !!questionCard.question.imageUrl
+                                                && String(questionCard.question.imageUrl).length > 0
+                                        visible: active
+
+                                        sourceComponent: Image {
+                                            objectName: "questionImage"
+                                            width: parent ? parent.width : 0
+                                            height: implicitWidth > 0 ? Math.min(320, width * implicitHeight
+                                                                                 / implicitWidth) : 0
+                                            source: questionCard.question ? questionCard.question.imageUrl : ""
+                                            asynchronous: true
+                                            fillMode: Image.PreserveAspectFit
+                                            Accessible.role: Accessible.Graphic
+                                            Accessible.name: qsTr("Question image")
+                                        }
+                                    }
+
+                                    Column {
+                                        objectName: "answerOptions"
+                                        width: parent.width
+                                        spacing: Theme.smallSpacing
+                                        visible: questionCard.multipleChoice
+
+                                        Repeater {
+                                            model: questionCard.multipleChoice && questionCard.question.options
+                                                   ? questionCard.question.options : []
+
+                                            AnswerRow {}
+                                        }
+                                    }
+
+                                    Flickable {
+                                        id: writtenScroll
+
+                                        objectName: "writtenAnswerScroll"
+                                        visible: questionCard.written
+                                        width: parent.width
+                                        height: 180
+                                        clip: true
+                                        boundsBehavior: Flickable.StopAtBounds
+                                        ScrollBar.vertical: QuorinScrollBar {}
+                                        onVisibleChanged: questionCard.refreshWrittenText()
+
+                                        TextArea.flickable: Basic.TextArea {
+                                            id: writtenAnswer
+
+                                            objectName: "writtenAnswer"
+                                            enabled: controller.canEdit
+                                            padding: 14
+                                            color: Theme.text
+                                            selectionColor: Theme.primary
+                                            selectedTextColor: Theme.accentForeground
+                                            placeholderText: qsTr("Write your answer here")
+                                            placeholderTextColor: Theme.textMuted
+                                            textFormat: TextEdit.PlainText
+                                            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
+                                            selectByMouse: true
+                                            Accessible.name: placeholderText
+
+                                            onActiveFocusChanged: {
+                                                if (activeFocus) {
+                                                    questionCard.editingQuestionId = questionCard.questionId
+                                                    return
+                                                }
+                                                // The question that was current while typing keeps the text,
+                                                // whatever took the focus.
+                                                const id = questionCard.editingQuestionId
+                                                questionCard.editingQuestionId = ""
+                                                questionCard.handOverWrittenText(id, text)
+                                                questionCard.refreshWrittenText()
+                                            }
+
+                                            background: Rectangle {
+                                                color: Theme.background
+                                                radius: Theme.radius
+                                                border.width: writtenAnswer.activeFocus ? 2 : 1
+                                                border.color: writtenAnswer.activeFocus ? Theme.primary : Theme.border
+                                            }
+                                        }
+                                    }
+
+                                    Column {
+                                        id: selfGradeBlock
+
+                                        readonly property var grade: controller.selfGrades[questionCard.questionId]
+
+                                        objectName: "selfGradeBlock"
+                                        width: parent.width
+                                        spacing: Theme.smallSpacing
+                                        visible: controller.quizType === "ORDINARY" && questionCard.written
+                                                 && page.hasAnswer(questionCard.questionId)
+
+                                        Label {
+                                            objectName: "modelAnswerText"
+                                            width: parent.width
+                                            visible: text.length > 0
+                                            text: questionCard.question && questionCard.question.modelAnswer
+                                                  ? qsTr("Model answer: %1").arg(String(questionCard.question.modelAnswer))
+                                                  : ""
+                                            textFormat: Text.PlainText
+                                            wrapMode: Text.WordWrap
+                                            color: Theme.textSecondary
+                                        }
+
+                                        Label {
+                                            objectName: "selfGradeQuestion"
+                                            width: parent.width
+                                            text: qsTr("How would you grade your answer?")
+                                            wrapMode: Text.WordWrap
+                                            color: Theme.text
+                                            font.bold: true
+                                        }
+
+                                        Row {
+                                            spacing: Theme.smallSpacing
+
+                                            QuorinButton {
+                                                objectName: "selfGradeCorrectButton"
+                                                text: qsTr("Correct")
+                                                buttonColor: Theme.success
+                                                isOutline: selfGradeBlock.grade !== true
+                                                enabled: controller.canEdit
+                                                onClicked: controller.setSelfGrade(questionCard.questionId, true)
+                                            }
+
+                                            QuorinButton {
+                                                objectName: "selfGradeIncorrectButton"
+                                                text: qsTr("Incorrect")
+                                                buttonColor: Theme.error
+                                                isOutline: selfGradeBlock.grade !== false
+                                                enabled: controller.canEdit
+                                                onClicked: controller.setSelfGrade(questionCard.questionId, false)
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
                     }
-                }
 
-                Flickable {
-                    id: questionFlick
+                    Rectangle {
+                        id: compactQuestionFilters
 
-                    objectName: "questionFlick"
-                    x: page.wideNavigation ? verticalQuestionNavigator.width + Theme.spacing : 0
-                    width: parent.width - x
-                    height: parent.height - (page.wideNavigation ? 0 : compactQuestionList.height + Theme.smallSpacing)
-                    clip: true
-                    contentWidth: width
-                    contentHeight: questionMotion.implicitHeight
-                    boundsBehavior: Flickable.StopAtBounds
+                        objectName: "compactQuestionFilters"
+                        visible: !page.wideNavigation
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: visible ? 86 : 0
+                        radius: Theme.radius
+                        color: Theme.surface
+                        border.width: 1
+                        border.color: Theme.border
 
-                    Item {
-                        id: questionMotion
+                        ColumnLayout {
+                            anchors.fill: parent
+                            anchors.margins: Theme.smallSpacing
+                            spacing: 4
 
-                        objectName: "questionMotion"
-                        width: questionFlick.width
-                        implicitHeight: questionText.implicitHeight + 2 * Theme.spacing
+                            FilterHeading {
+                                Layout.fillWidth: true
+                            }
 
-                        Label {
-                            id: questionText
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: Theme.smallSpacing
 
-                            objectName: "questionTextPlaceholder"
-                            x: Theme.spacing
-                            y: Theme.spacing
-                            width: parent.width - 2 * Theme.spacing
-                            text: page.currentQuestionRecord() ? (page.currentQuestionRecord().text || "") : ""
-                            textFormat: Text.PlainText
-                            wrapMode: Text.Wrap
-                            color: Theme.text
-                            font.pixelSize: 16
+                                Repeater {
+                                    model: workingArea.filterValues
+
+                                    QuestionFilterPill {
+                                        required property string modelData
+
+                                        objectName: "compactQuestionFilter-" + modelData
+                                        Layout.fillWidth: true
+                                        Layout.preferredWidth: 1
+                                        filterValue: modelData
+                                        count: workingArea.filterCount(modelData)
+                                        radioGroup: compactFilterButtonGroup
+                                    }
+                                }
+                            }
+                        }
+                    }
+
+                    Rectangle {
+                        id: compactQuestionNavigator
+
+                        objectName: "compactQuestionNavigator"
+                        visible: !page.wideNavigation
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: visible ? 60 : 0
+                        radius: Theme.radius
+                        color: Theme.surface
+                        border.width: 1
+                        border.color: Theme.border
+
+                        ListView {
+                            id: compactQuestionList
+
+                            objectName: "compactQuestionList"
+                            anchors.fill: parent
+                            anchors.margins: Theme.smallSpacing
+                            orientation: ListView.Horizontal
+                            // Its own flow: question 1 stands at the reading start in either direction.
+                            LayoutMirroring.enabled: false
+                            layoutDirection: page.rightToLeft ? Qt.RightToLeft : Qt.LeftToRight
+                            clip: true
+                            spacing: Theme.smallSpacing
+                            highlightFollowsCurrentItem: false
+                            model: page.filteredQuestionIndexes
+                            ScrollBar.horizontal: QuorinScrollBar {}
+                            onWidthChanged: {
+                                if (visible && width > 0)
+                                    page.followCurrentQuestion()
+                            }
+                            delegate: QuestionTile {
+                                compact: true
+                                activeNavigator: !page.wideNavigation
+                            }
+                        }
+                    }
+
+                    GridLayout {
+                        id: quizBottomBar
+
+                        readonly property bool hasQuestion: questionCard.questionId.length > 0
+                        // The width the bar gets, read from the working area so that it does not
+                        // depend on the bar's own layout.
+                        readonly property real availableWidth: workingArea.width
+                                                               - (page.wideNavigation ? 220 + workingArea.spacing : 0)
+                        // The spacer's own gap may go into the page's margin.
+                        readonly property real oneRowWidth: discussButton.implicitWidth + markButton.implicitWidth
+                                                            + 2 * 116 + Theme.smallSpacing
+                                                            + submitButton.implicitWidth + 3 * columnSpacing
+                        // Two rows below 760, and also where one row would run past the column's edge
+                        // (beside the sidebar just above 850).
+                        readonly property bool twoRows: page.compactActionLayout || oneRowWidth > availableWidth
+                        readonly property bool marked: hasQuestion && page.isMarked(questionCard.questionId)
+                        readonly property string iconFolder: "qrc:/qt/qml/Quorin/assets/icons/"
+                        // Each arrow points to where its question lies in the navigator on screen.
+                        readonly property string previousIcon: iconFolder + (page.wideNavigation
+                                                                             ? "arrow-up.svg"
+                                                                             : page.compactFlowRightToLeft
+                                                                               ? "arrow-forward.svg" : "arrow-back.svg")
+                        readonly property string nextIcon: iconFolder + (page.wideNavigation
+                                                                         ? "arrow-down.svg"
+                                                                         : page.compactFlowRightToLeft
+                                                                           ? "arrow-back.svg" : "arrow-forward.svg")
+
+                        objectName: "quizBottomBar"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: twoRows ? 104 : 52
+                        columns: twoRows ? 2 : 5
+                        rowSpacing: Theme.smallSpacing
+                        columnSpacing: Theme.smallSpacing
+
+                        QuorinButton {
+                            id: discussButton
+
+                            objectName: "discussQuestionButton"
+                            Layout.fillWidth: quizBottomBar.twoRows
+                            text: qsTr("Discuss with AI")
+                            isOutline: true
+                            enabled: quizBottomBar.hasQuestion
+                            onClicked: controller.discussCurrentQuestion()
+                        }
+
+                        QuorinButton {
+                            id: markButton
+
+                            objectName: "markQuestionButton"
+                            Layout.fillWidth: quizBottomBar.twoRows
+                            text: qsTr("Mark")
+                            compact: true
+                            buttonColor: Theme.warning
+                            isOutline: !quizBottomBar.marked
+                            iconSource: page.markIconSource
+                            enabled: quizBottomBar.hasQuestion
+                            onClicked: controller.toggleMarked(questionCard.questionId)
+                        }
+
+                        Item {
+                            objectName: "quizBottomBarSpacer"
+                            visible: !quizBottomBar.twoRows
+                            Layout.fillWidth: true
+                            Layout.preferredHeight: 1
+                        }
+
+                        Item {
+                            id: previousNextGroup
+
+                            readonly property real slotWidth: quizBottomBar.twoRows
+                                                              ? Math.max(0, (width - Theme.smallSpacing) / 2) : 116
+
+                            objectName: "quizPreviousNextGroup"
+                            Layout.fillWidth: quizBottomBar.twoRows
+                            Layout.preferredWidth: 2 * 116 + Theme.smallSpacing
+                            Layout.preferredHeight: 48
+
+                            Row {
+                                anchors.fill: parent
+                                // The pair keeps its own order, Previous at the reading start.
+                                LayoutMirroring.enabled: false
+                                layoutDirection: page.rightToLeft ? Qt.RightToLeft : Qt.LeftToRight
+                                spacing: Theme.smallSpacing
+
+                                Item {
+                                    objectName: "previousQuestionSlot"
+                                    width: previousNextGroup.slotWidth
+                                    height: 48
+
+                                    QuorinButton {
+                                        objectName: "previousQuestionButton"
+                                        anchors.fill: parent
+                                        text: qsTr("Previous")
+                                        isOutline: true
+                                        visible: page.previousQuestionIndex >= 0
+                                        iconSource: quizBottomBar.previousIcon
+                                        onClicked: page.navigateTo(page.previousQuestionIndex)
+                                    }
+                                }
+
+                                Item {
+                                    objectName: "nextQuestionSlot"
+                                    width: previousNextGroup.slotWidth
+                                    height: 48
+
+                                    QuorinButton {
+                                        objectName: "nextQuestionButton"
+                                        anchors.fill: parent
+                                        text: qsTr("Next")
+                                        isOutline: true
+                                        visible: page.nextQuestionIndex >= 0
+                                        iconSource: quizBottomBar.nextIcon
+                                        onClicked: page.navigateTo(page.nextQuestionIndex)
+                                    }
+                                }
+                            }
+                        }
+
+                        QuorinButton {
+                            id: submitButton
+
+                            objectName: "submitQuizButton"
+                            Layout.fillWidth: quizBottomBar.twoRows
+                            text: controller.syncing ? qsTr("Saving…") : qsTr("Submit quiz")
+                            enabled: controller.online && !controller.syncing
+                            onClicked: submitDialog.open()
                         }
                     }
                 }
             }
 
-            // The start panel replaces this.
             Item {
-                objectName: "quizReadyPanel"
-                anchors.fill: parent
-                visible: controller.state === QuizController.Ready
+                id: readyArea
 
-                QuorinButton {
-                    objectName: "startQuizButton"
+                anchors.fill: parent
+                visible: controller.state === QuizController.Ready && !controller.startingAttempt
+
+                Column {
+                    id: quizReadyPanel
+
+                    objectName: "quizReadyPanel"
+                    width: Math.min(620, readyArea.width)
                     anchors.centerIn: parent
-                    text: qsTr("Start quiz")
-                    isLoading: controller.startingAttempt
-                    enabled: !controller.startingAttempt
-                    onClicked: controller.startAttempt(page.nickname)
+                    spacing: Theme.spacing
+                    visible: readyArea.visible
+
+                    QuorinElidedLabel {
+                        objectName: "quizReadyTitle"
+                        width: parent.width
+                        text: controller.title.length > 0 ? controller.title : qsTr("Quiz")
+                        textFormat: Text.PlainText
+                        font.pixelSize: 28
+                        font.bold: true
+                        color: Theme.text
+                        horizontalAlignment: Text.AlignHCenter
+                        maximumLineCount: 1
+                        elide: Text.ElideRight
+                    }
+
+                    Label {
+                        objectName: "quizReadyHeading"
+                        width: parent.width
+                        text: qsTr("Ready to begin?")
+                        font.pixelSize: 26
+                        font.bold: true
+                        color: Theme.text
+                        wrapMode: Text.WordWrap
+                        horizontalAlignment: Text.AlignHCenter
+                        Accessible.role: Accessible.Heading
+                    }
+
+                    Label {
+                        objectName: "quizQuestionCount"
+                        width: parent.width
+                        text: qsTr("%1 questions").arg(DisplayFormat.integer(controller.questions.length))
+                        color: Theme.textSecondary
+                        horizontalAlignment: Text.AlignHCenter
+                    }
+
+                    Row {
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        spacing: Theme.smallSpacing
+
+                        MetadataPill {
+                            objectName: "quizTypePill"
+                            text: page.quizModeText()
+                        }
+
+                        MetadataPill {
+                            objectName: "quizFormatPill"
+                            text: page.overallFormatText()
+                        }
+                    }
+
+                    Label {
+                        objectName: "quizAvailabilityText"
+                        width: parent.width
+                        visible: text.length > 0
+                        text: controller.availabilityMessage
+                        textFormat: Text.PlainText
+                        color: controller.available ? Theme.textSecondary : Theme.warning
+                        wrapMode: Text.WordWrap
+                        horizontalAlignment: Text.AlignHCenter
+                    }
+
+                    QuorinTextField {
+                        objectName: "quizNicknameField"
+                        width: parent.width
+                        visible: controller.quizType === "TIMED"
+                        placeholderText: qsTr("Choose a leaderboard nickname")
+                        text: page.nickname
+                        onTextEdited: page.nickname = text
+                    }
+
+                    GridLayout {
+                        objectName: "quizPreferenceGrid"
+                        visible: controller.quizType === "ORDINARY"
+                        width: page.compactActionLayout ? parent.width : implicitWidth
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        columns: page.compactActionLayout ? 1 : 2
+                        columnSpacing: Theme.spacing
+                        rowSpacing: Theme.smallSpacing
+
+                        QuorinCheckBox {
+                            objectName: "showImmediateCorrectnessBox"
+                            Layout.fillWidth: page.compactActionLayout
+                            label: qsTr("Show the correct answer immediately")
+                            checked: page.showImmediateCorrectness
+                            onToggled: requestedChecked => page.showImmediateCorrectness = requestedChecked
+                        }
+
+                        QuorinCheckBox {
+                            objectName: "autoAdvanceBox"
+                            Layout.fillWidth: page.compactActionLayout
+                            label: qsTr("Automatically move to the next question")
+                            checked: page.autoAdvance
+                            onToggled: requestedChecked => page.autoAdvance = requestedChecked
+                        }
+                    }
+
+                    QuorinButton {
+                        objectName: "startQuizButton"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        text: qsTr("Start quiz")
+                        enabled: controller.available && !controller.startingAttempt
+                        onClicked: {
+                            controller.startAttempt(page.nickname)
+                            // The page's answer and navigation keys work as soon as the questions show.
+                            page.forceActiveFocus()
+                        }
+                    }
+
+                    Label {
+                        objectName: "quizAttemptsText"
+                        width: parent.width
+                        visible: controller.attempts.length > 0
+                        text: qsTr("Previous attempts: %1").arg(DisplayFormat.integer(controller.attempts.length))
+                        color: Theme.textSecondary
+                        horizontalAlignment: Text.AlignHCenter
+                    }
                 }
             }
 
-            // The results panel replaces this.
+            Rectangle {
+                id: quizStartingShimmer
+
+                property real pulseOpacity: 0.46
+                readonly property color barColor: Theme.isDark ? Theme.surfaceMuted : Theme.backgroundElevated
+
+                objectName: "quizStartingShimmer"
+                anchors.fill: parent
+                visible: controller.state === QuizController.Ready && controller.startingAttempt
+                color: Theme.surface
+                radius: Theme.radius
+                border.width: 1
+                border.color: Theme.border
+
+                SequentialAnimation on pulseOpacity {
+                    running: quizStartingShimmer.visible && !page.reducedMotion
+                    loops: Animation.Infinite
+
+                    NumberAnimation {
+                        to: 0.78
+                        duration: 550
+                    }
+                    NumberAnimation {
+                        to: 0.46
+                        duration: 550
+                    }
+                }
+
+                Column {
+                    width: Math.min(720, quizStartingShimmer.width - 64)
+                    anchors.centerIn: parent
+                    spacing: 18
+
+                    Repeater {
+                        model: [{ share: 0.72, height: 26 }, { share: 0.96, height: 58 }, { share: 0.96, height: 58 },
+                            { share: 0.82, height: 58 }]
+
+                        Rectangle {
+                            required property var modelData
+                            required property int index
+
+                            objectName: "quizShimmerBar-" + index
+                            width: parent.width * modelData.share
+                            height: modelData.height
+                            radius: Theme.radius
+                            color: quizStartingShimmer.barColor
+                            opacity: quizStartingShimmer.pulseOpacity
+                        }
+                    }
+                }
+            }
+
             Item {
-                objectName: "quizResultsPanel"
+                id: resultsArea
+
+                function statusText() {
+                    if (controller.statusMessage.length > 0)
+                        return controller.statusMessage
+                    if (controller.pendingAnswersCount > 0)
+                        return qsTr("%1 answers are awaiting grading.")
+                                .arg(DisplayFormat.integer(controller.pendingAnswersCount))
+                    if (controller.state === QuizController.Leaderboard)
+                        return qsTr("Results and ranking are shown when grading is ready.")
+                    return qsTr("Your answers were submitted successfully.")
+                }
+
+                // One pass over the placeholders, so a nickname holding "%3" stays as it is.
+                function leaderboardLine(entry, position) {
+                    const rank = Number(entry.rank) > 0 ? entry.rank : position + 1
+                    const values = [DisplayFormat.integer(rank),
+                                    entry.nickname === undefined || entry.nickname === null ? ""
+                                                                                            : String(entry.nickname),
+                                    DisplayFormat.integer(entry.score), DisplayFormat.integer(entry.maxScore)]
+                    return qsTr("#%1  %2  —  %3/%4").replace(/%([1-4])/g, (match, digit) => values[Number(digit) - 1])
+                }
+
                 anchors.fill: parent
                 visible: controller.state === QuizController.Result || controller.state === QuizController.Leaderboard
+
+                Column {
+                    objectName: "quizResultsPanel"
+                    width: Math.min(700, resultsArea.width)
+                    anchors.centerIn: parent
+                    spacing: Theme.spacing
+                    visible: resultsArea.visible
+
+                    Label {
+                        objectName: "quizResultsTitle"
+                        width: parent.width
+                        text: controller.state === QuizController.Leaderboard ? qsTr("Leaderboard")
+                                                                               : qsTr("Quiz completed")
+                        font.pixelSize: 28
+                        font.bold: true
+                        color: Theme.text
+                        wrapMode: Text.WordWrap
+                        horizontalAlignment: Text.AlignHCenter
+                        Accessible.role: Accessible.Heading
+                    }
+
+                    Label {
+                        objectName: "quizResultsStatus"
+                        width: parent.width
+                        text: resultsArea.statusText()
+                        textFormat: Text.PlainText
+                        color: Theme.textSecondary
+                        wrapMode: Text.WordWrap
+                        horizontalAlignment: Text.AlignHCenter
+                    }
+
+                    Repeater {
+                        model: controller.leaderboard
+
+                        Label {
+                            required property var modelData
+                            required property int index
+                            readonly property var entry: modelData || ({})
+
+                            objectName: "leaderboardRow-" + index
+                            width: parent.width
+                            text: resultsArea.leaderboardLine(entry, index)
+                            textFormat: Text.PlainText
+                            elide: Text.ElideRight
+                            color: entry.isCurrentUser === true ? Theme.primary : Theme.text
+                            font.bold: entry.isCurrentUser === true
+                        }
+                    }
+
+                    QuorinButton {
+                        objectName: "refreshStatusButton"
+                        anchors.horizontalCenter: parent.horizontalCenter
+                        text: qsTr("Refresh status")
+                        isOutline: true
+                        onClicked: controller.retry()
+                    }
+                }
             }
 
             Column {

@@ -1,0 +1,6 @@
+import QtQuick
+
+// The results panel with the leaderboard.
+QuizScene {
+    scene: "results"
+}

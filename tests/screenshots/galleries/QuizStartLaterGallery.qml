@@ -1,0 +1,6 @@
+import QtQuick
+
+// The start panel of a timed quiz that opens later.
+QuizScene {
+    scene: "startLater"
+}

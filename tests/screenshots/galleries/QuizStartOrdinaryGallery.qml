@@ -1,0 +1,6 @@
+import QtQuick
+
+// The start panel of an ordinary quiz.
+QuizScene {
+    scene: "startOrdinary"
+}

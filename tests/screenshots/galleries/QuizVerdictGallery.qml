@@ -1,0 +1,6 @@
+import QtQuick
+
+// A wrong choice with the correct answer shown at once.
+QuizScene {
+    scene: "reveal"
+}
