@@ -85,7 +85,7 @@ void ShellTestSetup::registerControllers()
 
     // The controllers reach the process-wide client, whose API root is read once, when it is
     // first made: here, after the server listens.
-    qputenv("QUORIN_API_BASE_URL", m_server->url(QStringLiteral("/api/v1/")).toString().toUtf8());
+    qputenv("QUORIN_API_BASE_URL", backendApiBase().toString().toUtf8());
     // Signed in as after a restart: the tokens wait in the keychain.
     m_keychain.setValue(QStringLiteral("accessToken"), QString::fromUtf8(accessToken()));
     m_keychain.setValue(QStringLiteral("refreshToken"), QStringLiteral("refresh-u-1"));
@@ -127,6 +127,11 @@ void ShellTestSetup::registerControllers()
 void ShellTestSetup::registerChangelogController()
 {
     registerSingleton("ChangelogController", &m_changelogController);
+}
+
+QUrl ShellTestSetup::backendApiBase() const
+{
+    return m_server->url(QStringLiteral("/api/v1/"));
 }
 
 void ShellTestSetup::registerUpdateController()

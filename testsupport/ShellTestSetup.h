@@ -51,6 +51,9 @@ protected:
     virtual void registerUpdateController();
     // Registers "ChangelogController": the double, unless a test of the changelog brings the real one.
     virtual void registerChangelogController();
+    // The REST root the process-wide client talks to: the fixture server's, unless a test of a
+    // whole journey brings another backend.
+    [[nodiscard]] virtual QUrl backendApiBase() const;
 
 private:
     [[nodiscard]] QByteArray accessToken() const;
