@@ -58,14 +58,18 @@ Rectangle {
     }
 
     function hasAnswer(id) {
-        const answers = controller.answers
-        if (!answers || !Object.prototype.hasOwnProperty.call(answers, id))
+        return answerPresent(questionById(id) || { id: id }, controller.answers)
+    }
+
+    // Reads only what it is given: the controller's lists cross into the engine as fresh copies on
+    // every read, which a pass over hundreds of questions cannot afford.
+    function answerPresent(question, answers) {
+        if (!answers || !Object.prototype.hasOwnProperty.call(answers, question.id))
             return false
-        const answer = answers[id]
+        const answer = answers[question.id]
         if (answer === null || answer === undefined)
             return false
-        const question = questionById(id)
-        if (question && question.type === "WRITTEN")
+        if (question.type === "WRITTEN")
             return String(answer).trim().length > 0
         return true
     }
@@ -213,8 +217,9 @@ Rectangle {
     function filteredIndexes(questions, current, filter, answers, marked) {
         const result = []
         for (let i = 0; i < questions.length; ++i) {
-            const id = questions[i] ? questions[i].id : undefined
-            if (i !== current && ((filter === "unanswered" && hasAnswer(id))
+            const question = questions[i] || { id: undefined }
+            const id = question.id
+            if (i !== current && ((filter === "unanswered" && answerPresent(question, answers))
                                   || (filter === "marked" && marked.indexOf(id) < 0)))
                 continue
             result.push(i)
