@@ -177,6 +177,28 @@ Item {
             compare(named(page, "quizReadyHeading").text, "Ready to begin?")
         }
 
+        function test_shimmerBarsStartAtTheReadingStart_data() {
+            return [{ tag: "left-to-right", language: "en" }, { tag: "right-to-left", language: "ar" }]
+        }
+
+        function test_shimmerBarsStartAtTheReadingStart(data) {
+            SettingsController.language = data.language
+            try {
+                const page = readyPage()
+                const attempts = "quizzes/" + page.quizId + "/attempts"
+                Fixture.script(attempts, [{ held: true, body: host.attempt("a-" + page.quizId, "ACTIVE", {}) }])
+                mouseClick(named(page, "startQuizButton"))
+                tryCompare(named(page, "quizStartingShimmer"), "visible", true)
+                const shortBar = named(page, "quizShimmerBar-3")
+                const column = shortBar.parent
+                compare(shortBar.x, data.language === "ar" ? column.width - shortBar.width : 0)
+                Fixture.release(attempts)
+                tryCompare(page.quizController, "state", QuizController.Active)
+            } finally {
+                SettingsController.language = "en"
+            }
+        }
+
         function test_startingShimmer_data() {
             return [{ tag: "reduced motion", reduced: true }, { tag: "motion", reduced: false }]
         }

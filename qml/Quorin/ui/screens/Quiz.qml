@@ -560,6 +560,8 @@ Rectangle {
         objectName: "questionNavigatorRow-" + modelData
         implicitWidth: compact ? 60 : 180
         implicitHeight: compact ? 44 : 48
+        // Keeps an elided preview off the border at either end.
+        horizontalPadding: compact ? 0 : 6
         hoverEnabled: true
         focusPolicy: Qt.StrongFocus
         onClicked: page.navigateTo(questionIndex)
@@ -1724,6 +1726,8 @@ Rectangle {
                             required property int index
 
                             objectName: "quizShimmerBar-" + index
+                            // At the reading start: mirrored with the window in right-to-left.
+                            anchors.left: parent.left
                             width: parent.width * modelData.share
                             height: modelData.height
                             radius: Theme.radius
