@@ -89,6 +89,11 @@ int main(int argc, char *argv[])
             options.outputFolder = QDir(outputFolder);
             options.galleryFolder = QStringLiteral(QUORIN_CONTROL_GALLERY_DIR);
             options.galleries = QStringLiteral(QUORIN_CONTROL_GALLERIES).split(QLatin1Char(','));
+            // While working on one screen, QUORIN_SCREENSHOT_GALLERIES="QuizReviewGallery,…" shoots
+            // only those galleries.
+            const QString chosen = qEnvironmentVariable("QUORIN_SCREENSHOT_GALLERIES");
+            if (!chosen.isEmpty())
+                options.galleries = chosen.split(QLatin1Char(','), Qt::SkipEmptyParts);
             options.mobileNumber = QStringLiteral("+201012345678");
             options.password = QStringLiteral("quorin-demo");
             run = std::make_unique<quorin::test::ScreenshotRun>(engine, options);

@@ -120,6 +120,33 @@ Item {
             compare(list.currentIndex, 20)
         }
 
+        // The notice above the working area takes height from the column: the card gives it, the
+        // compact bars keep theirs and nothing runs into the action bar.
+        function test_compactBarsKeepTheirHeightUnderANotice() {
+            root.width = 700
+            const id = host.nextQuizId()
+            const changed = host.questions(5)
+            changed[0].text = "Question 1, corrected"
+            changed[0].updatedAt = "2024-05-02T08:00:00.000Z"
+            Fixture.script("quizzes/" + id, [{ body: host.activeDetails(id, {}) },
+                                             { body: host.activeDetails(id, { questions: changed }) }])
+            Fixture.respond("quizzes/" + id + "/attempts", 200, [])
+            Fixture.script("attempts/a-" + id + "/answers",
+                           [{ status: 409, body: { code: "QUESTION_VERSION_CONFLICT", message: "Conflict" } },
+                            { held: true }])
+            const page = host.push(id)
+            tryCompare(page.quizController, "state", QuizController.Active)
+            page.quizController.setAnswer("q1", 1)
+            tryCompare(page.quizController, "state", QuizController.ReviewRequired)
+            tryCompare(named(page, "quizNotice"), "visible", true)
+            const column = named(page, "quizMainColumn")
+            const bar = named(page, "quizBottomBar")
+            tryCompare(named(page, "compactQuestionFilters"), "height", 86)
+            tryCompare(named(page, "compactQuestionNavigator"), "height", 60)
+            tryCompare(named(page, "questionCard"), "height", column.height - 86 - 60 - bar.height - 3 * 8)
+            compare(bar.y + bar.height, column.height)
+        }
+
         function test_pillCounts() {
             const page = openPage({ answers: { q1: 0, q2: 1 } })
             const wide = name => named(page, "wideQuestionFilter-" + name)

@@ -1037,7 +1037,7 @@ Rectangle {
 
                     objectName: "questionSidebar"
                     visible: page.wideNavigation
-                    Layout.preferredWidth: visible ? 220 : 0
+                    Layout.preferredWidth: page.wideNavigation ? 220 : 0
                     Layout.fillHeight: true
                     radius: Theme.radius
                     color: Theme.surface
@@ -1401,7 +1401,10 @@ Rectangle {
                         objectName: "compactQuestionFilters"
                         visible: !page.wideNavigation
                         Layout.fillWidth: true
-                        Layout.preferredHeight: visible ? 86 : 0
+                        // Sized by the width rule, not by `visible`: that one also turns false while the
+                        // working area is hidden, and the column kept the 0 it read then once a notice
+                        // appeared, so the bars ran into the action bar.
+                        Layout.preferredHeight: page.wideNavigation ? 0 : 86
                         radius: Theme.radius
                         color: Theme.surface
                         border.width: 1
@@ -1444,7 +1447,7 @@ Rectangle {
                         objectName: "compactQuestionNavigator"
                         visible: !page.wideNavigation
                         Layout.fillWidth: true
-                        Layout.preferredHeight: visible ? 60 : 0
+                        Layout.preferredHeight: page.wideNavigation ? 0 : 60
                         radius: Theme.radius
                         color: Theme.surface
                         border.width: 1
