@@ -214,6 +214,12 @@ SampleQuizRoutes::Response SampleQuizRoutes::attempts(const QString &quizId, con
 SampleQuizRoutes::Response SampleQuizRoutes::start(const QString &quizId, const QString &userId,
                                                    const QByteArray &body)
 {
+    if (!m_heldStartQuiz.isEmpty() && quizId == m_heldStartQuiz) {
+        Response busy = SampleAnswers::error(
+            503, QStringLiteral("busy"), QStringLiteral("The quiz service is busy. Try again in a moment."));
+        busy.delayMs = m_startHoldMs;
+        return busy;
+    }
     const QJsonObject quiz = this->quiz(quizId);
     const bool timed = quiz.value(QStringLiteral("type")).toString() == QLatin1String("TIMED");
     const QString nickname =

@@ -37,6 +37,13 @@ public:
 
     // The routes answer on this server, which must outlive them.
     void addTo(quorin::test::FixtureServer &server);
+    // Starts of this quiz wait this long and are then refused with 503, beginning nothing: the
+    // client's start placeholder shows all that time, every time the quiz is started.
+    void setHeldStart(const QString &quizId, int holdMs)
+    {
+        m_heldStartQuiz = quizId;
+        m_startHoldMs = holdMs;
+    }
 
 private:
     [[nodiscard]] QJsonObject readData(const QString &fileName) const;
@@ -77,5 +84,7 @@ private:
     // Quizzes whose scenario question has replaced the original.
     QSet<QString> m_replacedQuestions;
     int m_nextAttempt = 1;
+    QString m_heldStartQuiz;
+    int m_startHoldMs = 0;
     const quorin::test::FixtureServer *m_server = nullptr;
 };

@@ -57,6 +57,7 @@ SampleServer::SampleServer(const Options &options, QObject *parent)
 {
     m_server.setKeepLog(false);
     m_learningRoutes.setProgressUnavailable(options.progressUnavailable);
+    m_quizRoutes.setHeldStart(options.heldStartQuiz, options.startHoldMs);
     connect(&m_server, &quorin::test::FixtureServer::requestReceived, this, &SampleServer::logRequest);
 }
 

@@ -33,6 +33,10 @@ public:
         ReleaseMode releaseMode = ReleaseMode::Optional;
         // Completion marks are answered with 503, to show the client's delayed sync and retry.
         bool progressUnavailable = false;
+        // Starts of this quiz are held for startHoldMs and then refused, so that the client's start
+        // placeholder can be seen; empty holds none.
+        QString heldStartQuiz;
+        int startHoldMs = 4000;
         // Served below "/releases/"; holds the installer named by release.json.
         QString releaseFolder = quorin::test::FixturePaths::releaseFolder();
         // The PEM private key that signs the installer's digest.

@@ -34,7 +34,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption progressUnavailable(
         QStringLiteral("progress-unavailable"),
         QStringLiteral("Answer completion marks with 503, as a backend that is down would."));
-    parser.addOptions({port, data, media, lifetime, releaseMode, releases, signingKey, progressUnavailable});
+    const QCommandLineOption holdQuizStart(
+        QStringLiteral("hold-quiz-start"),
+        QStringLiteral(
+            "Hold every attempt start of this quiz for 4 seconds, then refuse it with 503 and begin "
+            "nothing, so that the client's start placeholder can be seen."),
+        QStringLiteral("quiz id"));
+    parser.addOptions(
+        {port, data, media, lifetime, releaseMode, releases, signingKey, progressUnavailable, holdQuizStart});
     parser.process(application);
     const std::optional<SampleServer::ReleaseMode> mode =
         SampleReleaseService::modeFromName(parser.value(releaseMode));
@@ -53,6 +60,7 @@ int main(int argc, char *argv[])
     options.releaseFolder = parser.value(releases);
     options.signingKeyFile = parser.value(signingKey);
     options.progressUnavailable = parser.isSet(progressUnavailable);
+    options.heldStartQuiz = parser.value(holdQuizStart);
     SampleServer server(options);
     if (!server.start()) {
         QTextStream(stderr) << "quorin-sample-server: " << server.errorString() << Qt::endl;

@@ -113,7 +113,7 @@ int main(int argc, char *argv[])
         return 1;
 
     const QStringList quizzes{QStringLiteral("qz-201"), QStringLiteral("qz-202"), QStringLiteral("qz-203"),
-                              QStringLiteral("qz-204"), QStringLiteral("qz-205")};
+                              QStringLiteral("qz-204"), QStringLiteral("qz-205"), QStringLiteral("qz-206")};
     for (const QString &quizId : quizzes) {
         const auto quiz = controllerFor(manager, quizId);
         if (!load(*quiz))

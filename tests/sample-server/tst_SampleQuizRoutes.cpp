@@ -5,6 +5,7 @@
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -117,19 +118,12 @@ private:
                QTest::qWaitFor([&] { return controller.attempts().size() == historySize; }, 10000);
     }
 
-private Q_SLOTS:
-    void initTestCase()
+    // A platform of these options, the client signed in to it.
+    void startPlatform(const SampleServer::Options &options)
     {
-        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
-        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
-        m_keychain.installAsNative();
-    }
-
-    // A fresh platform for every test: the attempts live in its memory.
-    void init()
-    {
+        m_manager.reset();
         m_platform = std::make_unique<SamplePlatformSession>();
-        QVERIFY2(m_platform->start(), qPrintable(m_platform->errorString()));
+        QVERIFY2(m_platform->start(options), qPrintable(m_platform->errorString()));
 
         m_keychain.clear();
         NetworkManager::Configuration client;
@@ -140,6 +134,17 @@ private Q_SLOTS:
         m_manager->login(SamplePlatformSession::kNumber, SamplePlatformSession::kPassword, QString());
         QVERIFY(signedIn.wait(10000));
     }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("quorin"));
+        QCoreApplication::setApplicationName(QStringLiteral("desktop"));
+        m_keychain.installAsNative();
+    }
+
+    // A fresh platform for every test: the attempts live in its memory.
+    void init() { startPlatform(SamplePlatformSession::defaultOptions()); }
 
     void cleanup()
     {
@@ -225,6 +230,9 @@ private Q_SLOTS:
                                           << QStringLiteral("TIMED") << 2 << QStringList() << false << 3;
         QTest::newRow("ordinary") << QStringLiteral("qz-205") << int(QuizController::Ready)
                                   << QStringLiteral("ORDINARY") << 3 << QStringList() << true << 0;
+        QTest::newRow("ordinary, with pictures")
+            << QStringLiteral("qz-206") << int(QuizController::Ready) << QStringLiteral("ORDINARY") << 3
+            << QStringList() << true << 0;
     }
 
     void everySampleQuizLoads()
@@ -292,6 +300,70 @@ private Q_SLOTS:
         QCOMPARE(reopened->localPath(), controller->localPath());
         QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).second.array().size(),
                  1);
+    }
+
+    // The hold that lets the start placeholder be seen: each start of the held quiz waits, then is
+    // refused, and begins nothing, so the quiz can be started (and held) again.
+    void heldQuizStartIsRefusedAfterItsHold()
+    {
+        SampleServer::Options options = SamplePlatformSession::defaultOptions();
+        options.heldStartQuiz = QStringLiteral("qz-205");
+        options.startHoldMs = 400;
+        startPlatform(options);
+        if (QTest::currentTestFailed())
+            return;
+
+        for (int round = 0; round < 2; ++round) {
+            const auto controller = controllerFor(QStringLiteral("qz-205"));
+            QVERIFY(load(*controller, 0));
+            QCOMPARE(controller->state(), QuizController::Ready);
+            QSignalSpy feedback(controller.get(), &QuizController::feedback);
+            QElapsedTimer held;
+            held.start();
+            controller->startAttempt();
+            QVERIFY(controller->startingAttempt());
+
+            QTRY_VERIFY_WITH_TIMEOUT(!controller->startingAttempt(), 10000);
+            // A coarse timer may fire a little early.
+            QVERIFY2(held.elapsed() >= 350, qPrintable(QString::number(held.elapsed())));
+            QCOMPARE(controller->state(), QuizController::Ready);
+            QCOMPARE(feedback.size(), 1);
+            QCOMPARE(feedback.first().at(1).toString(), QStringLiteral("error"));
+            QCOMPARE(fetch("GET", QStringLiteral("quizzes/qz-205/attempts"), accessToken()).second.array(),
+                     QJsonArray());
+            QVERIFY(quizDetails(QStringLiteral("qz-205")).value(QStringLiteral("activeAttempt")).isNull());
+        }
+
+        // Other quizzes start as before.
+        QVERIFY(!started(QStringLiteral("qz-206")).isEmpty());
+    }
+
+    // Every picture a sample question shows is on the platform's media origin.
+    void questionImagesAreServed()
+    {
+        QStringList images;
+        for (const char *quizId : {"qz-201", "qz-202", "qz-203", "qz-204", "qz-205", "qz-206"}) {
+            const QJsonArray questions = quizDetails(QString::fromLatin1(quizId))
+                                             .value(QStringLiteral("quiz"))
+                                             .toObject()
+                                             .value(QStringLiteral("questions"))
+                                             .toArray();
+            for (const QJsonValue &question : questions) {
+                const QString image = question.toObject().value(QStringLiteral("imageUrl")).toString();
+                if (!image.isEmpty())
+                    images.append(image);
+            }
+        }
+        QVERIFY(!images.isEmpty());
+        const QString origin = m_platform->apiBase().resolved(QUrl(QStringLiteral("/"))).toString();
+        for (const QString &image : std::as_const(images)) {
+            QVERIFY2(image.startsWith(origin), qPrintable(image));
+            std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(QUrl(image))));
+            QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+            QVERIFY(finished.wait(10000));
+            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+            QVERIFY2(reply->readAll().startsWith("\x89PNG\r\n\x1a\n"), qPrintable(image));
+        }
     }
 
     void timedQuizStartFollowsItsWindow()

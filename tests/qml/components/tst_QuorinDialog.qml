@@ -166,6 +166,25 @@ Item {
             closeDialog(window.dialog)
         }
 
+        // Three long buttons widen the dialog as far as the window allows, so that none of them
+        // runs past its edge.
+        function test_longButtonsFitInside() {
+            const dialog = makeWindow({ width: 640 }).dialog
+            dialog.auxiliaryText = "Review questions"
+            dialog.cancelText = "Cancel"
+            dialog.confirmText = "Submit quiz"
+            openDialog(dialog)
+            const row = findChild(dialog.footer, "quorinDialogButtonRow")
+            waitForItemPolished(row)
+            verify(dialog.width > 480)
+            verify(dialog.width <= 640 - 2 * Theme.spacing)
+            const auxiliary = button(dialog, "quorinDialogAuxiliaryButton")
+            const confirm = button(dialog, "quorinDialogConfirmButton")
+            verify(auxiliary.mapToItem(dialog.footer, 0, 0).x >= Theme.largeSpacing)
+            verify(confirm.mapToItem(dialog.footer, confirm.width, 0).x <= dialog.footer.width - Theme.largeSpacing)
+            closeDialog(dialog)
+        }
+
         function test_escapeRejectsEvenWithoutCancel() {
             const window = makeWindow()
             const dialog = window.dialog

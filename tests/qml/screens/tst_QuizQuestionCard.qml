@@ -221,6 +221,23 @@ Item {
             tryVerify(() => saved(page, "q2", "abc"), 3000, "the save carries the text")
         }
 
+        function test_clickBesideTheFieldStoresTheText() {
+            const page = openPage({ questions: mixedQuestions(), current: 1, saves: [{ status: 200, body: {} }] })
+            const field = named(page, "writtenAnswer")
+            mouseClick(field)
+            typeText("abc")
+            const card = named(page, "questionCard")
+            mouseClick(card, card.width / 2, card.height - 40)
+            verify(!field.activeFocus)
+            compare(page.quizController.currentQuestionIndex, 1)
+            compare(page.quizController.answers["q2"], "abc")
+            verify(named(page, "selfGradeBlock").visible)
+            tryVerify(() => saved(page, "q2", "abc"), 3000, "the save carries the text")
+            // A click inside the field keeps typing there.
+            mouseClick(field)
+            verify(field.activeFocus)
+        }
+
         function test_writtenAnswerStoredAsTyped_data() {
             return [
                 { tag: "cleared", text: "", answered: false },

@@ -11,17 +11,18 @@ Item {
     id: gallery
 
     // "loading", "failed", "active", "review", "submitDialog", "sheet", "startOrdinary", "startTimed",
-    // "startLater", "mcq", "reveal", "written" or "results".
+    // "startLater", "starting", "mcq", "reveal", "image", "written" or "results".
     property string scene: "active"
     readonly property bool followsWindowSize: true
     // The loading scene stands from the start: the shot must come before the quiz's answer does.
     property bool ready: scene === "loading"
     property int step: 0
     // The sample platform's quizzes by scene: qz-205 ordinary (the start panel is shot before any
-    // gallery starts it), qz-202 timed and open, qz-203 timed and opening later, qz-204 its
-    // leaderboard only.
+    // gallery starts it), qz-202 timed and open (its starts are held by the screenshot run's
+    // platform, and refused after the hold, so every start shows the placeholder), qz-203 timed and
+    // opening later, qz-204 its leaderboard only, qz-206 ordinary with pictures.
     readonly property var sceneQuizzes: ({ failed: "qz-unknown", startTimed: "qz-202", startLater: "qz-203",
-                                           results: "qz-204" })
+                                           starting: "qz-202", image: "qz-206", results: "qz-204" })
     readonly property string quizId: sceneQuizzes[scene] || "qz-205"
     readonly property bool startScene: scene === "startOrdinary" || scene === "startTimed" || scene === "startLater"
     readonly property var page: stack.currentItem
@@ -96,6 +97,16 @@ Item {
         return true
     }
 
+    // The first question with a picture, once the picture has come.
+    function showImage(controller) {
+        const index = controller.questions.findIndex(question => !!question.imageUrl)
+        if (index < 0)
+            return true
+        controller.currentQuestionIndex = index
+        const image = find(page, "questionImage")
+        return image !== null && (image.status === Image.Ready || image.status === Image.Error || step > 100)
+    }
+
     // The first written question answered and graded, with its model answer.
     function showGradedAnswer(controller) {
         const index = questionIndexOf(controller, "WRITTEN", 0)
@@ -114,6 +125,15 @@ Item {
     function advance() {
         const controller = page.quizController
         step += 1
+        // The placeholder stands while the start is outstanding; a start that was answered at
+        // once (a platform that holds none) settles where it led.
+        if (scene === "starting" && controller.state === QuizController.Ready) {
+            if (!controller.startingAttempt) {
+                page.nickname = "Nour"
+                controller.startAttempt(page.nickname)
+            }
+            return controller.startingAttempt
+        }
         if (controller.state === QuizController.Idle || controller.state === QuizController.Loading
                 || controller.state === QuizController.Submitting || controller.startingAttempt)
             return false
@@ -157,6 +177,8 @@ Item {
             return showMultipleChoice(controller)
         case "reveal":
             return showVerdict(controller)
+        case "image":
+            return showImage(controller)
         case "written":
             return showGradedAnswer(controller)
         default:

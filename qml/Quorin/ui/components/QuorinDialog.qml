@@ -30,7 +30,9 @@ Dialog {
     closePolicy: Popup.CloseOnEscape
     parent: Overlay.overlay
     anchors.centerIn: parent
-    width: parent ? Math.max(0, Math.min(480, parent.width - 2 * Theme.spacing)) : 480
+    // Wider than 480 only where three long buttons would not fit between the margins.
+    width: parent ? Math.max(0, Math.min(Math.max(480, buttonRow.implicitWidth + 2 * Theme.largeSpacing),
+                                         parent.width - 2 * Theme.spacing)) : 480
     // The body keeps its own side margins, the same as the title's and the buttons'.
     leftPadding: 0
     rightPadding: 0
@@ -113,6 +115,8 @@ Dialog {
         implicitHeight: 64
 
         RowLayout {
+            id: buttonRow
+
             objectName: "quorinDialogButtonRow"
             anchors.fill: parent
             anchors.leftMargin: Theme.largeSpacing

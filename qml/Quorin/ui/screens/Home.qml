@@ -10,8 +10,8 @@ PlaceholderPage {
     // The arguments each page is opened with, as the home and course screens hand them.
     readonly property var sampleCourse: ({ courseId: "c-101", courseProgress: 0.25 })
     // The sample platform's quizzes: results, a timed quiz open now, one opening later, a
-    // leaderboard, and an ordinary quiz to start.
-    readonly property var sampleQuizIds: ["qz-201", "qz-202", "qz-203", "qz-204", "qz-205"]
+    // leaderboard, an ordinary quiz to start, and one whose questions show pictures.
+    readonly property var sampleQuizIds: ["qz-201", "qz-202", "qz-203", "qz-204", "qz-205", "qz-206"]
     readonly property var sampleVideo: ({
         videoUrl: "https://localhost:8443/media/master/master.m3u8",
         lectureId: "r-1001",

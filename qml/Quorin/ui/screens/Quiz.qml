@@ -1230,6 +1230,18 @@ Rectangle {
                                 width: questionFlick.width
                                 height: questionColumn.height + Theme.spacing
 
+                                // A click on the card beside the field ends the typing, so the answer
+                                // is stored and its grade buttons appear without leaving the question.
+                                MouseArea {
+                                    objectName: "questionBackground"
+                                    width: parent.width
+                                    height: Math.max(parent.height, questionFlick.height)
+                                    onPressed: mouse => {
+                                        page.forceActiveFocus()
+                                        mouse.accepted = false
+                                    }
+                                }
+
                                 Column {
                                     id: questionColumn
 

@@ -1,0 +1,6 @@
+import QtQuick
+
+// A question with a picture.
+QuizScene {
+    scene: "image"
+}
