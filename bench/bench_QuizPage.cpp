@@ -1,7 +1,8 @@
 // Times the quiz page's answer path: the real page, offscreen, on a quiz of 300 questions from an
 // in-process fixture server; 200 answers chosen by key, each timed from the key to the next frame
-// drawn (every answer replaces both navigators' models and re-reads every binding). Beside it the
-// same figure for a plain list whose 300-integer model is replaced as often. Prints the median and
+// drawn (every answer changes the controller once, and every binding on the page that reads it is
+// evaluated again). Beside it the same figure for a plain list whose 300-integer model is replaced
+// as often. Prints the median and
 // the 95th percentile; the target is the 95th percentile under one 60 Hz frame (16.7 ms). Never
 // fails on a time.
 #include "bench/BenchTiming.h"

@@ -34,13 +34,23 @@ Rectangle {
     readonly property bool activeHeaderInline: Math.max(0, Math.min(900, width - 64 - 112))
                                                >= metadataRow.implicitWidth + 180 + Theme.smallSpacing
     property url markIconSource: "qrc:/qt/qml/Quorin/assets/icons/mark.svg"
-    readonly property int unansweredCount: Math.max(0, controller.questions.length - controller.answeredCount)
-    readonly property var filteredQuestionIndexes: filteredIndexes(controller.questions,
-                                                                   controller.currentQuestionIndex,
-                                                                   questionFilter, controller.answers,
-                                                                   controller.markedQuestionIds)
+    // What the navigators, the counts and the queries below read of the attempt, built once per
+    // change of the controller: its lists cross into the engine as fresh copies on every read, and
+    // hundreds of tiles, each reading them several times, made every answer cost a visible pause.
+    readonly property var questionLookup: buildQuestionLookup(controller.questions, controller.answers,
+                                                              controller.selfGrades,
+                                                              controller.markedQuestionIds,
+                                                              controller.eliminatedOptions,
+                                                              controller.quizType === "ORDINARY"
+                                                              && showImmediateCorrectness)
+    readonly property int unansweredCount: Math.max(0, questionLookup.questions.length - controller.answeredCount)
+    readonly property var filteredQuestionIndexes: filteredIndexes(questionLookup, controller.currentQuestionIndex,
+                                                                   questionFilter)
     readonly property int previousQuestionIndex: neighbourIndex(filteredQuestionIndexes, -1)
     readonly property int nextQuestionIndex: neighbourIndex(filteredQuestionIndexes, 1)
+
+    // The last filtered list, kept outside any property so that handing it back notifies nothing.
+    readonly property var derivedMemory: ({ filtered: null })
 
     objectName: "quizPage"
     color: Theme.background
@@ -48,21 +58,73 @@ Rectangle {
 
     // --- Query functions ---------------------------------------------------------------------
 
-    function questionById(id) {
-        const questions = controller.questions
-        for (let i = 0; i < questions.length; ++i) {
-            if (questions[i] && questions[i].id === id)
-                return questions[i]
+    function questionSetOf(questions) {
+        const set = {
+            questions: [],
+            // Plain objects without a prototype: the engine's Map and Set search their keys one by one.
+            indexById: Object.create(null),
+            writtenCount: 0
         }
-        return null
+        const count = questions.length
+        for (let i = 0; i < count; ++i) {
+            const question = questions[i]
+            set.questions.push(question)
+            const id = question ? question.id : undefined
+            // The first question of an id answers for it, as a search from the start would find.
+            if (id !== undefined && !(id in set.indexById))
+                set.indexById[id] = i
+            if (question && question.type === "WRITTEN")
+                ++set.writtenCount
+        }
+        return set
+    }
+
+    function buildQuestionLookup(questions, answers, selfGrades, markedList, eliminated, immediateCorrectness) {
+        const set = questionSetOf(questions)
+        const lookup = {
+            questions: set.questions,
+            indexById: set.indexById,
+            writtenCount: set.writtenCount,
+            answers: answers || {},
+            selfGrades: selfGrades || {},
+            eliminated: eliminated || {},
+            immediateCorrectness: immediateCorrectness,
+            markedIds: Object.create(null),
+            markedCount: 0,
+            answered: [],
+            marked: [],
+            results: []
+        }
+        for (let m = 0; m < markedList.length; ++m) {
+            if (!(markedList[m] in lookup.markedIds))
+                ++lookup.markedCount
+            lookup.markedIds[markedList[m]] = true
+        }
+        const count = lookup.questions.length
+        for (let j = 0; j < count; ++j) {
+            const question = lookup.questions[j]
+            const id = question ? question.id : undefined
+            lookup.answered.push(id !== undefined && answeredIn(lookup, id))
+            lookup.marked.push(id !== undefined && id in lookup.markedIds)
+            lookup.results.push(id !== undefined ? resultStateIn(lookup, question) : "unanswered")
+        }
+        return lookup
+    }
+
+    function questionById(id) {
+        const index = questionLookup.indexById[id]
+        return index === undefined ? null : questionLookup.questions[index]
+    }
+
+    function answeredIn(lookup, id) {
+        const index = lookup.indexById[id]
+        return answerPresent(index === undefined ? { id: id } : lookup.questions[index], lookup.answers)
     }
 
     function hasAnswer(id) {
-        return answerPresent(questionById(id) || { id: id }, controller.answers)
+        return answeredIn(questionLookup, id)
     }
 
-    // Reads only what it is given: the controller's lists cross into the engine as fresh copies on
-    // every read, which a pass over hundreds of questions cannot afford.
     function answerPresent(question, answers) {
         if (!answers || !Object.prototype.hasOwnProperty.call(answers, question.id))
             return false
@@ -75,15 +137,15 @@ Rectangle {
     }
 
     function answerFor(id) {
-        return hasAnswer(id) ? controller.answers[id] : null
+        return hasAnswer(id) ? questionLookup.answers[id] : null
     }
 
     function isMarked(id) {
-        return controller.markedQuestionIds.indexOf(id) >= 0
+        return questionLookup.markedIds[id] === true
     }
 
     function isEliminated(id, index) {
-        const entry = controller.eliminatedOptions[id]
+        const entry = questionLookup.eliminated[id]
         if (!entry)
             return false
         for (let i = 0; i < entry.length; ++i) {
@@ -102,21 +164,19 @@ Rectangle {
     }
 
     function overallFormatText() {
-        const questions = controller.questions
-        let written = 0
-        for (let i = 0; i < questions.length; ++i) {
-            if (questions[i] && questions[i].type === "WRITTEN")
-                ++written
-        }
-        if (written > 0 && written < questions.length)
+        const written = questionLookup.writtenCount
+        const count = questionLookup.questions.length
+        if (written > 0 && written < count)
             return qsTr("Mixed")
-        if (questions.length > 0 && written === questions.length)
+        if (count > 0 && written === count)
             return qsTr("Written")
         return qsTr("MCQ")
     }
 
+    // The record the navigators hold: the same object until the questions are replaced, so the
+    // option rows are not rebuilt by every change of the attempt.
     function currentQuestionRecord() {
-        const question = controller.currentQuestion
+        const question = questionLookup.questions[controller.currentQuestionIndex]
         return question && question.id !== undefined ? question : null
     }
 
@@ -127,40 +187,50 @@ Rectangle {
     }
 
     function hasSelfGrade(id) {
-        const grade = controller.selfGrades[id]
+        return selfGradeIn(questionLookup, id)
+    }
+
+    function selfGradeIn(lookup, id) {
+        const grade = lookup.selfGrades[id]
         return grade !== undefined && grade !== null
     }
 
     function correctnessAvailable(question) {
-        if (!question || !hasAnswer(question.id))
+        return correctnessAvailableIn(questionLookup, question)
+    }
+
+    function correctnessAvailableIn(lookup, question) {
+        if (!question || !answeredIn(lookup, question.id))
             return false
         if (question.type === "WRITTEN")
-            return hasSelfGrade(question.id)
-        return controller.quizType === "ORDINARY" && showImmediateCorrectness
-                && Number(question.correctOptionIndex) >= 0
+            return selfGradeIn(lookup, question.id)
+        return lookup.immediateCorrectness && Number(question.correctOptionIndex) >= 0
     }
 
     function questionResultState(question) {
-        if (!question || !hasAnswer(question.id))
+        return resultStateIn(questionLookup, question)
+    }
+
+    function resultStateIn(lookup, question) {
+        if (!question || !answeredIn(lookup, question.id))
             return "unanswered"
-        if (!correctnessAvailable(question))
+        if (!correctnessAvailableIn(lookup, question))
             return "answered"
         if (question.type === "WRITTEN")
-            return controller.selfGrades[question.id] === true ? "correct" : "incorrect"
-        return Number(controller.answers[question.id]) === Number(question.correctOptionIndex) ? "correct"
-                                                                                                : "incorrect"
+            return lookup.selfGrades[question.id] === true ? "correct" : "incorrect"
+        return Number(lookup.answers[question.id]) === Number(question.correctOptionIndex) ? "correct"
+                                                                                            : "incorrect"
     }
 
     function questionAccessibleDescription(questionIndex) {
-        const questions = controller.questions
-        const question = questionIndex >= 0 && questionIndex < questions.length ? questions[questionIndex] : null
-        const id = question ? question.id : undefined
+        const lookup = questionLookup
+        const inRange = questionIndex >= 0 && questionIndex < lookup.questions.length
         const states = []
         if (questionIndex === controller.currentQuestionIndex)
             states.push(qsTr("Current"))
-        if (id !== undefined && isMarked(id))
+        if (inRange && lookup.marked[questionIndex])
             states.push(qsTr("Marked"))
-        const result = questionResultState(question)
+        const result = inRange ? lookup.results[questionIndex] : "unanswered"
         states.push(result === "correct" ? qsTr("Correct")
                                          : result === "incorrect" ? qsTr("Incorrect")
                                                                   : result === "answered" ? qsTr("Answered")
@@ -214,16 +284,20 @@ Rectangle {
         return -1
     }
 
-    function filteredIndexes(questions, current, filter, answers, marked) {
+    // Hands back the list it gave last time while the indexes stay the same: the navigators
+    // rebuild every tile for a new list, and most changes (an answer under "All") keep them.
+    function filteredIndexes(lookup, current, filter) {
         const result = []
-        for (let i = 0; i < questions.length; ++i) {
-            const question = questions[i] || { id: undefined }
-            const id = question.id
-            if (i !== current && ((filter === "unanswered" && answerPresent(question, answers))
-                                  || (filter === "marked" && marked.indexOf(id) < 0)))
+        for (let i = 0; i < lookup.questions.length; ++i) {
+            if (i !== current && ((filter === "unanswered" && lookup.answered[i])
+                                  || (filter === "marked" && !lookup.marked[i])))
                 continue
             result.push(i)
         }
+        const previous = derivedMemory.filtered
+        if (previous && previous.length === result.length && previous.every((value, i) => value === result[i]))
+            return previous
+        derivedMemory.filtered = result
         return result
     }
 
@@ -279,7 +353,7 @@ Rectangle {
     }
 
     function navigateTo(index) {
-        if (index < 0 || index >= controller.questions.length || index === controller.currentQuestionIndex)
+        if (index < 0 || index >= questionLookup.questions.length || index === controller.currentQuestionIndex)
             return
         saveScrollPosition()
         pendingQuestionIndex = index
@@ -547,14 +621,12 @@ Rectangle {
         property bool compact: false
         property bool activeNavigator: false
         readonly property int questionIndex: modelData
-        readonly property var questionData: modelData >= 0 && modelData < controller.questions.length
-                                            ? controller.questions[modelData] : ({})
+        readonly property var questionData: page.questionLookup.questions[modelData] || ({})
         readonly property bool current: modelData === controller.currentQuestionIndex
-        readonly property bool answered: page.hasAnswer(questionData.id)
-        readonly property bool marked: page.isMarked(questionData.id)
+        readonly property bool answered: page.questionLookup.answered[modelData] === true
+        readonly property bool marked: page.questionLookup.marked[modelData] === true
         readonly property bool previewEnabled: !compact
-        readonly property string resultState: page.questionResultState(questionData.id !== undefined ? questionData
-                                                                                                     : null)
+        readonly property string resultState: page.questionLookup.results[modelData] || "unanswered"
         readonly property int contentLayoutDirection: page.rightToLeft ? Qt.RightToLeft : Qt.LeftToRight
 
         objectName: "questionNavigatorRow-" + modelData
@@ -850,7 +922,7 @@ Rectangle {
                         color: Theme.textSecondary
                         text: qsTr("%1/%2 · %3 answered")
                               .arg(DisplayFormat.integer(controller.currentQuestionIndex + 1))
-                              .arg(DisplayFormat.integer(controller.questions.length))
+                              .arg(DisplayFormat.integer(page.questionLookup.questions.length))
                               .arg(DisplayFormat.integer(controller.answeredCount))
                     }
 
@@ -941,8 +1013,8 @@ Rectangle {
                     if (value === "unanswered")
                         return page.unansweredCount
                     if (value === "marked")
-                        return controller.markedQuestionIds.length
-                    return controller.questions.length
+                        return page.questionLookup.markedCount
+                    return page.questionLookup.questions.length
                 }
 
                 objectName: "quizWorkingArea"
@@ -1281,7 +1353,7 @@ Rectangle {
                                     Column {
                                         id: selfGradeBlock
 
-                                        readonly property var grade: controller.selfGrades[questionCard.questionId]
+                                        readonly property var grade: page.questionLookup.selfGrades[questionCard.questionId]
 
                                         objectName: "selfGradeBlock"
                                         width: parent.width
@@ -1595,7 +1667,7 @@ Rectangle {
                     Label {
                         objectName: "quizQuestionCount"
                         width: parent.width
-                        text: qsTr("%1 questions").arg(DisplayFormat.integer(controller.questions.length))
+                        text: qsTr("%1 questions").arg(DisplayFormat.integer(page.questionLookup.questions.length))
                         color: Theme.textSecondary
                         horizontalAlignment: Text.AlignHCenter
                     }
@@ -1937,7 +2009,7 @@ Rectangle {
         headerText: qsTr("Submit your answers?")
         bodyText: qsTr("%1 unanswered · %2 marked. You cannot change answers after submitting.")
                   .arg(DisplayFormat.integer(page.unansweredCount))
-                  .arg(DisplayFormat.integer(controller.markedQuestionIds.length))
+                  .arg(DisplayFormat.integer(page.questionLookup.markedCount))
         auxiliaryText: qsTr("Review questions")
         cancelText: qsTr("Cancel")
         confirmText: qsTr("Submit quiz")
