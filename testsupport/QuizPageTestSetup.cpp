@@ -17,7 +17,8 @@ QuizController::Configuration QuizPageTestSetup::quizControllerConfiguration()
     configuration.intervals.syncMs = 20;
     configuration.intervals.countdownMs = 1000;
     configuration.intervals.reconnectMs = 600000;
-    configuration.intervals.aiRedirectMs = 600000;
+    // Short enough for a page test to watch the countdown to the chat page; nothing opens for real.
+    configuration.intervals.aiRedirectMs = 250;
     configuration.openUrl = [](const QUrl &) { return true; };
     return configuration;
 }

@@ -40,6 +40,8 @@ FocusScope {
         const details = { quiz: quiz(id, options), activeAttempt: attempt("a-" + id, "ACTIVE", options.answers || {}) }
         if (options.remainingSeconds !== undefined)
             details.activeAttempt.remainingSeconds = options.remainingSeconds
+        if (options.customGptLink !== undefined)
+            details.customGptLink = options.customGptLink
         return details
     }
 

@@ -240,6 +240,29 @@ Item {
             compare(controller.currentQuestionIndex, 2)
         }
 
+        // Nothing here times the snackbar: a step that queued behind the one on show would not
+        // appear.
+        function test_discussCountdownStepsReplaceEachOther() {
+            while (Snackbar.visible)
+                Snackbar.dismiss()
+            const page = openPage({ customGptLink: "https://chat.example/tutor" })
+            Snackbar.show("Saved", "info")
+            mouseClick(named(page, "discussQuestionButton"))
+            compare(Snackbar.message, "Saved")
+            Snackbar.dismiss()
+            compare(Snackbar.message, "Question copied. Opening AI in 5…")
+            tryCompare(Snackbar, "message", "Question copied. Opening AI in 4…", 3000)
+            tryCompare(Snackbar, "message", "Question copied. Opening AI in 1…", 3000)
+            compare(Snackbar.pending.length, 0)
+            tryCompare(page.quizController, "aiRedirectSeconds", 0)
+            // The page has opened: a later message queues as usual.
+            Snackbar.show("Saved", "info")
+            compare(Snackbar.message, "Question copied. Opening AI in 1…")
+            compare(Snackbar.pending.length, 1)
+            while (Snackbar.visible)
+                Snackbar.dismiss()
+        }
+
         function test_submitOnlyOpensTheDialog() {
             const page = openPage()
             const submitPath = "attempts/" + host.attemptIdOf(page) + "/submit"

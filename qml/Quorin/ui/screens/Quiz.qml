@@ -506,8 +506,18 @@ Rectangle {
     QuizController {
         id: controller
 
+        // The last step of the countdown to the quiz's chat page that went to the snackbar.
+        property string countdownMessage: ""
+
         quizId: page.quizId
-        onFeedback: (message, severity) => Snackbar.show(message, severity)
+        onFeedback: (message, severity) => {
+            // The steps come a second apart: each takes the place of the one on show instead of
+            // queuing behind it, so the snackbar keeps time with the page that opens.
+            if (countdownMessage !== "" && Snackbar.message === countdownMessage)
+                Snackbar.dismiss()
+            countdownMessage = aiRedirectSeconds > 0 ? message : ""
+            Snackbar.show(message, severity)
+        }
     }
 
     // --- Inline components ----------------------------------------------------------------------
