@@ -173,8 +173,8 @@ Rectangle {
         return qsTr("MCQ")
     }
 
-    // The record the navigators hold: the same object until the questions are replaced, so the
-    // option rows are not rebuilt by every change of the attempt.
+    // Read from the lookup, which has copied the questions once for this change, rather than
+    // taking a fresh copy of the controller's record for each reader.
     function currentQuestionRecord() {
         const question = questionLookup.questions[controller.currentQuestionIndex]
         return question && question.id !== undefined ? question : null
