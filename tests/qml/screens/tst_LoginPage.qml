@@ -16,6 +16,15 @@ Item {
     readonly property string number: "+201012345678"
     readonly property var tokens: ({ accessToken: "access-a", refreshToken: "refresh-a" })
 
+    // Sign-in answers reach every page through the one network manager: a test that leaves one
+    // on its way would have it land on the next test's page.
+    SignalSpy {
+        id: loginFailures
+
+        target: NetworkManager
+        signalName: "loginFailed"
+    }
+
     Component {
         id: hostComponent
 
@@ -226,6 +235,7 @@ Item {
         // the answers end the wait.
         function test_secondPressWhileWaitingSendsAgain() {
             const made = makePage()
+            loginFailures.clear()
             Fixture.script("auth/login", [{ status: 401, body: { message: "Wrong password" }, held: true }])
             signIn(made.page, "01012345678", "secret")
             tryVerify(() => Fixture.requests("auth/login").length === 1, 10000)
@@ -240,6 +250,7 @@ Item {
             tryCompare(button, "isLoading", false, 10000)
             tryCompare(notice(made.page), "message", "Wrong password", 10000)
             compare(made.stack.currentItem, made.page)
+            tryCompare(loginFailures, "count", 2, 10000)
         }
 
         function test_nothingIsSentWithoutAValidNumber() {
