@@ -1,6 +1,7 @@
 #include "net/MediaFetch.h"
 
 #include "app/DiagnosticLogger.h"
+#include "net/AbandonReply.h"
 #include "net/MediaUrlRules.h"
 
 #include <QNetworkAccessManager>
@@ -38,12 +39,12 @@ MediaFetch::~MediaFetch()
 {
     if (m_hop && m_hop != m_final) {
         disconnect(m_hop, nullptr, this, nullptr);
-        m_hop->abort();
+        abandonReply(m_hop);
         m_hop->deleteLater();
     }
     if (m_final) {
         disconnect(m_final, nullptr, this, nullptr);
-        m_final->abort();
+        abandonReply(m_final);
         m_final->deleteLater();
     }
 }
@@ -78,7 +79,7 @@ void MediaFetch::abort()
         return;
     if (QNetworkReply *hop = m_hop.data()) {
         disconnect(hop, nullptr, this, nullptr);
-        hop->abort();
+        abandonReply(hop);
     }
     endCancelled();
 }

@@ -3,6 +3,7 @@
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/PreferencesStore.h"
+#include "net/AbandonReply.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
 #include "net/MediaFetch.h"
@@ -404,7 +405,7 @@ NetworkManager::ReplyOutcome NetworkManager::readReply(QNetworkReply *reply)
 void NetworkManager::abortReply(QNetworkReply *reply)
 {
     reply->setProperty(kAbortedByClient, true);
-    reply->abort();
+    quorin::abandonReply(reply);
 }
 
 NetworkFailure NetworkManager::makeNetworkFailure(int httpStatus, int networkError, const QByteArray &body,

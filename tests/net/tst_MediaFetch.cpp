@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSslConfiguration>
@@ -427,6 +428,30 @@ private Q_SLOTS:
         QCOMPARE(m_originA->requestCount(QStringLiteral("/hop2")), 0);
         fetch->abort();
         QCOMPARE(m_observed->finishedCount, 1);
+    }
+
+    // A failed answer reports its failure and, a moment later, its end. Cancelling in between
+    // ends the fetch once, and Qt has no second failure on one reply to warn about.
+    void abortBetweenTheFailureAndTheEnd()
+    {
+        m_originA->setResponse(QStringLiteral("/missing"), Response(404, "gone", "text/plain"));
+        LogRecorder log;
+        const auto fetch = start(mediaRequest(m_originA->url(QStringLiteral("/missing")), {}));
+        auto *hop = m_network->findChild<QNetworkReply *>();
+        QVERIFY(hop);
+        bool abortedAfterTheFailure = false;
+        connect(hop, &QNetworkReply::errorOccurred, this, [&fetch, &abortedAfterTheFailure] {
+            abortedAfterTheFailure = !fetch->isFinished();
+            fetch->abort();
+        });
+
+        waitForTheEnd(*fetch);
+        QTRY_COMPARE(m_originA->requestsInFlight(), 0);
+
+        QVERIFY(abortedAfterTheFailure);
+        QCOMPARE(fetch->ending(), Ending::Cancelled);
+        QCOMPARE(m_observed->finishedCount, 1);
+        QCOMPARE(log.inCategory(QStringLiteral("qt")).size(), 0);
     }
 
     void deletedDuringAHop()

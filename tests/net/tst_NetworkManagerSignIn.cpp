@@ -4,6 +4,7 @@
 #include "testsupport/JwtMaker.h"
 
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -355,6 +356,59 @@ private Q_SLOTS:
                  signInMeanwhile ? "Bearer " + ownAccess : QByteArray());
         QCOMPARE(expired.count(), 1);
         QCOMPARE(m_harness.server().requests(kRefreshRoute).size(), 1);
+    }
+
+    // Sign-out ends a refresh whatever it is doing: still waiting to leave (an upload starts on a
+    // later turn of the event loop), or refused with its end still on the way. Either way the
+    // refresh expires the session once, a refresh that had not left never reaches the server, and
+    // Qt has no second failure on one reply to warn about.
+    void signOutEndsTheRefreshAtAnyStep_data()
+    {
+        QTest::addColumn<bool>("beforeItLeaves");
+        QTest::addColumn<int>("refreshesReceived");
+        QTest::newRow("before it leaves") << true << 0;
+        QTest::newRow("between its refusal and its end") << false << 1;
+    }
+
+    void signOutEndsTheRefreshAtAnyStep()
+    {
+        QFETCH(bool, beforeItLeaves);
+        QFETCH(int, refreshesReceived);
+        m_harness.server().setResponse(kRefreshRoute, FixtureServer::Response::json("{}", 401));
+        m_harness.server().setResponse(QStringLiteral("/api/v1/institutions"),
+                                       FixtureServer::Response::json("[]"));
+        const auto manager =
+            m_harness.makeSignedInManager(m_harness.tokenExpiringIn(-10), QStringLiteral("refresh-1"));
+        QSignalSpy expired(manager.get(), &NetworkManager::sessionExpired);
+        std::optional<AuthRefreshResult> waiter;
+        manager->refreshTokens([&waiter](const AuthRefreshResult &result) { waiter = result; });
+        auto *refresh = manager->findChild<QNetworkReply *>();
+        QVERIFY(refresh);
+        bool signedOutWhileRefreshing = false;
+        if (beforeItLeaves) {
+            signedOutWhileRefreshing = !waiter.has_value();
+            manager->logout();
+        } else {
+            connect(refresh, &QNetworkReply::errorOccurred, this,
+                    [&manager, &waiter, &signedOutWhileRefreshing] {
+                        signedOutWhileRefreshing = !waiter.has_value();
+                        manager->logout();
+                    });
+        }
+
+        QTRY_VERIFY_WITH_TIMEOUT(waiter.has_value(), 10000);
+        // One more round trip, so that a refresh still on its way would have arrived by now.
+        NetworkManagerHarness::CallbackRecord roundTrip;
+        manager->sendRequestDetailed(Method::Get, QStringLiteral("institutions"), {},
+                                     NetworkManagerHarness::recordInto(roundTrip));
+        QTRY_COMPARE(roundTrip.calls, 1);
+
+        QVERIFY(signedOutWhileRefreshing);
+        QVERIFY(waiter->sessionExpired);
+        QCOMPARE(expired.count(), 1);
+        QVERIFY(!manager->isAuthenticated());
+        QCOMPARE(m_harness.server().requests(kRefreshRoute).size(), refreshesReceived);
+        QCOMPARE(m_harness.logRecords(QStringLiteral("message")).size(), 0);
     }
 
     void authenticatedUserIdReadsTheToken_data()
