@@ -8,12 +8,12 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutexLocker>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
@@ -232,19 +232,19 @@ QString ResourceCache::getTempPath(const QString &url) const
 
 QString ResourceCache::getActivePath(const QString &url) const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     return isFile(getPermanentPath(url)) ? getPermanentPath(url) : getTempPath(url);
 }
 
 bool ResourceCache::isPermanent(const QString &url) const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     return isFile(getPermanentPath(url));
 }
 
 bool ResourceCache::exists(const QString &url) const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     return existsLocked(url);
 }
 
@@ -258,13 +258,13 @@ bool ResourceCache::existsLocked(const QString &url) const
 
 qint64 ResourceCache::temporaryBytes() const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     return listFolder().temporaryBytes;
 }
 
 qint64 ResourceCache::availableBytes() const
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     return m_settings.availableBytes(m_root);
 }
 
@@ -306,7 +306,7 @@ ResourceCache::FolderListing ResourceCache::listFolder() const
 
 void ResourceCache::runCleanup()
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     cleanupLocked(0, QString());
 }
 
@@ -377,7 +377,7 @@ int ResourceCache::removeStaleStagingLocked(const QList<QFileInfo> &candidates, 
 
 bool ResourceCache::publishTempFile(const QString &url, const QString &stagingPath)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     QElapsedTimer timer;
     timer.start();
     const QString staging = absoluteClean(stagingPath);
@@ -420,7 +420,7 @@ bool ResourceCache::publishTempFile(const QString &url, const QString &stagingPa
 
 ResourceCache::TemporaryLease ResourceCache::leaseTemporary(const QString &url)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     QString path = getTempPath(url);
     ++m_leases[path];
     return TemporaryLease(this, std::move(path));
@@ -428,7 +428,7 @@ ResourceCache::TemporaryLease ResourceCache::leaseTemporary(const QString &url)
 
 void ResourceCache::endLease(const QString &path)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     const auto lease = m_leases.find(path);
     if (lease == m_leases.end())
         return;
@@ -440,7 +440,7 @@ void ResourceCache::endLease(const QString &path)
 
 QStringList ResourceCache::commitToPermanent(const QStringList &urls)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     QElapsedTimer timer;
     timer.start();
     QStringList withoutPermanentCopy;
@@ -464,13 +464,13 @@ QStringList ResourceCache::commitToPermanent(const QStringList &urls)
 
 void ResourceCache::invalidateTemp(const QString &url)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     QFile::remove(markerPath(getTempPath(url)));
 }
 
 void ResourceCache::deleteResources(const QStringList &urls)
 {
-    const QMutexLocker locker(&m_mutex);
+    const std::lock_guard locker(m_mutex);
     for (const QString &url : urls) {
         const QString temporary = getTempPath(url);
         QFile::remove(temporary);

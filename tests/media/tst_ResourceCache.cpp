@@ -933,6 +933,32 @@ private Q_SLOTS:
         }
     }
 
+    // Leases taken and ended on several threads at once, which meet only in the cache: once all
+    // have ended, nothing is left protected.
+    void leasesOnManyThreadsAllEnd()
+    {
+        constexpr int Threads = 4;
+        constexpr int Rounds = 2000;
+        ResourceCache cache(settings());
+        QVERIFY(placeCopy(cache, url(1), GiB, 60));
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int thread = 0; thread < Threads; ++thread) {
+            threads.emplace_back(QThread::create([&cache, thread] {
+                for (int round = 0; round < Rounds; ++round) {
+                    const ResourceCache::TemporaryLease shared = cache.leaseTemporary(url(1));
+                    const ResourceCache::TemporaryLease own = cache.leaseTemporary(url(2 + thread));
+                }
+            }));
+        }
+        for (const auto &thread : threads)
+            thread->start();
+        for (const auto &thread : threads)
+            QVERIFY(thread->wait(60000));
+
+        QVERIFY(cache.publishTempFile(url(9), stage(cache, url(9), "c")));
+        QVERIFY(!cache.exists(url(1)));
+    }
+
     // The process-wide object
 
     void processExitsCleanly_data()
