@@ -137,8 +137,8 @@ private:
     const Settings m_settings;
     QTimer *const m_cleanupTimer;
     QTimer *const m_firstCleanupTimer;
-    // A standard mutex, not Qt's: the thread checker sees the order it gives, as it does not see
-    // the order given by Qt's own locks, whose code is not built for it.
+    // A standard mutex rather than Qt's: ThreadSanitizer sees the order this one gives, but not
+    // that of Qt's recursive mutex, which locks inside Qt's uninstrumented code.
     mutable std::recursive_mutex m_mutex;
     QHash<QString, int> m_leases; // temporary path to live leases on it; guarded by m_mutex
 };
