@@ -22,6 +22,14 @@ int statusOf(const QNetworkReply *reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+// Scheme, host and port, the part of a URL a refusal record may name, and only as a fingerprint.
+QString originFingerprint(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    return DiagnosticLogger::fingerprint(MediaUrlRules::origin(url));
+}
+
 } // namespace
 
 MediaFetch::MediaFetch(QNetworkAccessManager *network, const QNetworkRequest &request, QObject *parent)
@@ -29,6 +37,8 @@ MediaFetch::MediaFetch(QNetworkAccessManager *network, const QNetworkRequest &re
     , m_network(network)
     , m_request(request)
     , m_rule(&MediaUrlRules::allowRedirect)
+    , m_refusalCategory(QStringLiteral("network"))
+    , m_refusalEvent(QStringLiteral("media_redirect_refused"))
     , m_url(request.url())
 {
     Q_ASSERT(network && network->thread() == QThread::currentThread());
@@ -52,6 +62,17 @@ MediaFetch::~MediaFetch()
 void MediaFetch::setMethod(Method method)
 {
     m_method = method;
+}
+
+void MediaFetch::setBody(const QByteArray &body)
+{
+    m_body = body;
+}
+
+void MediaFetch::setRefusalRecord(const QString &category, const QString &event)
+{
+    m_refusalCategory = category;
+    m_refusalEvent = event;
 }
 
 void MediaFetch::setRedirectRule(RedirectRule rule)
@@ -116,7 +137,27 @@ void MediaFetch::sendHop()
     }
     m_url = m_request.url();
     m_hopRedirects = false;
-    QNetworkReply *hop = m_method == Method::Head ? m_network->head(m_request) : m_network->get(m_request);
+    QNetworkReply *hop = nullptr;
+    switch (m_method) {
+    case Method::Get:
+        hop = m_network->get(m_request);
+        break;
+    case Method::Head:
+        hop = m_network->head(m_request);
+        break;
+    case Method::Post:
+        hop = m_network->post(m_request, m_body);
+        break;
+    case Method::Put:
+        hop = m_network->put(m_request, m_body);
+        break;
+    case Method::Patch:
+        hop = m_network->sendCustomRequest(m_request, QByteArrayLiteral("PATCH"), m_body);
+        break;
+    case Method::Delete:
+        hop = m_network->deleteResource(m_request);
+        break;
+    }
     m_hop = hop;
     if (m_readBufferSize > 0)
         hop->setReadBufferSize(m_readBufferSize);
@@ -206,31 +247,48 @@ void MediaFetch::followRedirect(const QUrl &target)
     QNetworkReply *hop = m_hop.data();
     if (m_redirects >= MaximumRedirects) {
         takeHead(hop);
-        refuseRedirect(QNetworkReply::TooManyRedirectsError, QStringLiteral("too_many"));
+        refuseRedirect(QNetworkReply::TooManyRedirectsError, QStringLiteral("too_many"), target);
         return;
     }
     const bool carriesBearer = m_request.hasRawHeader(AuthorizationHeader);
     if (!target.isValid() || target.isRelative() || !m_rule(m_url, target, carriesBearer)) {
         takeHead(hop);
-        refuseRedirect(QNetworkReply::InsecureRedirectError, QStringLiteral("destination"));
+        refuseRedirect(QNetworkReply::InsecureRedirectError, QStringLiteral("destination"), target);
         return;
     }
     // A null value removes the header.
     if (carriesBearer && !MediaUrlRules::mayForwardBearer(m_url, target))
         m_request.setRawHeader(AuthorizationHeader, QByteArray());
+    takeMethodOfRedirect(statusOf(hop));
     releaseHop();
     ++m_redirects;
     m_request.setUrl(target);
     sendHop();
 }
 
-void MediaFetch::refuseRedirect(QNetworkReply::NetworkError error, const QString &reason)
+// What the next hop sends, as Qt's own redirect handling decides it: a 303 asks for a GET of the
+// target (a HEAD stays one), and a 301 or 302 answering a POST does the same, as browsers have it;
+// a 307 or 308 repeats the request as it was, body included.
+void MediaFetch::takeMethodOfRedirect(int status)
 {
-    DiagnosticLogger::log(QStringLiteral("network"), QStringLiteral("warning"),
-                          QStringLiteral("media_redirect_refused"),
-                          {{QStringLiteral("reason"), reason},
-                           {QStringLiteral("status"), m_status},
-                           {QStringLiteral("redirects"), m_redirects}});
+    const bool becomesGet = (status == 303 && m_method != Method::Head) ||
+                            ((status == 301 || status == 302) && m_method == Method::Post);
+    if (!becomesGet)
+        return;
+    m_method = Method::Get;
+    m_body.clear();
+}
+
+// The record names the origins only by fingerprint: a URL or a header could carry a token.
+void MediaFetch::refuseRedirect(QNetworkReply::NetworkError error, const QString &reason, const QUrl &target)
+{
+    QVariantMap fields{{QStringLiteral("reason"), reason},
+                       {QStringLiteral("status"), m_status},
+                       {QStringLiteral("redirects"), m_redirects},
+                       {QStringLiteral("from_origin_fp"), originFingerprint(m_url)}};
+    if (!target.isEmpty())
+        fields.insert(QStringLiteral("to_origin_fp"), originFingerprint(target));
+    DiagnosticLogger::log(m_refusalCategory, QStringLiteral("warning"), m_refusalEvent, fields);
     end(Ending::RedirectRefused, error,
         error == QNetworkReply::TooManyRedirectsError
             ? tr("The media server redirected the request too many times.")

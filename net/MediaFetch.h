@@ -14,11 +14,14 @@ class QNetworkAccessManager;
 
 namespace quorin {
 
-// One GET (or HEAD) to a media origin that follows its redirects itself. Qt's own redirect
-// policies send a hop before anyone can refuse it, so every hop goes out with the manual policy
-// and the next target is checked first (by default with MediaUrlRules): a refused target receives
-// nothing, not even a connection. Each hop carries the headers, attributes and transfer time-out
-// of the request given; the bearer only goes on where MediaUrlRules::mayForwardBearer allows it.
+// One request that follows its redirects itself: every media request, the release check and
+// every call to the backend go through it, so that whatever limits a request (the redirect rule,
+// the number of hops, the time-out) is decided here once. Qt's own redirect policies send a hop
+// before anyone can refuse it, so every hop goes out with the manual policy and the next target is
+// checked first (by default with MediaUrlRules): a refused target receives nothing, not even a
+// connection. Each hop carries the headers, attributes, transfer time-out and body of the request
+// given (a 303, and a 301 or 302 answering a POST, turn it into a GET without a body, as browsers
+// and Qt do); the bearer only goes on where MediaUrlRules::mayForwardBearer allows it.
 //
 // The caller holds this one object for the whole transfer: the final answer's head, its data as it
 // arrives, progress, the end, abort(). A redirect's own answer and body never reach the caller.
@@ -30,7 +33,7 @@ class MediaFetch : public QObject
     Q_OBJECT
 
 public:
-    enum class Method { Get, Head };
+    enum class Method { Get, Head, Post, Put, Patch, Delete };
     Q_ENUM(Method)
 
     enum class Ending {
@@ -53,11 +56,15 @@ public:
     MediaFetch(QNetworkAccessManager *network, const QNetworkRequest &request, QObject *parent = nullptr);
     ~MediaFetch() override;
 
-    // Before start(): the verb (GET by default), the redirect rule (MediaUrlRules::allowRedirect by
-    // default), and a read buffer limit for the final answer's reply (0, the default, is none).
+    // Before start(): the verb (GET by default), the body that POST, PUT and PATCH send (none by
+    // default), the redirect rule (MediaUrlRules::allowRedirect by default), a read buffer limit
+    // for the final answer's reply (0, the default, is none), and the category and event of the
+    // record a refused redirect writes ("network", "media_redirect_refused" by default).
     void setMethod(Method method);
+    void setBody(const QByteArray &body);
     void setRedirectRule(RedirectRule rule);
     void setReadBufferSize(qint64 bytes);
+    void setRefusalRecord(const QString &category, const QString &event);
 
     void start();
     // Ends the transfer as Cancelled unless it has already ended (also before start()): the hop in
@@ -103,7 +110,8 @@ private:
     void onHopFinished();
     void onHopDestroyed();
     void followRedirect(const QUrl &target);
-    void refuseRedirect(QNetworkReply::NetworkError error, const QString &reason);
+    void refuseRedirect(QNetworkReply::NetworkError error, const QString &reason, const QUrl &target = {});
+    void takeMethodOfRedirect(int status);
     void takeHead(QNetworkReply *reply);
     void end(Ending ending, QNetworkReply::NetworkError error, const QString &text);
     void endCancelled();
@@ -111,9 +119,12 @@ private:
     void releaseHop();
 
     QPointer<QNetworkAccessManager> m_network;
-    QNetworkRequest m_request; // the next hop's request
-    Method m_method = Method::Get;
+    QNetworkRequest m_request;     // the next hop's request
+    Method m_method = Method::Get; // the next hop's verb
+    QByteArray m_body;             // the next hop's body, sent only with POST, PUT and PATCH
     RedirectRule m_rule;
+    QString m_refusalCategory;
+    QString m_refusalEvent;
     qint64 m_readBufferSize = 0;
 
     QPointer<QNetworkReply> m_hop;

@@ -11,6 +11,13 @@ namespace quorin {
 namespace {
 
 constexpr int DefaultHttpsPort = 443;
+constexpr int DefaultHttpPort = 80;
+
+int portOf(const QUrl &url)
+{
+    return url.port(url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? DefaultHttpPort
+                                                                                          : DefaultHttpsPort);
+}
 
 // IPv4-mapped IPv6 addresses reach the IPv4 host, but isInSubnet never matches them against
 // IPv4 ranges, so they are judged as the IPv4 address they carry ("::" becomes 0.0.0.0).
@@ -65,11 +72,23 @@ bool MediaUrlRules::allowRedirect(const QUrl &requested, const QUrl &target, boo
 bool MediaUrlRules::mayForwardBearer(const QUrl &requested, const QUrl &target)
 {
     const QUrl resolved = requested.resolved(target);
-    return validHttpsDestination(resolved) &&
-           resolved.scheme().compare(requested.scheme(), Qt::CaseInsensitive) == 0 &&
-           resolved.host(QUrl::FullyDecoded)
-                   .compare(requested.host(QUrl::FullyDecoded), Qt::CaseInsensitive) == 0 &&
-           resolved.port(DefaultHttpsPort) == requested.port(DefaultHttpsPort);
+    return validHttpsDestination(resolved) && sameOrigin(requested, resolved);
+}
+
+bool MediaUrlRules::sameOrigin(const QUrl &origin, const QUrl &target)
+{
+    return !origin.isRelative() && !target.isRelative() && target.userInfo().isEmpty() &&
+           target.scheme().compare(origin.scheme(), Qt::CaseInsensitive) == 0 &&
+           target.host(QUrl::FullyDecoded).compare(origin.host(QUrl::FullyDecoded), Qt::CaseInsensitive) ==
+               0 &&
+           portOf(target) == portOf(origin);
+}
+
+QString MediaUrlRules::origin(const QUrl &url)
+{
+    return QStringLiteral("%1://%2:%3")
+        .arg(url.scheme().toLower(), url.host(QUrl::FullyEncoded).toLower())
+        .arg(portOf(url));
 }
 
 } // namespace quorin

@@ -19,6 +19,11 @@ public:
     // The target is a valid destination with the scheme, host and port of requested (no explicit
     // port counts as 443).
     [[nodiscard]] static bool mayForwardBearer(const QUrl &requested, const QUrl &target);
+    // Both absolute URLs name the same scheme, host and port (no explicit port counts as the
+    // scheme's own), and the target carries no user information.
+    [[nodiscard]] static bool sameOrigin(const QUrl &origin, const QUrl &target);
+    // "scheme://host:port" of an absolute URL, lower-case, with the port always written.
+    [[nodiscard]] static QString origin(const QUrl &url);
 };
 
 } // namespace quorin

@@ -3,7 +3,6 @@
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/PreferencesStore.h"
-#include "net/AbandonReply.h"
 #include "net/CredentialStore.h"
 #include "net/InstallationIdentity.h"
 #include "net/MediaFetch.h"
@@ -36,8 +35,6 @@ const QString kRefreshTokenKey = QStringLiteral("refreshToken");
 const QString kRefreshPath = QStringLiteral("auth/refresh");
 const QString kLoginPath = QStringLiteral("auth/login");
 constexpr qint64 kExpiryMarginSeconds = 60;
-// Set on a reply that the client aborts itself, so that its end does not read as a time-out.
-const char kAbortedByClient[] = "quorinAbortedByClient";
 
 // Paths that never get the proactive token check; compared exactly, query included.
 bool isPublicPath(const QString &path)
@@ -104,6 +101,23 @@ QString tokenValue(const QJsonObject &object, const QString &key)
     return value.isString() ? value.toString() : QString();
 }
 
+quorin::MediaFetch::Method fetchMethod(NetworkManager::HttpMethod method)
+{
+    switch (method) {
+    case NetworkManager::HttpMethod::Get:
+        return quorin::MediaFetch::Method::Get;
+    case NetworkManager::HttpMethod::Post:
+        return quorin::MediaFetch::Method::Post;
+    case NetworkManager::HttpMethod::Put:
+        return quorin::MediaFetch::Method::Put;
+    case NetworkManager::HttpMethod::Patch:
+        return quorin::MediaFetch::Method::Patch;
+    case NetworkManager::HttpMethod::Delete:
+        return quorin::MediaFetch::Method::Delete;
+    }
+    return quorin::MediaFetch::Method::Get;
+}
+
 QString sessionExpiredText()
 {
     return NetworkManager::tr("Your session has expired. Please sign in again.");
@@ -138,6 +152,8 @@ struct NetworkManager::ReplyOutcome
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QByteArray body;
     QString errorText;
+    // A redirect left the API's origin and was not followed; status is the redirect's.
+    bool redirectRefused = false;
 
     [[nodiscard]] bool succeeded() const
     {
@@ -310,42 +326,47 @@ QNetworkRequest NetworkManager::jsonRequest(const QString &path) const
     return request;
 }
 
+// Every call to the backend goes out through here. Its redirects are followed by the fetch, and
+// only within the API's own origin: the requests carry the access token, the refresh token or the
+// password, and none of them may reach another host. A hop elsewhere is refused before anything
+// is sent to it. The caller connects to finished() and then starts the fetch; it is a child of
+// the manager, so the manager's end ends it.
+quorin::MediaFetch *NetworkManager::backendFetch(HttpMethod method, const QNetworkRequest &request,
+                                                 const QByteArray &payload)
+{
+    auto *fetch = new quorin::MediaFetch(m_networkAccess, request, this);
+    fetch->setMethod(fetchMethod(method));
+    fetch->setBody(payload);
+    fetch->setRedirectRule([apiRoot = QUrl(m_baseUrl)](const QUrl &, const QUrl &target, bool) {
+        return quorin::MediaUrlRules::sameOrigin(apiRoot, target);
+    });
+    fetch->setRefusalRecord(QStringLiteral("api"), QStringLiteral("redirect_refused"));
+    return fetch;
+}
+
 void NetworkManager::executeRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                                             const RequestCallback &callback, bool isRetry)
 {
     QNetworkRequest request = jsonRequest(path);
     applyRequestHeaders(request, true);
-    const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    const bool carriesBody =
+        method == HttpMethod::Post || method == HttpMethod::Put || method == HttpMethod::Patch;
+    const QByteArray payload =
+        carriesBody ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray();
     QElapsedTimer started;
     started.start();
-    QNetworkReply *reply = nullptr;
-    switch (method) {
-    case HttpMethod::Get:
-        reply = m_networkAccess->get(request);
-        break;
-    case HttpMethod::Post:
-        reply = m_networkAccess->post(request, payload);
-        break;
-    case HttpMethod::Put:
-        reply = m_networkAccess->put(request, payload);
-        break;
-    case HttpMethod::Patch:
-        reply = m_networkAccess->sendCustomRequest(request, QByteArrayLiteral("PATCH"), payload);
-        break;
-    case HttpMethod::Delete:
-        reply = m_networkAccess->deleteResource(request);
-        break;
-    }
-    connect(reply, &QNetworkReply::finished, this,
-            [=, this] { handleRequestReply(reply, method, path, body, callback, isRetry, started); });
+    quorin::MediaFetch *fetch = backendFetch(method, request, payload);
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [=, this] { handleRequestReply(fetch, method, path, body, callback, isRetry, started); });
+    fetch->start();
 }
 
-void NetworkManager::handleRequestReply(QNetworkReply *reply, HttpMethod method, const QString &path,
+void NetworkManager::handleRequestReply(quorin::MediaFetch *fetch, HttpMethod method, const QString &path,
                                         const QJsonObject &body, const RequestCallback &callback,
                                         bool isRetry, const QElapsedTimer &started)
 {
-    reply->deleteLater();
-    const ReplyOutcome outcome = readReply(reply);
+    fetch->deleteLater();
+    const ReplyOutcome outcome = readReply(*fetch);
     DiagnosticLogger::log(QStringLiteral("api"),
                           outcome.error == QNetworkReply::NoError ? QStringLiteral("info")
                                                                   : QStringLiteral("warning"),
@@ -379,33 +400,32 @@ void NetworkManager::handleRequestReply(QNetworkReply *reply, HttpMethod method,
         callback(QJsonDocument(), failure);
 }
 
-NetworkManager::ReplyOutcome NetworkManager::readReply(QNetworkReply *reply)
+NetworkManager::ReplyOutcome NetworkManager::readReply(quorin::MediaFetch &fetch)
 {
     ReplyOutcome outcome;
-    outcome.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    outcome.error = reply->error();
-    outcome.body = reply->readAll();
-    outcome.errorText = reply->errorString();
-    if (outcome.error != QNetworkReply::OperationCanceledError &&
-        outcome.error != QNetworkReply::TimeoutError)
-        return outcome;
-    // An answer cut short has no status. The network layer ends a reply that outlives its transfer
-    // time-out by cancelling it, so a cancelled reply is a time-out unless the client ended it.
-    outcome.status = 0;
-    if (reply->property(kAbortedByClient).toBool()) {
-        outcome.error = QNetworkReply::OperationCanceledError;
-        outcome.errorText = tr("The request was cancelled.");
-    } else {
-        outcome.error = QNetworkReply::TimeoutError;
+    outcome.status = fetch.httpStatus();
+    outcome.error = fetch.networkError();
+    outcome.body = fetch.readAll();
+    outcome.errorText = fetch.errorString();
+    switch (fetch.ending()) {
+    case quorin::MediaFetch::Ending::TimedOut:
+        // An answer cut short has no status.
+        outcome.status = 0;
         outcome.errorText = tr("The server did not answer in time.");
+        break;
+    case quorin::MediaFetch::Ending::Cancelled:
+        outcome.status = 0;
+        outcome.errorText = tr("The request was cancelled.");
+        break;
+    case quorin::MediaFetch::Ending::RedirectRefused:
+        // The status is the redirect's own; its body never reaches the client.
+        outcome.redirectRefused = true;
+        outcome.errorText = tr("The server redirected the request to a destination that is not allowed.");
+        break;
+    default:
+        break;
     }
     return outcome;
-}
-
-void NetworkManager::abortReply(QNetworkReply *reply)
-{
-    reply->setProperty(kAbortedByClient, true);
-    quorin::abandonReply(reply);
 }
 
 NetworkFailure NetworkManager::makeNetworkFailure(int httpStatus, int networkError, const QByteArray &body,
@@ -473,17 +493,18 @@ void NetworkManager::refreshTokens(RefreshCallback callback)
     request.setRawHeader("Authorization", "Bearer " + refreshToken.toUtf8());
     QElapsedTimer started;
     started.start();
-    QNetworkReply *reply = m_networkAccess->post(request, QByteArray());
-    m_refreshReply = reply;
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, started] { handleRefreshReply(reply, started); });
+    quorin::MediaFetch *fetch = backendFetch(HttpMethod::Post, request, QByteArray());
+    m_refreshFetch = fetch;
+    connect(fetch, &quorin::MediaFetch::finished, this,
+            [this, fetch, started] { handleRefreshReply(fetch, started); });
+    fetch->start();
 }
 
-void NetworkManager::handleRefreshReply(QNetworkReply *reply, const QElapsedTimer &started)
+void NetworkManager::handleRefreshReply(quorin::MediaFetch *fetch, const QElapsedTimer &started)
 {
-    reply->deleteLater();
-    m_refreshReply.clear();
-    const ReplyOutcome outcome = readReply(reply);
+    fetch->deleteLater();
+    m_refreshFetch.clear();
+    const ReplyOutcome outcome = readReply(*fetch);
     DiagnosticLogger::log(QStringLiteral("api"),
                           outcome.error == QNetworkReply::NoError ? QStringLiteral("info")
                                                                   : QStringLiteral("warning"),
@@ -516,6 +537,10 @@ AuthRefreshResult NetworkManager::sessionExpiredResult()
 
 AuthRefreshResult NetworkManager::refreshFailure(const ReplyOutcome &outcome)
 {
+    // Not the backend's answer: the session stands, and asking again would meet the same hop.
+    if (outcome.redirectRefused)
+        return {false, false,
+                makeNetworkFailure(outcome.status, outcome.error, outcome.body, outcome.errorText)};
     const bool expired = outcome.status == 400 || outcome.status == 401 || outcome.status == 403;
     const QString text =
         expired ? sessionExpiredText() : tr("The server is temporarily unavailable. Please try again.");
@@ -559,12 +584,12 @@ void NetworkManager::abandonRefreshInFlight()
 {
     if (!m_refreshInFlight)
         return;
-    if (QNetworkReply *reply = m_refreshReply.data()) {
-        disconnect(reply, nullptr, this, nullptr);
-        abortReply(reply);
-        reply->deleteLater();
+    if (quorin::MediaFetch *fetch = m_refreshFetch.data()) {
+        disconnect(fetch, nullptr, this, nullptr);
+        fetch->abort();
+        fetch->deleteLater();
     }
-    m_refreshReply.clear();
+    m_refreshFetch.clear();
     m_refreshInFlight = false;
     serveRefreshWaiters(sessionExpiredResult());
 }
@@ -603,15 +628,16 @@ void NetworkManager::login(const QString &mobileNumber, const QString &password,
                            {QStringLiteral("password"), password},
                            {QStringLiteral("deviceId"), m_installationId},
                            {QStringLiteral("deviceType"), QStringLiteral("DESKTOP")}};
-    QNetworkReply *reply =
-        m_networkAccess->post(request, QJsonDocument(body).toJson(QJsonDocument::Indented));
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { handleLoginReply(reply); });
+    quorin::MediaFetch *fetch =
+        backendFetch(HttpMethod::Post, request, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(fetch, &quorin::MediaFetch::finished, this, [this, fetch] { handleLoginReply(fetch); });
+    fetch->start();
 }
 
-void NetworkManager::handleLoginReply(QNetworkReply *reply)
+void NetworkManager::handleLoginReply(quorin::MediaFetch *fetch)
 {
-    reply->deleteLater();
-    const ReplyOutcome outcome = readReply(reply);
+    fetch->deleteLater();
+    const ReplyOutcome outcome = readReply(*fetch);
     if (outcome.error == QNetworkReply::NoError) {
         const QJsonObject tokens = QJsonDocument::fromJson(outcome.body).object();
         const QString access = tokenValue(tokens, kAccessTokenKey);

@@ -20,7 +20,6 @@ class CredentialStore;
 class PdfTransfer;
 class QJSEngine;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QNetworkRequest;
 class QQmlEngine;
 class QTimer;
@@ -84,9 +83,6 @@ public:
     void sendRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                              RequestCallback callback);
     void applyRequestHeaders(QNetworkRequest &request, bool withAuthorization) const;
-    // Ends a reply of this manager on the client's own account (sign-out, a size cap, a cancelled
-    // transfer): its handler reads a cancellation, never a time-out.
-    static void abortReply(QNetworkReply *reply);
     // The pipeline in the shape the layers below take it. A call made after the manager is gone
     // is dropped.
     [[nodiscard]] quorin::RestRequester restRequester();
@@ -148,19 +144,21 @@ private:
 
     void executeRequestDetailed(HttpMethod method, const QString &path, const QJsonObject &body,
                                 const RequestCallback &callback, bool isRetry);
-    void handleRequestReply(QNetworkReply *reply, HttpMethod method, const QString &path,
+    [[nodiscard]] quorin::MediaFetch *backendFetch(HttpMethod method, const QNetworkRequest &request,
+                                                   const QByteArray &payload);
+    void handleRequestReply(quorin::MediaFetch *fetch, HttpMethod method, const QString &path,
                             const QJsonObject &body, const RequestCallback &callback, bool isRetry,
                             const QElapsedTimer &started);
     [[nodiscard]] static NetworkFailure makeNetworkFailure(int httpStatus, int networkError,
                                                            const QByteArray &body,
                                                            const QString &fallbackMessage);
     [[nodiscard]] QNetworkRequest jsonRequest(const QString &path) const;
-    [[nodiscard]] static ReplyOutcome readReply(QNetworkReply *reply);
+    [[nodiscard]] static ReplyOutcome readReply(quorin::MediaFetch &fetch);
 
     void loadTokens();
     void saveTokens(const QString &access, const QString &refresh);
     void clearTokens();
-    void handleRefreshReply(QNetworkReply *reply, const QElapsedTimer &started);
+    void handleRefreshReply(quorin::MediaFetch *fetch, const QElapsedTimer &started);
     void completeTokenRefresh(const AuthRefreshResult &result);
     void serveRefreshWaiters(const AuthRefreshResult &result);
     void abandonRefreshInFlight();
@@ -169,7 +167,7 @@ private:
     [[nodiscard]] static AuthRefreshResult refreshFailure(const ReplyOutcome &outcome);
     void startBackgroundRefresh();
 
-    void handleLoginReply(QNetworkReply *reply);
+    void handleLoginReply(quorin::MediaFetch *fetch);
     void announceLoginFailure(const AppFailure &failure);
 
     void executeFetchPdfData(const QString &url, PdfTransfer *transfer, bool isRetry);
@@ -196,8 +194,8 @@ private:
     int m_backgroundRefreshIntervalMs;
     int m_transferTimeoutMs;
     int m_documentTransferTimeoutMs;
-    // The outstanding "auth/refresh" reply, so that sign-out can end it.
-    QPointer<QNetworkReply> m_refreshReply;
+    // The outstanding "auth/refresh" request, so that sign-out can end it.
+    QPointer<quorin::MediaFetch> m_refreshFetch;
     // Shared with the vault task, which may finish after the manager is gone.
     std::shared_ptr<VaultNotice> m_vaultNotice;
 };

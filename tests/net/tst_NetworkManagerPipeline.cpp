@@ -1,3 +1,4 @@
+#include "net/MediaFetch.h"
 #include "tests/net/NetworkManagerHarness.h"
 #include "testsupport/JwtMaker.h"
 
@@ -362,10 +363,10 @@ private Q_SLOTS:
         NetworkManagerHarness::CallbackRecord result;
         manager->sendRequestDetailed(Method::Get, kMe, {}, NetworkManagerHarness::recordInto(result));
         QTRY_COMPARE(m_harness.server().requestCount(usersMe), 1);
-        auto *reply = manager->findChild<QNetworkReply *>();
-        QVERIFY(reply);
+        auto *request = manager->findChild<quorin::MediaFetch *>();
+        QVERIFY(request);
 
-        NetworkManager::abortReply(reply);
+        request->abort();
 
         QTRY_COMPARE(result.calls, 1);
         QCOMPARE(result.failure.networkError, int(QNetworkReply::OperationCanceledError));

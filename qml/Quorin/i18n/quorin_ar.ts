@@ -543,6 +543,10 @@ for ambitious students.</source>
         <source>The document is too large to open safely.</source>
         <translation>المستند أكبر من أن يُفتح بأمان.</translation>
     </message>
+    <message>
+        <source>The server redirected the request to a destination that is not allowed.</source>
+        <translation>أعاد الخادم توجيه الطلب إلى وجهة غير مسموح بها.</translation>
+    </message>
 </context>
 <context>
     <name>PhoneNumberField</name>
