@@ -8,6 +8,7 @@
 #include "net/MediaFetch.h"
 #include "net/MediaUrlRules.h"
 #include "net/PdfTransfer.h"
+#include "net/SignedOutMark.h"
 #include "net/VaultStartHook.h"
 
 #include <QCoreApplication>
@@ -138,10 +139,25 @@ QString documentClassification(const NetworkFailure &failure)
     return failure.retryable ? QStringLiteral("transient") : QStringLiteral("terminal");
 }
 
-void writeToken(CredentialStore &store, const QString &key, const QString &value, const char *warning)
+bool writeToken(CredentialStore &store, const QString &key, const QString &value, const char *warning)
 {
-    if (!store.write(key, value))
-        qWarning().noquote() << warning << store.errorString();
+    if (store.write(key, value))
+        return true;
+    qWarning().noquote() << warning << store.errorString();
+    return false;
+}
+
+// Both items are always tried; true when both are gone.
+bool removeTokens(CredentialStore &store)
+{
+    bool removed = true;
+    for (const QString &key : {kAccessTokenKey, kRefreshTokenKey}) {
+        if (!store.remove(key)) {
+            qWarning().noquote() << "Failed to remove" << key << "from the keychain:" << store.errorString();
+            removed = false;
+        }
+    }
+    return removed;
 }
 
 } // namespace
@@ -446,20 +462,44 @@ NetworkFailure NetworkManager::makeNetworkFailure(int httpStatus, int networkErr
 
 void NetworkManager::loadTokens()
 {
+    switch (quorin::SignedOutMark::read()) {
+    case quorin::SignedOutMark::State::Absent:
+        break;
+    case quorin::SignedOutMark::State::Stands:
+        finishSignOut();
+        return;
+    case quorin::SignedOutMark::State::Unreadable:
+        // Whether the user signed out cannot be told: start signed out, and change nothing.
+        qWarning("The preferences store could not be read; the stored sign-in is not used.");
+        return;
+    }
     const std::unique_ptr<QSettings> settings = legacyTokenSettings();
     CredentialStore::loadAndMigrate(*m_credentialStore, *settings, m_accessToken, m_refreshToken);
 }
 
-void NetworkManager::saveTokens(const QString &access, const QString &refresh)
+// A sign-out that the keychain refused: its tokens are removed now, and the mark goes only with
+// them.
+void NetworkManager::finishSignOut()
+{
+    const bool removed = removeTokens(*m_credentialStore);
+    removeLegacyTokens();
+    if (removed && !quorin::SignedOutMark::clear())
+        qWarning("The sign-out is complete, but its mark could not be removed from the preferences store.");
+}
+
+bool NetworkManager::saveTokens(const QString &access, const QString &refresh)
 {
     m_accessToken = access;
     m_refreshToken = refresh;
     ++m_authGeneration;
     m_sessionExpiredNotified = false;
-    writeToken(*m_credentialStore, kAccessTokenKey, access, "Failed to save access token securely:");
-    writeToken(*m_credentialStore, kRefreshTokenKey, refresh, "Failed to save refresh token securely:");
+    const bool accessStored =
+        writeToken(*m_credentialStore, kAccessTokenKey, access, "Failed to save access token securely:");
+    const bool refreshStored =
+        writeToken(*m_credentialStore, kRefreshTokenKey, refresh, "Failed to save refresh token securely:");
     Q_EMIT mediaAuthenticationChanged(mediaAuthenticationSnapshot());
     Q_EMIT isAuthenticatedChanged();
+    return accessStored && refreshStored;
 }
 
 void NetworkManager::clearTokens()
@@ -467,13 +507,19 @@ void NetworkManager::clearTokens()
     m_accessToken.clear();
     m_refreshToken.clear();
     ++m_authGeneration;
-    (void)m_credentialStore->remove(kAccessTokenKey);
-    (void)m_credentialStore->remove(kRefreshTokenKey);
+    // Tokens the keychain keeps would sign the user back in at the next start: the mark stops that.
+    if (!removeTokens(*m_credentialStore) && !quorin::SignedOutMark::keep())
+        qWarning("The sign-out could not be recorded; the next start may find the old sign-in.");
+    removeLegacyTokens();
+    Q_EMIT mediaAuthenticationChanged(mediaAuthenticationSnapshot());
+    Q_EMIT isAuthenticatedChanged();
+}
+
+void NetworkManager::removeLegacyTokens()
+{
     const std::unique_ptr<QSettings> settings = legacyTokenSettings();
     settings->remove(kAccessTokenKey);
     settings->remove(kRefreshTokenKey);
-    Q_EMIT mediaAuthenticationChanged(mediaAuthenticationSnapshot());
-    Q_EMIT isAuthenticatedChanged();
 }
 
 void NetworkManager::refreshTokens(RefreshCallback callback)
@@ -648,7 +694,10 @@ void NetworkManager::handleLoginReply(quorin::MediaFetch *fetch)
                                                    QStringLiteral("server"), true));
             return;
         }
-        saveTokens(access, refresh);
+        // Once the keychain holds this sign-in's tokens, an earlier sign-out's leftovers are gone.
+        if (saveTokens(access, refresh) && !quorin::SignedOutMark::clear())
+            qWarning(
+                "The mark of an earlier sign-out could not be removed; the next start will be signed out.");
         startBackgroundRefresh();
         Q_EMIT loginSuccess();
         return;

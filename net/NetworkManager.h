@@ -156,8 +156,11 @@ private:
     [[nodiscard]] static ReplyOutcome readReply(quorin::MediaFetch &fetch);
 
     void loadTokens();
-    void saveTokens(const QString &access, const QString &refresh);
+    void finishSignOut();
+    // False when the keychain refused either token.
+    bool saveTokens(const QString &access, const QString &refresh);
     void clearTokens();
+    static void removeLegacyTokens();
     void handleRefreshReply(quorin::MediaFetch *fetch, const QElapsedTimer &started);
     void completeTokenRefresh(const AuthRefreshResult &result);
     void serveRefreshWaiters(const AuthRefreshResult &result);
