@@ -1,15 +1,17 @@
 #pragma once
 
+#include "update/UpdateControllerStates.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 namespace quorin::test {
 
-// Stands in for UpdateController in Qt Quick tests: the same state enumeration, properties and
-// change signals, all writable by the test, and operations that only record that they were
-// called (exitApplication does not quit).
-class UpdateControllerDouble : public QObject
+// Stands in for UpdateController in Qt Quick tests: the state enumeration both inherit, the same
+// properties and change signals, all writable by the test, and operations that only record that
+// they were called (exitApplication does not quit).
+class UpdateControllerDouble : public UpdateControllerStates
 {
     Q_OBJECT
     Q_PROPERTY(State state MEMBER m_state NOTIFY stateChanged)
@@ -23,20 +25,10 @@ class UpdateControllerDouble : public QObject
     Q_PROPERTY(QStringList calls MEMBER m_calls NOTIFY callsChanged)
 
 public:
-    enum State {
-        Idle = 0,
-        Checking = 1,
-        UpToDate = 2,
-        Available = 3,
-        Downloading = 4,
-        Ready = 5,
-        OfflineGrace = 6,
-        Required = 7,
-        Error = 8,
-    };
-    Q_ENUM(State)
-
-    using QObject::QObject;
+    explicit UpdateControllerDouble(QObject *parent = nullptr)
+        : UpdateControllerStates(parent)
+    {
+    }
 
     Q_INVOKABLE void checkForUpdates() { record(QStringLiteral("checkForUpdates")); }
     Q_INVOKABLE void download() { record(QStringLiteral("download")); }

@@ -131,7 +131,7 @@ UpdateController::Configuration UpdateController::Configuration::production()
 }
 
 UpdateController::UpdateController(Configuration configuration, QObject *parent)
-    : QObject(parent)
+    : UpdateControllerStates(parent)
     , m_updateNetwork(new QNetworkAccessManager(this))
     , m_discoveryTimer(new QTimer(this))
     , m_stallTimer(new QTimer(this))

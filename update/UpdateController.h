@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/UpdateCandidate.h"
+#include "update/UpdateControllerStates.h"
 
 #include <QDateTime>
 #include <QList>
@@ -29,7 +30,7 @@ class QTimer;
 // installer is downloaded into the cache folder while it is hashed, committed only once its size,
 // digest and signature match, remembered across restarts and handed to the desktop to install.
 // GUI thread only.
-class UpdateController : public QObject
+class UpdateController : public UpdateControllerStates
 {
     Q_OBJECT
     Q_CLASSINFO("QML.Element", "UpdateController")
@@ -48,19 +49,6 @@ class UpdateController : public QObject
     Q_PROPERTY(QString currentTarget READ currentTarget CONSTANT)
 
 public:
-    enum State {
-        Idle = 0,
-        Checking = 1,
-        UpToDate = 2,
-        Available = 3,
-        Downloading = 4,
-        Ready = 5,
-        OfflineGrace = 6,
-        Required = 7,
-        Error = 8,
-    };
-    Q_ENUM(State)
-
     // What a controller is built from. instance() uses production(); tests point their own
     // controllers at a fixture server, with their own clock and short intervals.
     struct Configuration

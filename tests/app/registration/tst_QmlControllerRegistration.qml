@@ -75,6 +75,15 @@ TestCase {
             { tag: "SettingsController.supportUrl",
               check: () => SettingsController.supportUrl.startsWith("https://t.me/") },
             { tag: "UpdateController.Required", check: () => UpdateController.Required === 7 },
+            { tag: "UpdateController states, in order",
+              check: () => [UpdateController.Idle, UpdateController.Checking, UpdateController.UpToDate,
+                            UpdateController.Available, UpdateController.Downloading, UpdateController.Ready,
+                            UpdateController.OfflineGrace, UpdateController.Required, UpdateController.Error]
+                           .every((value, index) => value === index) },
+            { tag: "UpdateController.state is one of them",
+              check: () => typeof UpdateController.state === "number"
+                           && UpdateController.state >= UpdateController.Idle
+                           && UpdateController.state <= UpdateController.Error },
             { tag: "UpdateController.currentTarget",
               check: () => /^linux\/[^\/]+\/direct\/deb$/.test(UpdateController.currentTarget) },
             { tag: "UpdateController.storeBuild", check: () => UpdateController.storeBuild === false },
