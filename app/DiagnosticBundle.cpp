@@ -1,5 +1,6 @@
 #include "app/DiagnosticBundle.h"
 
+#include "app/BuildVersion.h"
 #include "app/DiagnosticLogger.h"
 #include "app/StoredZipWriter.h"
 
@@ -75,7 +76,7 @@ QString DiagnosticBundle::systemDescription(const QString &failureCode, float an
     }
     const QList<QPair<const char *, QString>> items = {
         {"app_version", QCoreApplication::applicationVersion()},
-        {"build_number", QStringLiteral(QUORIN_BUILD_NUMBER)},
+        {"build_number", QString::fromLatin1(quorin::BuildVersion::buildNumber)},
         {"source_commit", QStringLiteral(QUORIN_SOURCE_COMMIT)},
         {"qt_version", QString::fromLatin1(qVersion())},
         {"media_backend", qEnvironmentVariableIsSet("QT_MEDIA_BACKEND")

@@ -1,5 +1,6 @@
 #include "testsupport/SettingsPaneTestSetup.h"
 
+#include "app/BuildVersion.h"
 #include "app/DiagnosticLogger.h"
 #include "app/PreferencesStore.h"
 #include "testsupport/DownloadsFolder.h"
@@ -15,7 +16,7 @@ SettingsPaneTestSetup::~SettingsPaneTestSetup() = default;
 
 void SettingsPaneTestSetup::registerControllers()
 {
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(BuildVersion::applicationVersion));
     DiagnosticLogger::initialize();
     ShellTestSetup::registerControllers();
 }

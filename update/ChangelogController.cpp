@@ -1,5 +1,6 @@
 #include "update/ChangelogController.h"
 
+#include "app/BuildVersion.h"
 #include "app/PreferencesStore.h"
 #include "update/UpdatePolicy.h"
 
@@ -147,7 +148,7 @@ QString ChangelogController::currentVersion() const
 
 QString ChangelogController::currentBuild() const
 {
-    return QStringLiteral(QUORIN_BUILD_NUMBER);
+    return QString::fromLatin1(quorin::BuildVersion::buildNumber);
 }
 
 void ChangelogController::load()

@@ -1,5 +1,6 @@
 #include "update/UpdateController.h"
 
+#include "app/BuildVersion.h"
 #include "app/Endpoints.h"
 #include "app/OwnerOnlyFolder.h"
 #include "app/PreferencesStore.h"
@@ -48,7 +49,7 @@ const QString kStableChannel = QStringLiteral("stable");
 const QString kPlatform = QStringLiteral("linux");
 const QString kDistribution = QStringLiteral("direct");
 const QString kPackageType = QStringLiteral("deb");
-const QString kBuildNumber = QStringLiteral(QUORIN_BUILD_NUMBER);
+const QString kBuildNumber = QString::fromLatin1(quorin::BuildVersion::buildNumber);
 
 qint64 clientBuild()
 {

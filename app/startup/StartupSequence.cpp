@@ -1,6 +1,7 @@
 #include "app/startup/StartupSequence.h"
 
 #include "app/AppFailure.h"
+#include "app/BuildVersion.h"
 #include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/EventLoopStallMonitor.h"
@@ -59,7 +60,7 @@ void setApplicationIdentity()
     QCoreApplication::setOrganizationDomain(Endpoints::instance().websiteUrl().host());
     QCoreApplication::setApplicationName(QStringLiteral("desktop"));
     QGuiApplication::setApplicationDisplayName(kDisplayName);
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.8"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(BuildVersion::applicationVersion));
 }
 
 void logStartup()

@@ -134,7 +134,8 @@ private Q_SLOTS:
                  quorin::Endpoints::instance().websiteUrl().host());
         QCOMPARE(run.reports.value(QStringLiteral("application")), QStringLiteral("desktop"));
         QCOMPARE(run.reports.value(QStringLiteral("display_name")), QStringLiteral("Quorin Desktop"));
-        QCOMPARE(run.reports.value(QStringLiteral("version")), QStringLiteral("1.0.8"));
+        // The project version CMake declares, and no other.
+        QCOMPARE(run.reports.value(QStringLiteral("version")), QStringLiteral(QUORIN_EXPECTED_VERSION));
         // A sandbox with nothing stored is a fresh installation.
         QCOMPARE(run.reports.value(QStringLiteral("fresh_installation")), QStringLiteral("true"));
         const QStringList importPaths =
