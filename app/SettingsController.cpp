@@ -375,9 +375,17 @@ void SettingsController::refreshClientConfig()
         return;
     m_restRequester(RestMethod::Get, kClientConfigPath, {},
                     [self = QPointer(this)](const QJsonDocument &reply, const AppFailure &failure) {
-                        // A failed request keeps the current link, silently.
-                        if (self && failure.code.isEmpty())
+                        if (!self)
+                            return;
+                        if (failure.code.isEmpty()) {
                             self->applyClientConfig(reply.object());
+                            return;
+                        }
+                        // The current link stays; the user is not told.
+                        DiagnosticLogger::log(QStringLiteral("app"), QStringLiteral("warning"),
+                                              QStringLiteral("client_config_failed"),
+                                              {{QStringLiteral("code"), failure.code},
+                                               {QStringLiteral("status"), failure.httpStatus}});
                     });
 }
 

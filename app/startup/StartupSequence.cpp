@@ -9,6 +9,7 @@
 #include "app/SvgAssetVerifier.h"
 #include "app/TelemetryClient.h"
 #include "app/UiPerformanceTracker.h"
+#include "app/startup/ClientConfigRequests.h"
 #include "app/startup/ControllerRegistration.h"
 #include "learning/LearningProgressController.h"
 #include "media/CryptoManager.h"
@@ -184,6 +185,7 @@ int runApplication(int &argc, char **argv, const QUrl &rootDocument, const Start
     registerControllers();
     // The preferences live below the REST client's layer; their backend calls go through it.
     settings->setRestRequester(NetworkManager::instance()->restRequester());
+    requestClientConfigPerSession(*NetworkManager::instance(), *settings);
     followSignedInUser();
 
     QQmlApplicationEngine engine;

@@ -3,14 +3,20 @@
 // it sees as "key=value" lines on standard output, applies the change QUORIN_PROBE_CHANGE names,
 // and quits after the first turn of the event loop, unless the root document failed. With
 // QUORIN_PROBE_SIGNED_IN_USER set it starts as that user's returning session: an in-memory keychain
-// holds a sign-in whose token names the user.
+// holds a sign-in whose token names the user. The changes "client-config" and "sign-in" talk to
+// the backend that QUORIN_API_BASE_URL names: the first waits for the client configuration, the
+// second waits until the sign-in page is shown, signs in (with an empty in-memory keychain) and
+// then waits for the configuration; each then makes one request of its own, so that anything the
+// client sent before has reached the backend, reports the support link and quits.
 #include "app/SettingsController.h"
 #include "app/UiPerformanceTracker.h"
 #include "app/startup/StartupSequence.h"
 #include "learning/LearningProgressController.h"
+#include "net/NetworkManager.h"
 #include "net/UserIdentityController.h"
 #include "testsupport/InMemoryKeychain.h"
 #include "testsupport/JwtMaker.h"
+#include "testsupport/NamedObjectFinder.h"
 #include "update/UpdateController.h"
 
 #include <QFontDatabase>
@@ -21,6 +27,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -73,8 +80,65 @@ void reportState(QQmlApplicationEngine &engine)
     report("controllers_shared", qmlSeesTheProcessWideControllers(engine));
 }
 
-void applyChange(QQmlApplicationEngine &engine, const QByteArray &change)
+constexpr int kBackendWaitMs = 20000;
+
+// One request of the probe's own, answered after everything the client sent before it has reached
+// the backend; then the report and the end of the run.
+void reportSupportLinkAfterARoundTrip()
 {
+    NetworkManager::instance()->sendRequestDetailed(
+        NetworkManager::HttpMethod::Get, QStringLiteral("institutions"), {},
+        [](const QJsonDocument &, const NetworkFailure &) {
+            report("support_url", SettingsController::instance()->supportUrl());
+            QCoreApplication::quit();
+        });
+}
+
+// Once the client configuration has changed the support link, or the wait is over.
+void finishAfterTheClientConfiguration()
+{
+    auto finished = std::make_shared<bool>(false);
+    const auto finish = [finished] {
+        if (std::exchange(*finished, true))
+            return;
+        reportSupportLinkAfterARoundTrip();
+    };
+    QObject::connect(SettingsController::instance(), &SettingsController::clientConfigChanged, qApp, finish);
+    QTimer::singleShot(kBackendWaitMs, qApp, finish);
+}
+
+// Waits until the sign-in page is on show, then signs in through the backend.
+void signInOnceTheSignInPageShows(QQmlApplicationEngine &engine)
+{
+    auto *poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, qApp, [poll, &engine] {
+        const QList<QObject *> roots = engine.rootObjects();
+        if (roots.isEmpty() || !quorin::test::findNamedObject(roots.first(), QStringLiteral("loginPage")))
+            return;
+        poll->deleteLater();
+        report("sign_in_page_shown", true);
+        QObject::connect(NetworkManager::instance(), &NetworkManager::loginSuccess, qApp, [] {
+            report("signed_in", true);
+            finishAfterTheClientConfiguration();
+        });
+        NetworkManager::instance()->login(QStringLiteral("+201012345678"), QStringLiteral("quorin-demo"),
+                                          QString());
+    });
+    poll->start();
+}
+
+// True when the change ends the run itself.
+bool applyChange(QQmlApplicationEngine &engine, const QByteArray &change)
+{
+    if (change == "client-config") {
+        finishAfterTheClientConfiguration();
+        return true;
+    }
+    if (change == "sign-in") {
+        signInOnceTheSignInPageShows(engine);
+        return true;
+    }
     if (change == "language") {
         SettingsController::instance()->setLanguage(QStringLiteral("ar"));
         report("ui_language_after", engine.uiLanguage());
@@ -88,6 +152,7 @@ void applyChange(QQmlApplicationEngine &engine, const QByteArray &change)
         LearningProgressController::instance()->updateVideoPosition(QStringLiteral("r-1"), 4242, 10000,
                                                                     false);
     }
+    return false;
 }
 
 } // namespace
@@ -105,10 +170,13 @@ int main(int argc, char *argv[])
                           QString::fromLatin1(quorin::test::JwtMaker::expiringIn(3600, signedInUser)));
         keychain.setValue(QStringLiteral("refreshToken"), QStringLiteral("refresh-1"));
         keychain.installAsNative();
+    } else if (change == "sign-in") {
+        keychain.installAsNative();
     }
     return quorin::runApplication(argc, argv, rootDocument, [change](QQmlApplicationEngine &engine) {
         reportState(engine);
-        applyChange(engine, change);
+        if (applyChange(engine, change))
+            return;
         if (engine.rootObjects().isEmpty())
             return; // the failure path ends the run
         // Queued after the update check, so it sees the check's first turn.

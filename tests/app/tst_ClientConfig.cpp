@@ -1,6 +1,7 @@
 #include "app/PreferencesStore.h"
 #include "app/SettingsController.h"
 #include "app/TelegramLinks.h"
+#include "app/startup/ClientConfigRequests.h"
 #include "tests/net/NetworkManagerHarness.h"
 #include "testsupport/LogRecorder.h"
 
@@ -23,6 +24,8 @@ namespace {
 
 const QString kClientConfig = QStringLiteral("desktop/client-config");
 const QString kTelegram = QStringLiteral("notifications/telegram");
+const QString kServedLink = QStringLiteral("https://t.me/quorin_news");
+const QByteArray kServedConfig = R"({"telegramSupportUrl":"https://t.me/quorin_news"})";
 const QStringList kCapturedSchemes = {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"),
                                       QStringLiteral("javascript"), QStringLiteral("smb")};
 
@@ -217,6 +220,7 @@ private Q_SLOTS:
         const QString before = m_settings->supportUrl();
         QSignalSpy changed(m_settings.get(), &SettingsController::clientConfigChanged);
         answer(kClientConfig, {FixtureServer::Response::json(body, status)});
+        LogRecorder log;
         m_settings->refreshClientConfig();
         QVERIFY(waitForReplies(1));
 
@@ -225,6 +229,65 @@ private Q_SLOTS:
         QCOMPARE(requests.first().method, QByteArray("GET"));
         QCOMPARE(m_settings->supportUrl(), supportUrl.isEmpty() ? before : supportUrl);
         QCOMPARE(changed.size(), supportUrl.isEmpty() ? 0 : 1);
+        // A failure is written down, and shown nowhere.
+        const QList<LogRecorder::Record> failures = log.withEvent(QStringLiteral("client_config_failed"));
+        QCOMPARE(failures.size(), status == 200 ? 0 : 1);
+        if (status != 200)
+            QCOMPARE(failures.first().field(QStringLiteral("code")), QStringLiteral("HTTP_%1").arg(status));
+    }
+
+    // Start-up's wiring over a client that holds a stored sign-in: one request, at once.
+    void storedSessionAsksForTheConfigurationOnce()
+    {
+        answer(kClientConfig, {FixtureServer::Response::json(kServedConfig)});
+        QSignalSpy changed(m_settings.get(), &SettingsController::clientConfigChanged);
+
+        quorin::requestClientConfigPerSession(*m_manager, *m_settings);
+
+        QVERIFY(changed.wait(10000));
+        QVERIFY(m_harness.settle(*m_manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 1);
+        QCOMPARE(m_settings->supportUrl(), kServedLink);
+    }
+
+    // Signed out nothing is asked (the path is not public: the call would end in a refresh and a
+    // "session expired"); each successful sign-in asks once; a token refresh does not ask again.
+    void configurationFollowsEachSignIn()
+    {
+        m_harness.keychain().clear();
+        const auto manager = m_harness.makeManager();
+        QVERIFY(!manager->isAuthenticated());
+        const auto settings = SettingsController::createWithStore(quorin::PreferencesStore::open());
+        settings->setRestRequester(manager->restRequester());
+        answer(kClientConfig, {FixtureServer::Response::json(kServedConfig)});
+        QSignalSpy expired(manager.get(), &NetworkManager::sessionExpired);
+
+        quorin::requestClientConfigPerSession(*manager, *settings);
+        QVERIFY(m_harness.settle(*manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 0);
+        QCOMPARE(m_harness.requestsTo(QStringLiteral("auth/refresh")).size(), 0);
+        QCOMPARE(expired.count(), 0);
+
+        QVERIFY(!m_harness.signIn(*manager).isEmpty());
+        QTRY_COMPARE(m_harness.requestsTo(kClientConfig).size(), 1);
+        QTRY_COMPARE(settings->supportUrl(), kServedLink);
+        QVERIFY(m_harness.settle(*manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 1);
+
+        m_harness.answerRefresh(m_harness.tokenExpiringIn(3600), QStringLiteral("refresh-2"));
+        bool refreshed = false;
+        manager->refreshTokens([&refreshed](const AuthRefreshResult &result) { refreshed = result.success; });
+        QTRY_VERIFY(refreshed);
+        QVERIFY(m_harness.settle(*manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 1);
+
+        manager->logout();
+        QVERIFY(m_harness.settle(*manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 1);
+        QVERIFY(!m_harness.signIn(*manager).isEmpty());
+        QTRY_COMPARE(m_harness.requestsTo(kClientConfig).size(), 2);
+        QVERIFY(m_harness.settle(*manager));
+        QCOMPARE(m_harness.requestsTo(kClientConfig).size(), 2);
     }
 
     void telegramStatus_data()

@@ -1,21 +1,34 @@
 #include "app/Endpoints.h"
+#include "testsupport/FixtureServer.h"
+#include "testsupport/JwtMaker.h"
 #include "testsupport/LogLineParser.h"
 #include "testsupport/ProcessSandbox.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
 #include <sys/stat.h>
 
+using quorin::test::FixtureServer;
 using quorin::test::LogLineParser;
 using quorin::test::ProcessSandbox;
 
 namespace {
 
 const QString kQuorinFamily = QStringLiteral("IBM Plex Sans Arabic");
+const QString kClientConfigRoute = QStringLiteral("/api/v1/desktop/client-config");
+const QString kServedSupportLink = QStringLiteral("https://t.me/quorin_news");
+
+QByteArray clientConfig()
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("telegramSupportUrl"), kServedSupportLink}})
+        .toJson(QJsonDocument::Compact);
+}
 
 struct ProbeRun
 {
@@ -42,19 +55,36 @@ void storeFullAnimationSpeed(const ProcessSandbox &sandbox)
         preferences.setValue(QStringLiteral("animationSpeedMultiplier"), 1.0);
 }
 
+// The environment of a probe whose backend is the fixture server.
+QProcessEnvironment backendEnvironment(const FixtureServer &backend)
+{
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QUORIN_API_BASE_URL"),
+                       backend.url(QStringLiteral("/api/v1/")).toString());
+    environment.insert(QStringLiteral("QUORIN_CA_FILE"), FixtureServer::certificateAuthorityFile());
+    return environment;
+}
+
+// The event loop runs while the probe does, so a fixture server of the test can answer it.
 ProbeRun runProbe(const ProcessSandbox &sandbox, const QString &root = {}, const QString &change = {},
-                  const QStringList &arguments = {}, const QString &signedInUser = {})
+                  const QStringList &arguments = {}, const QString &signedInUser = {},
+                  const QProcessEnvironment &extra = {})
 {
     QProcessEnvironment environment = sandbox.environment();
     environment.insert(QStringLiteral("QUORIN_PROBE_ROOT"), root);
     environment.insert(QStringLiteral("QUORIN_PROBE_CHANGE"), change);
     environment.insert(QStringLiteral("QUORIN_PROBE_SIGNED_IN_USER"), signedInUser);
+    environment.insert(extra);
     QProcess probe;
     probe.setProcessEnvironment(environment);
     probe.start(QStringLiteral(QUORIN_STARTUP_PROBE), arguments);
 
     ProbeRun run;
-    run.finished = probe.waitForFinished(120000);
+    run.finished = QTest::qWaitFor([&probe] { return probe.state() == QProcess::NotRunning; }, 120000);
+    if (!run.finished) {
+        probe.kill();
+        probe.waitForFinished();
+    }
     run.exitStatus = probe.exitStatus();
     run.exitCode = probe.exitCode();
     const QStringList lines = QString::fromLocal8Bit(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
@@ -203,6 +233,63 @@ private Q_SLOTS:
         const QVariantList records = stored.value(QStringLiteral("learningActivity/u-42")).toList();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().toMap().value(QStringLiteral("positionMs")), QVariant(qint64(4242)));
+    }
+
+    // A stored session asks for the client configuration once, at start, and takes its link.
+    void storedSessionFetchesTheClientConfigurationOnce()
+    {
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        FixtureServer backend;
+        QVERIFY(backend.listen());
+        backend.setResponse(kClientConfigRoute, FixtureServer::Response::json(clientConfig()));
+
+        const ProbeRun run = runProbe(sandbox, {}, QStringLiteral("client-config"), {},
+                                      QStringLiteral("u-42"), backendEnvironment(backend));
+
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.reports.value(QStringLiteral("support_url")), kServedSupportLink);
+        QCOMPARE(backend.requestCount(kClientConfigRoute), 1);
+        const FixtureServer::Request asked = backend.requests(kClientConfigRoute).constFirst();
+        QCOMPARE(asked.method, QByteArray("GET"));
+        QVERIFY(asked.header("Authorization").startsWith("Bearer "));
+    }
+
+    // Signed out, the client opens on the sign-in page and asks nothing of the configuration
+    // until a sign-in succeeds; then it asks once.
+    void signInFetchesTheClientConfigurationOnce()
+    {
+        ProcessSandbox sandbox;
+        QVERIFY(sandbox.isValid());
+        storeFullAnimationSpeed(sandbox);
+        FixtureServer backend;
+        QVERIFY(backend.listen());
+        backend.setResponse(kClientConfigRoute, FixtureServer::Response::json(clientConfig()));
+        const QJsonObject tokens{
+            {QStringLiteral("accessToken"),
+             QString::fromLatin1(quorin::test::JwtMaker::expiringIn(3600, QStringLiteral("u-7")))},
+            {QStringLiteral("refreshToken"), QStringLiteral("refresh-7")}};
+        backend.setResponse(
+            QStringLiteral("/api/v1/auth/login"),
+            FixtureServer::Response::json(QJsonDocument(tokens).toJson(QJsonDocument::Compact)));
+
+        const ProbeRun run =
+            runProbe(sandbox, {}, QStringLiteral("sign-in"), {}, {}, backendEnvironment(backend));
+
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.reports.value(QStringLiteral("sign_in_page_shown")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("signed_in")), QStringLiteral("true"));
+        QCOMPARE(run.reports.value(QStringLiteral("support_url")), kServedSupportLink);
+        QCOMPARE(backend.requestCount(kClientConfigRoute), 1);
+        // Nothing before the sign-in: the page asked for the institutions alone.
+        QStringList paths;
+        for (const FixtureServer::Request &request : backend.requests())
+            paths.append(QString::fromUtf8(request.path));
+        QVERIFY2(paths.indexOf(QStringLiteral("/api/v1/auth/login")) <
+                     paths.indexOf(QString(kClientConfigRoute)),
+                 qPrintable(paths.join(QLatin1Char(' '))));
     }
 
     void secondRunIsNoFreshInstallation()

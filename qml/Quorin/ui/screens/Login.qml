@@ -58,13 +58,7 @@ Item {
 
     objectName: "loginPage"
 
-    Component.onCompleted: {
-        SignupController.fetchInstitutions()
-        // Signed out, the configuration request would end a session that does not exist, and
-        // the page stack would answer that by replacing this page while it is being shown.
-        if (NetworkManager.isAuthenticated)
-            SettingsController.refreshClientConfig()
-    }
+    Component.onCompleted: SignupController.fetchInstitutions()
 
     // The frame every form stands in: a vertical scroll view holding one centred column that
     // starts with the form's title and ends with the closing spacer the form places last.
