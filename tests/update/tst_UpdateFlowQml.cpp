@@ -90,17 +90,12 @@ private:
 
     void answer(bool required, qint64 build = 23)
     {
-        QJsonObject offer = quorin::test::ReleaseAnswers::offer(required, build);
-        QJsonObject action = offer.value(QStringLiteral("action")).toObject();
+        using quorin::test::ReleaseAnswers;
         const QByteArray digest = QCryptographicHash::hash(m_installer, QCryptographicHash::Sha256);
-        action.insert(QStringLiteral("url"), m_releases->url(kInstallerRoute).toString());
-        action.insert(QStringLiteral("size"), m_installer.size());
-        action.insert(QStringLiteral("sha256"), QString::fromLatin1(digest.toHex()));
-        action.insert(QStringLiteral("signingKeyID"), m_signer->keyId());
-        action.insert(QStringLiteral("detachedSignature"),
-                      QString::fromLatin1(m_signer->sign(digest).toBase64()));
-        offer.insert(QStringLiteral("action"), action);
-        m_releases->setResponse(kLatest, Response::json(quorin::test::ReleaseAnswers::encode(offer)));
+        const QJsonObject offer = ReleaseAnswers::withInstaller(ReleaseAnswers::offer(required, build),
+                                                                m_releases->url(kInstallerRoute), m_installer,
+                                                                m_signer->keyId(), m_signer->sign(digest));
+        m_releases->setResponse(kLatest, Response::json(ReleaseAnswers::encode(offer)));
     }
 
     // The installer waits until release(), so the download can be seen running.

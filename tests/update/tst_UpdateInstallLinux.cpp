@@ -150,18 +150,12 @@ private Q_SLOTS:
     {
         m_server = std::make_unique<FixtureServer>();
         QVERIFY(m_server->listen());
-        QJsonObject offer = quorin::test::ReleaseAnswers::offer();
-        QJsonObject action = offer.value(QStringLiteral("action")).toObject();
+        using quorin::test::ReleaseAnswers;
         const QByteArray digest = QCryptographicHash::hash(m_installer, QCryptographicHash::Sha256);
-        action.insert(QStringLiteral("url"), m_server->url(kInstallerRoute).toString());
-        action.insert(QStringLiteral("filename"), kInstallerName);
-        action.insert(QStringLiteral("size"), m_installer.size());
-        action.insert(QStringLiteral("sha256"), QString::fromLatin1(digest.toHex()));
-        action.insert(QStringLiteral("signingKeyID"), m_signer->keyId());
-        action.insert(QStringLiteral("detachedSignature"),
-                      QString::fromLatin1(m_signer->sign(digest).toBase64()));
-        offer.insert(QStringLiteral("action"), action);
-        m_server->setResponse(kLatest, Response::json(quorin::test::ReleaseAnswers::encode(offer)));
+        const QJsonObject offer =
+            ReleaseAnswers::withInstaller(ReleaseAnswers::offer(), m_server->url(kInstallerRoute),
+                                          m_installer, m_signer->keyId(), m_signer->sign(digest));
+        m_server->setResponse(kLatest, Response::json(ReleaseAnswers::encode(offer)));
         m_server->setResponse(kInstallerRoute,
                               Response(200, m_installer, "application/vnd.debian.binary-package"));
 
