@@ -663,9 +663,8 @@ QString UpdateController::cachePath(const UpdateCandidate &offer)
 }
 
 // Written so that no sum can overflow: the declared size may be as large as 2^63 - 1.
-bool UpdateController::hasFreeSpaceFor(const QString &folder, qint64 bytes) const
+bool UpdateController::hasFreeSpaceFor(const std::optional<qint64> &available, qint64 bytes)
 {
-    const std::optional<qint64> available = m_freeSpace(folder);
     return available && *available >= FreeSpaceMarginBytes && bytes <= *available - FreeSpaceMarginBytes;
 }
 
@@ -677,8 +676,8 @@ void UpdateController::startDownload()
     }
     const QString path = cachePath(m_candidate);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!hasFreeSpaceFor(folder, m_candidate.size)) {
-        const std::optional<qint64> available = m_freeSpace(folder);
+    const std::optional<qint64> available = m_freeSpace(folder);
+    if (!hasFreeSpaceFor(available, m_candidate.size)) {
         failDownload(tr("There is not enough free disk space for the update."), QStringLiteral("disk_space"),
                      {{QStringLiteral("declared_bytes"), m_candidate.size},
                       {QStringLiteral("available_bytes"), available ? *available : qint64(-1)}});

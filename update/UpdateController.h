@@ -186,7 +186,8 @@ private:
     void finishDownload();
     void cancelDownload(const QString &text, const QString &reason, const QVariantMap &fields = {});
     void failDownload(const QString &text, const QString &reason, const QVariantMap &fields = {});
-    [[nodiscard]] bool hasFreeSpaceFor(const QString &folder, qint64 bytes) const;
+    // Whether the bytes fit beside the margin; an unknown volume (nothing available) never does.
+    [[nodiscard]] static bool hasFreeSpaceFor(const std::optional<qint64> &available, qint64 bytes);
     // Runs the installer checks on a worker and hands the verdict to done on the GUI thread,
     // unless the controller is gone by then.
     void verifyInBackground(const QString &path, const UpdateCandidate &offer,
