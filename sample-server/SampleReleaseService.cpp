@@ -35,6 +35,10 @@ std::optional<SampleReleaseService::Mode> SampleReleaseService::modeFromName(con
         return Mode::Required;
     if (name == QLatin1String("none"))
         return Mode::None;
+    if (name == QLatin1String("corrupt"))
+        return Mode::Corrupt;
+    if (name == QLatin1String("unavailable"))
+        return Mode::Unavailable;
     return std::nullopt;
 }
 
@@ -58,6 +62,8 @@ bool SampleReleaseService::prepare()
     hash.addData(&installer);
     m_installerDigest = hash.result();
     m_installerSize = installer.size();
+    if (m_options.mode == Mode::Corrupt)
+        m_installerDigest[0] = char(m_installerDigest.at(0) ^ 0x01);
 
     std::optional<quorin::test::Ed25519Signer> signer =
         quorin::test::Ed25519Signer::fromPemFile(m_options.signingKeyFile);
@@ -108,6 +114,9 @@ SampleReleaseService::Response SampleReleaseService::latest(const Request &reque
 {
     if (request.method != "GET")
         return dated(Response(405));
+    if (m_options.mode == Mode::Unavailable)
+        return dated(
+            Response::json(R"({"error":"unavailable","message":"The release service is down"})", 503));
     const QUrlQuery query = request.queryItems();
     const bool knownTarget =
         query.queryItemValue(QStringLiteral("product")) == QLatin1String("quorin-desktop") &&

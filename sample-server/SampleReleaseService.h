@@ -11,15 +11,18 @@
 // The release service of the sample platform: "/v2/releases/latest" offers the sample release of
 // release.json to an older Linux client, as a download of the installer served below "/releases/"
 // (slowly, so the client's progress shows), signed at start with the build's demo key. Every
-// answer carries a Date header.
+// answer carries a Date header. Two modes show the client's failures: an offer whose installer
+// fails verification, and a service that answers every check with 503.
 class SampleReleaseService
 {
 public:
     using Request = quorin::test::FixtureServer::Request;
     using Response = quorin::test::FixtureServer::Response;
 
-    // What the service offers: the sample release as optional, as required, or nothing.
-    enum class Mode { Optional, Required, None };
+    // What the service offers: the sample release as optional, as required, or nothing; the
+    // optional release with a digest its installer does not have (signed all the same, so the
+    // download fails its digest check); or nothing but 503.
+    enum class Mode { Optional, Required, None, Corrupt, Unavailable };
 
     struct Options
     {
@@ -35,7 +38,7 @@ public:
     // How long the installer takes to download, about.
     static constexpr qint64 InstallerTransferSeconds = 4;
 
-    // "optional", "required" or "none".
+    // "optional", "required", "none", "corrupt" or "unavailable".
     [[nodiscard]] static std::optional<Mode> modeFromName(const QString &name);
 
     explicit SampleReleaseService(Options options);

@@ -23,7 +23,9 @@ int main(int argc, char *argv[])
                                       QStringLiteral("seconds"), QStringLiteral("900"));
     const QCommandLineOption releaseMode(
         QStringLiteral("release-mode"),
-        QStringLiteral("What the release service offers: optional, required or none (default optional)."),
+        QStringLiteral(
+            "What the release service offers: optional, required, none, corrupt (an installer that "
+            "fails verification) or unavailable (503) (default optional)."),
         QStringLiteral("mode"), QStringLiteral("optional"));
     const QCommandLineOption releases(QStringLiteral("releases"),
                                       QStringLiteral("Folder served below /releases/."),
@@ -46,8 +48,9 @@ int main(int argc, char *argv[])
     const std::optional<SampleServer::ReleaseMode> mode =
         SampleReleaseService::modeFromName(parser.value(releaseMode));
     if (!mode) {
-        QTextStream(stderr) << "quorin-sample-server: --release-mode takes optional, required or none"
-                            << Qt::endl;
+        QTextStream(stderr)
+            << "quorin-sample-server: --release-mode takes optional, required, none, corrupt or unavailable"
+            << Qt::endl;
         return 1;
     }
 

@@ -45,6 +45,8 @@ Q_SIGNALS:
     void dismissedChanged();
     void progressChanged();
     void graceChanged();
+    // Emitted only when a test calls it.
+    void downloadFailed(const QString &message);
     void callsChanged();
 
 private:

@@ -11,7 +11,8 @@ namespace quorin {
 
 // SHA-256 over data that arrives in pieces: an installer as it downloads, or a file on disk read
 // once. OpenSSL's digest runs several times faster than QCryptographicHash on CPUs with SHA
-// extensions, and a file is verified on the GUI thread, so the speed is what the window feels.
+// extensions: a download is hashed on the GUI thread chunk by chunk, and a file on disk is waited
+// for before it is installed.
 class Sha256Hasher
 {
 public:

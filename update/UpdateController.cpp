@@ -1,6 +1,7 @@
 #include "update/UpdateController.h"
 
 #include "app/BuildVersion.h"
+#include "app/DiagnosticLogger.h"
 #include "app/Endpoints.h"
 #include "app/OwnerOnlyFolder.h"
 #include "app/PreferencesStore.h"
@@ -15,10 +16,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
+#include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QMetaEnum>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkRequest>
@@ -29,6 +31,7 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <QUrlQuery>
+#include <QtConcurrent/QtConcurrentRun>
 #include <utility>
 
 namespace {
@@ -42,6 +45,7 @@ const QString kHighestObservedKey = QStringLiteral("highestObservedUtc");
 const QString kDismissedReleaseKey = QStringLiteral("dismissedRelease");
 const QString kLegacyBetaKey = QStringLiteral("betaEnabled");
 const QString kVerifiedPathKey = QStringLiteral("verifiedPath");
+const QString kLogCategory = QStringLiteral("update");
 
 // This build's target at the release service.
 const QString kProduct = QStringLiteral("quorin-desktop");
@@ -122,6 +126,24 @@ QString timedOutText()
     return UpdateController::tr("The update service timed out.");
 }
 
+QString unreachableText()
+{
+    return UpdateController::tr("The update service could not be reached.");
+}
+
+QString endingName(quorin::MediaFetch::Ending ending)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<quorin::MediaFetch::Ending>().valueToKey(int(ending)));
+}
+
+// A failure's detail goes to the diagnostics log, which masks it (the request's URL carries the
+// installation id); the user reads the short sentence of the state instead.
+void logFailure(const QString &event, const QString &reason, QVariantMap fields)
+{
+    fields.insert(QStringLiteral("reason"), reason);
+    DiagnosticLogger::log(kLogCategory, QStringLiteral("warning"), event, fields);
+}
+
 } // namespace
 
 UpdateController::Configuration UpdateController::Configuration::production()
@@ -143,7 +165,9 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     , m_freeSpace(std::move(configuration.freeSpace))
     , m_keyringPath(std::move(configuration.keyringPath))
     , m_quit(std::move(configuration.quit))
+    , m_verificationStarted(std::move(configuration.verificationStarted))
 {
+    m_packageInstaller = new quorin::LinuxPackageInstaller(std::move(configuration.commandRunner), this);
     if (!m_currentTime)
         m_currentTime = [] { return QDateTime::currentDateTimeUtc(); };
     if (!m_freeSpace)
@@ -169,7 +193,8 @@ UpdateController::UpdateController(Configuration configuration, QObject *parent)
     connect(m_discoveryTimer, &QTimer::timeout, this, &UpdateController::discoveryTimedOut);
     m_stallTimer->setSingleShot(true);
     m_stallTimer->setInterval(configuration.stallTimeoutMs);
-    connect(m_stallTimer, &QTimer::timeout, this, [this] { cancelDownload(tr("The download stalled.")); });
+    connect(m_stallTimer, &QTimer::timeout, this,
+            [this] { cancelDownload(tr("The download stalled."), QStringLiteral("stalled")); });
     m_graceTimer->setInterval(configuration.graceTickMs);
     connect(m_graceTimer, &QTimer::timeout, this, &UpdateController::graceTick);
 
@@ -296,16 +321,60 @@ void UpdateController::download()
 
 void UpdateController::install()
 {
-    QString error;
-    if (!verifyFile(m_verifiedPath, m_candidate, &error)) {
-        changeState(Error, error.isEmpty() ? tr("The downloaded update could not be verified.") : error);
+    if (m_installing)
+        return;
+    if (m_verifiedPath.isEmpty()) {
+        failInstall(verdictText(Verdict::NoFile), QStringLiteral("no_verified_installer"), {});
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(m_verifiedPath))) {
-        changeState(Error, tr("The installer could not be opened."));
-        return;
-    }
-    m_quit();
+    m_installing = true;
+    const QString path = m_verifiedPath;
+    const quint64 generation = m_verificationGeneration;
+    verifyInBackground(path, m_candidate, [this, path, generation](Verdict verdict) {
+        if (generation != m_verificationGeneration) {
+            // Another offer or a new download took the file's place meanwhile; what was checked is
+            // not what the user now sees.
+            m_installing = false;
+            return;
+        }
+        if (verdict != Verdict::Verified) {
+            m_installing = false;
+            failInstall(verdictText(verdict), QStringLiteral("installer_changed"),
+                        {{QStringLiteral("verdict"), int(verdict)}});
+            return;
+        }
+        handOverInstaller(path, generation);
+    });
+}
+
+void UpdateController::handOverInstaller(const QString &path, quint64 generation)
+{
+    m_packageInstaller->open(path, [this, generation](quorin::LinuxPackageInstaller::Outcome outcome) {
+        m_installing = false;
+        using Outcome = quorin::LinuxPackageInstaller::Outcome;
+        if (outcome == Outcome::Opened) {
+            m_quit();
+            return;
+        }
+        // A later offer's state is not this installer's to change.
+        const bool current = generation == m_verificationGeneration;
+        if (outcome == Outcome::Failed) {
+            if (current)
+                failInstall(tr("The installer could not be opened."), QStringLiteral("open_failed"), {});
+            return;
+        }
+        // The state stays: the verified installer is still there to install. The text is what to
+        // do with it, shown where the installation was asked for.
+        if (current)
+            changeState(m_state, tr("Open the downloaded package with your system's software installer."));
+    });
+}
+
+void UpdateController::failInstall(const QString &text, const QString &reason, const QVariantMap &fields)
+{
+    logFailure(QStringLiteral("update_install_failed"), reason, fields);
+    changeState(Error, text);
+    Q_EMIT downloadFailed(text);
 }
 
 void UpdateController::dismiss()
@@ -388,7 +457,8 @@ void UpdateController::requestChannel(const QString &channel)
 }
 
 // Every ending but an accepted answer has a text: an ending read as "nothing offered" would lift
-// a recorded required release.
+// a recorded required release. The network layer's own text names the request's URL, query and
+// all, so it never reaches the user.
 QString UpdateController::failureText(const quorin::MediaFetch &fetch)
 {
     switch (fetch.ending()) {
@@ -399,8 +469,9 @@ QString UpdateController::failureText(const quorin::MediaFetch &fetch)
     default:
         break;
     }
-    // An answer other than 200 without a network error has the network layer's default text.
-    return fetch.errorString().isEmpty() ? QStringLiteral("Unknown error") : fetch.errorString();
+    if (fetch.httpStatus() > 0)
+        return tr("The update service answered with an error (status %1).").arg(fetch.httpStatus());
+    return unreachableText();
 }
 
 void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &channel)
@@ -414,6 +485,10 @@ void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &c
         fetch->ending() == quorin::MediaFetch::Ending::Completed && fetch->httpStatus() == 200;
     if (!accepted) {
         m_errorMessage = failureText(*fetch);
+        logFailure(QStringLiteral("update_check_failed"), endingName(fetch->ending()),
+                   {{QStringLiteral("http_status"), fetch->httpStatus()},
+                    {QStringLiteral("network_error"), int(fetch->networkError())},
+                    {QStringLiteral("detail"), fetch->errorString()}});
     } else {
         UpdateCandidate parsed;
         QString error;
@@ -421,7 +496,9 @@ void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &c
             m_discoveredCandidate = parsed;
             observeTime(serverDate(fetch->rawHeader("Date")));
         } else {
-            m_errorMessage = error;
+            m_errorMessage = tr("The update offer was invalid.");
+            logFailure(QStringLiteral("update_check_failed"), QStringLiteral("invalid_offer"),
+                       {{QStringLiteral("detail"), error}});
         }
     }
     if (--m_pendingRequests == 0)
@@ -430,6 +507,7 @@ void UpdateController::finishRequest(quorin::MediaFetch *fetch, const QString &c
 
 void UpdateController::discoveryFailed(const QString &text)
 {
+    logFailure(QStringLiteral("update_check_failed"), QStringLiteral("insecure_service_url"), {});
     m_pendingRequests = 0;
     m_discoveryTimer->stop();
     applyOfflineEnforcement(text);
@@ -447,6 +525,7 @@ void UpdateController::discoveryTimedOut()
             fetch->abort();
     }
     m_discoveryTimer->stop();
+    logFailure(QStringLiteral("update_check_failed"), QStringLiteral("discovery_timed_out"), {});
     applyOfflineEnforcement(timedOutText());
 }
 
@@ -483,24 +562,40 @@ void UpdateController::finishDiscovery()
 void UpdateController::applyCandidate(const UpdateCandidate &offer)
 {
     m_candidate = offer;
+    const quint64 generation = ++m_verificationGeneration;
     std::unique_ptr<QSettings> settings = openSettings();
     m_dismissed = settings->value(kDismissedReleaseKey).toString() == releaseKey(offer);
     // The installer downloaded before a restart serves again while it still verifies; the setting
-    // stays either way.
+    // stays either way. Until the worker's verdict there is no verified installer for this offer.
     const QString remembered = settings->value(kVerifiedPathKey).toString();
     settings.reset();
-    m_verifiedPath = verifyFile(remembered, offer) ? remembered : QString();
+    m_verifiedPath.clear();
     Q_EMIT candidateChanged();
     Q_EMIT dismissedChanged();
+    if (remembered.isEmpty())
+        return;
+    verifyInBackground(remembered, offer, [this, remembered, generation](Verdict verdict) {
+        if (verdict != Verdict::Verified || generation != m_verificationGeneration)
+            return;
+        m_verifiedPath = remembered;
+        Q_EMIT candidateChanged();
+    });
 }
 
 void UpdateController::persistRequired(const UpdateCandidate &offer, const QDateTime &now)
 {
-    m_requiredDeadline = now.addSecs(GracePeriodSeconds);
+    std::unique_ptr<QSettings> settings = openSettings();
+    const bool sameRelease = settings->value(kRequiredVersionKey).toString() == offer.version &&
+                             settings->value(kRequiredBuildKey, -1).toLongLong() == offer.buildNumber;
+    const QDateTime recordedDeadline = storedUtc(*settings, kRequiredDeadlineKey);
+    // The grace period counts from the first answer that required this release. Renewed at every
+    // answer, it would let a client that reaches the service now and then, and retries offline
+    // in between, put the release off for ever.
+    m_requiredDeadline =
+        sameRelease && recordedDeadline.isValid() ? recordedDeadline : now.addSecs(GracePeriodSeconds);
     const QJsonObject response{{QStringLiteral("buildNumber"), offer.buildNumber},
                                {QStringLiteral("required"), true},
                                {QStringLiteral("version"), offer.version}};
-    std::unique_ptr<QSettings> settings = openSettings();
     settings->setValue(kRequiredVersionKey, offer.version);
     settings->setValue(kRequiredBuildKey, offer.buildNumber);
     settings->setValue(kRequiredDeadlineKey, m_requiredDeadline);
@@ -569,32 +664,38 @@ QString UpdateController::cachePath(const UpdateCandidate &offer)
 }
 
 // Written so that no sum can overflow: the declared size may be as large as 2^63 - 1.
-bool UpdateController::hasFreeSpaceFor(const QString &folder, qint64 bytes) const
+bool UpdateController::hasFreeSpaceFor(const std::optional<qint64> &available, qint64 bytes)
 {
-    const std::optional<qint64> available = m_freeSpace(folder);
     return available && *available >= FreeSpaceMarginBytes && bytes <= *available - FreeSpaceMarginBytes;
 }
 
 void UpdateController::startDownload()
 {
     if (!UpdatePolicy::validHttpsUrl(m_candidate.url)) {
-        changeState(Error, tr("The update download URL is not secure."));
+        failDownload(tr("The update download URL is not secure."), QStringLiteral("insecure_url"));
         return;
     }
     const QString path = cachePath(m_candidate);
-    if (!hasFreeSpaceFor(QFileInfo(path).absolutePath(), m_candidate.size)) {
-        changeState(Error, tr("There is not enough free disk space for the update."));
+    const QString folder = QFileInfo(path).absolutePath();
+    const std::optional<qint64> available = m_freeSpace(folder);
+    if (!hasFreeSpaceFor(available, m_candidate.size)) {
+        failDownload(tr("There is not enough free disk space for the update."), QStringLiteral("disk_space"),
+                     {{QStringLiteral("declared_bytes"), m_candidate.size},
+                      {QStringLiteral("available_bytes"), available ? *available : qint64(-1)}});
         return;
     }
+    // The file is about to be replaced: a verdict on it still to come speaks of what was there.
+    ++m_verificationGeneration;
     if (m_saveFile)
         m_saveFile->cancelWriting();
     m_saveFile = std::make_unique<QSaveFile>(path);
     // Never write the target in place: a half-written installer must not be where one is expected.
     m_saveFile->setDirectWriteFallback(false);
     if (!m_saveFile->open(QIODevice::WriteOnly)) {
-        const QString text = m_saveFile->errorString();
+        const QString detail = m_saveFile->errorString();
         m_saveFile.reset();
-        changeState(Error, text);
+        failDownload(tr("The update could not be saved to disk."), QStringLiteral("save_file"),
+                     {{QStringLiteral("detail"), detail}});
         return;
     }
     m_downloadHash = std::make_unique<quorin::Sha256Hasher>();
@@ -621,8 +722,17 @@ void UpdateController::readDownloadData()
         return;
     const QByteArray chunk = m_downloadReply->readAll();
     m_receivedBytes += chunk.size();
-    if (m_receivedBytes > m_candidate.size || m_saveFile->write(chunk) != chunk.size()) {
-        cancelDownload(tr("The downloaded update is larger than expected or could not be saved."));
+    if (m_receivedBytes > m_candidate.size) {
+        cancelDownload(tr("The downloaded update is larger than expected or could not be saved."),
+                       QStringLiteral("oversize"),
+                       {{QStringLiteral("declared_bytes"), m_candidate.size},
+                        {QStringLiteral("received_bytes"), m_receivedBytes}});
+        return;
+    }
+    if (m_saveFile->write(chunk) != chunk.size()) {
+        cancelDownload(tr("The downloaded update is larger than expected or could not be saved."),
+                       QStringLiteral("write_failed"),
+                       {{QStringLiteral("detail"), m_saveFile->errorString()}});
         return;
     }
     m_downloadHash->addData(chunk);
@@ -651,28 +761,39 @@ void UpdateController::finishDownload()
     }
     quorin::MediaFetch *fetch = m_downloadReply.data();
     const bool transferred = fetch->ending() == quorin::MediaFetch::Ending::Completed;
+    const QVariantMap transfer{{QStringLiteral("ending"), endingName(fetch->ending())},
+                               {QStringLiteral("http_status"), fetch->httpStatus()},
+                               {QStringLiteral("network_error"), int(fetch->networkError())},
+                               {QStringLiteral("detail"), fetch->errorString()}};
     fetch->deleteLater();
     m_downloadReply.clear();
 
     if (!transferred) {
-        cancelDownload(tr("The update download failed."));
+        cancelDownload(tr("The update download failed."), QStringLiteral("transfer"), transfer);
         return;
     }
-    if (m_receivedBytes != m_candidate.size || m_downloadHash->result() != m_candidate.sha256) {
-        cancelDownload(tr("The downloaded update failed verification."));
+    if (m_receivedBytes != m_candidate.size) {
+        cancelDownload(tr("The downloaded update failed verification."), QStringLiteral("size_mismatch"),
+                       {{QStringLiteral("declared_bytes"), m_candidate.size},
+                        {QStringLiteral("received_bytes"), m_receivedBytes}});
+        return;
+    }
+    if (m_downloadHash->result() != m_candidate.sha256) {
+        cancelDownload(tr("The downloaded update failed verification."), QStringLiteral("digest_mismatch"));
         return;
     }
     const QByteArray key = publicKey(m_candidate.signingKeyID);
     if (key.isEmpty()) {
-        cancelDownload(tr("The update was signed by an unknown key."));
+        cancelDownload(tr("The update was signed by an unknown key."), QStringLiteral("unknown_key"));
         return;
     }
     if (!UpdatePolicy::verifyEd25519Digest(key, m_candidate.sha256, m_candidate.signature)) {
-        cancelDownload(tr("The update signature is invalid."));
+        cancelDownload(tr("The update signature is invalid."), QStringLiteral("bad_signature"));
         return;
     }
     if (!m_saveFile->commit()) {
-        cancelDownload(tr("The verified update could not be committed to disk."));
+        cancelDownload(tr("The verified update could not be committed to disk."), QStringLiteral("commit"),
+                       {{QStringLiteral("detail"), m_saveFile->errorString()}});
         return;
     }
     m_verifiedPath = m_saveFile->fileName();
@@ -685,7 +806,7 @@ void UpdateController::finishDownload()
     changeState(Ready, QString());
 }
 
-void UpdateController::cancelDownload(const QString &text)
+void UpdateController::cancelDownload(const QString &text, const QString &reason, const QVariantMap &fields)
 {
     m_stallTimer->stop();
     if (quorin::MediaFetch *fetch = m_downloadReply.data()) {
@@ -701,48 +822,53 @@ void UpdateController::cancelDownload(const QString &text)
         m_saveFile.reset();
     }
     m_downloadHash.reset();
-    changeState(Error, text);
+    failDownload(text, reason, fields);
 }
 
-bool UpdateController::verifyFile(const QString &path, const UpdateCandidate &offer, QString *error) const
+void UpdateController::failDownload(const QString &text, const QString &reason, const QVariantMap &fields)
 {
-    const auto refuse = [error](const QString &text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    if (path.isEmpty())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() != offer.size)
-        return refuse(tr("The cached update has the wrong size."));
-    quorin::Sha256Hasher hasher;
-    if (!hasher.addData(file) || hasher.result() != offer.sha256)
-        return refuse(tr("The update checksum does not match."));
-    const QByteArray key = publicKey(offer.signingKeyID);
-    if (key.isEmpty())
-        return refuse(tr("The update was signed by an unknown key."));
-    if (!UpdatePolicy::verifyEd25519Digest(key, offer.sha256, offer.signature))
-        return refuse(tr("The update signature is invalid."));
-    return true;
+    logFailure(QStringLiteral("update_download_failed"), reason, fields);
+    changeState(Error, text);
+    Q_EMIT downloadFailed(text);
+}
+
+void UpdateController::verifyInBackground(const QString &path, const UpdateCandidate &offer,
+                                          std::function<void(Verdict)> done)
+{
+    // The watcher goes with the controller, and its verdict with it; the worker holds copies only.
+    auto *watcher = new QFutureWatcher<Verdict>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(
+        QtConcurrent::run([path, offer, keyringPath = m_keyringPath, started = m_verificationStarted] {
+            if (started)
+                started();
+            return quorin::InstallerVerifier::verify(path, offer, keyringPath);
+        }));
+}
+
+QString UpdateController::verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Verified:
+        break;
+    case Verdict::NoFile:
+        return tr("The downloaded update could not be verified.");
+    case Verdict::WrongSize:
+        return tr("The cached update has the wrong size.");
+    case Verdict::ChecksumMismatch:
+        return tr("The update checksum does not match.");
+    case Verdict::UnknownKey:
+        return tr("The update was signed by an unknown key.");
+    case Verdict::BadSignature:
+        return tr("The update signature is invalid.");
+    }
+    return {};
 }
 
 QByteArray UpdateController::publicKey(const QString &signingKeyId) const
 {
-    QFile file(m_keyringPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonArray keys =
-        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("keys")).toArray();
-    for (const QJsonValue &entry : keys) {
-        const QJsonObject key = entry.toObject();
-        const QJsonValue id = key.value(QStringLiteral("signingKeyID"));
-        if (!id.isString() || id.toString() != signingKeyId)
-            continue;
-        const QByteArray::FromBase64Result decoded =
-            QByteArray::fromBase64Encoding(key.value(QStringLiteral("publicKey")).toString().toLatin1(),
-                                           QByteArray::AbortOnBase64DecodingErrors);
-        return decoded ? decoded.decoded : QByteArray();
-    }
-    return {};
+    return quorin::InstallerVerifier::publicKey(m_keyringPath, signingKeyId);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/InstallerVerifier.h"
+#include "update/LinuxPackageInstaller.h"
 #include "update/UpdateCandidate.h"
 #include "update/UpdateControllerStates.h"
 
@@ -9,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,10 +29,12 @@ class QTimer;
 // The client's one self-update controller: asks the release service for the newest release,
 // applies its offer, and enforces a required release, for 72 hours without a connection and
 // then by blocking the client. Its clock never runs backwards: it keeps the latest time it ever
-// observed, so setting the system clock back cannot lengthen the grace period. An offered
-// installer is downloaded into the cache folder while it is hashed, committed only once its size,
-// digest and signature match, remembered across restarts and handed to the desktop to install.
-// GUI thread only.
+// observed, so setting the system clock back cannot lengthen the grace period, and the grace
+// period counts from the first answer that required a release. An offered installer is downloaded
+// into the cache folder while it is hashed, committed only once its size, digest and signature
+// match, remembered across restarts, and handed to the desktop's package installer. A file already
+// on disk is verified again on a worker, never on the GUI thread; the controller itself lives on
+// the GUI thread only.
 class UpdateController : public UpdateControllerStates
 {
     Q_OBJECT
@@ -69,6 +74,10 @@ public:
         // Ends the application, after an installer was opened and for the required-update
         // dialog's exit. Empty means QCoreApplication::quit.
         std::function<void()> quit;
+        // Runs the desktop's programs that install a package. Empty means real processes.
+        quorin::LinuxPackageInstaller::CommandRunner commandRunner;
+        // Called on the worker thread that verifies a file on disk, before it reads the file.
+        std::function<void()> verificationStarted;
 
         [[nodiscard]] static Configuration production();
     };
@@ -108,7 +117,10 @@ public:
     // Opens the store page of a store release, or downloads the installer of a download release.
     // Does nothing while a download or a check runs.
     Q_INVOKABLE void download();
-    // Verifies the downloaded installer again, hands it to the desktop and quits.
+    // Verifies the downloaded installer again, on a worker, then hands it to the desktop's package
+    // installer and quits once that has started. Without an installer application the file is
+    // shown in its folder, the client stays open, and errorMessage says what to do with the file.
+    // Does nothing while an installation starts.
     Q_INVOKABLE void install();
     Q_INVOKABLE void dismiss();
     Q_INVOKABLE void exitApplication();
@@ -120,11 +132,6 @@ public:
     // observed before, stored as the new latest.
     QDateTime observeTime(const QDateTime &serverTime);
 
-    // Whether the file is the candidate's installer: its size, SHA-256 digest and signature by a
-    // key of the keyring. An empty path is refused without a text; otherwise error (when given)
-    // receives why the file was refused.
-    [[nodiscard]] bool verifyFile(const QString &path, const UpdateCandidate &offer,
-                                  QString *error = nullptr) const;
     // The keyring's public key of that id, empty when it has none.
     [[nodiscard]] QByteArray publicKey(const QString &signingKeyId) const;
     // Where the candidate's installer goes: "updates/<version>-<build>/<filename>" in the cache
@@ -137,8 +144,14 @@ Q_SIGNALS:
     void progressChanged();
     void dismissedChanged();
     void graceChanged();
+    // download() or install() ended in Error with this message, once per failure. The banner
+    // hides in Error, so this is how a user who is not blocked by the dialog learns of it;
+    // downloading again is the way on from each of them.
+    void downloadFailed(const QString &message);
 
 private:
+    using Verdict = quorin::InstallerVerifier::Verdict;
+
     static void closeConnections();
 
     void beginCheck();
@@ -146,6 +159,7 @@ private:
     [[nodiscard]] QUrl discoveryUrl(const QString &channel) const;
     void finishRequest(quorin::MediaFetch *fetch, const QString &channel);
     [[nodiscard]] static QString failureText(const quorin::MediaFetch &fetch);
+    static void logCheckFailure(const QString &reason, const QVariantMap &fields);
     void discoveryFailed(const QString &text);
     void discoveryTimedOut();
     void finishDiscovery();
@@ -158,8 +172,17 @@ private:
     void readDownloadData();
     void noteDownloadProgress(qint64 receivedBytes);
     void finishDownload();
-    void cancelDownload(const QString &text);
-    [[nodiscard]] bool hasFreeSpaceFor(const QString &folder, qint64 bytes) const;
+    void cancelDownload(const QString &text, const QString &reason, const QVariantMap &fields = {});
+    void failDownload(const QString &text, const QString &reason, const QVariantMap &fields = {});
+    // Whether the bytes fit beside the margin; an unknown volume (nothing available) never does.
+    [[nodiscard]] static bool hasFreeSpaceFor(const std::optional<qint64> &available, qint64 bytes);
+    // Runs the installer checks on a worker and hands the verdict to done on the GUI thread,
+    // unless the controller is gone by then.
+    void verifyInBackground(const QString &path, const UpdateCandidate &offer,
+                            std::function<void(Verdict)> done);
+    [[nodiscard]] static QString verdictText(Verdict verdict);
+    void handOverInstaller(const QString &path, quint64 generation);
+    void failInstall(const QString &text, const QString &reason, const QVariantMap &fields);
     void changeState(State state, const QString &text);
     [[nodiscard]] QDateTime observedNow() { return observeTime(QDateTime()); }
     [[nodiscard]] bool recordIsNewerThanClient(const QString &version, qint64 build) const;
@@ -184,6 +207,12 @@ private:
     std::unique_ptr<QSaveFile> m_saveFile;
     std::unique_ptr<quorin::Sha256Hasher> m_downloadHash;
     qint64 m_receivedBytes = 0;
+    // Moves on with every applied offer and every download: a verdict on a file reached under an
+    // older value is about a file or an offer that has been replaced since.
+    quint64 m_verificationGeneration = 0;
+    // From install() until the installer is handed over or refused.
+    bool m_installing = false;
+    quorin::LinuxPackageInstaller *m_packageInstaller = nullptr;
     QTimer *m_discoveryTimer = nullptr;
     QTimer *m_stallTimer = nullptr;
     QTimer *m_graceTimer = nullptr;
@@ -194,6 +223,7 @@ private:
     std::function<std::optional<qint64>(const QString &)> m_freeSpace;
     QString m_keyringPath;
     std::function<void()> m_quit;
+    std::function<void()> m_verificationStarted;
     // The discovery requests in flight, cancelled together when the discovery times out.
     QList<QPointer<quorin::MediaFetch>> m_discoveryFetches;
 };

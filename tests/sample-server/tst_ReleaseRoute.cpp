@@ -181,6 +181,38 @@ private Q_SLOTS:
         QCOMPARE(downloaded.readAll(), installerBytes());
     }
 
+    // The two modes that show the client's failures, as the client meets them.
+    void clientMeetsTheFailureModes_data()
+    {
+        QTest::addColumn<SampleServer::ReleaseMode>("mode");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("unavailable") << SampleServer::ReleaseMode::Unavailable
+                                     << QStringLiteral(
+                                            "The update service answered with an error (status 503).");
+        QTest::newRow("corrupt") << SampleServer::ReleaseMode::Corrupt
+                                 << QStringLiteral("The downloaded update failed verification.");
+    }
+
+    void clientMeetsTheFailureModes()
+    {
+        QFETCH(SampleServer::ReleaseMode, mode);
+        QFETCH(QString, text);
+        startServer(mode);
+        UpdateController::Configuration configuration;
+        configuration.releaseBaseUrl = m_server->baseUrl();
+        UpdateController controller(std::move(configuration));
+        controller.checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.state() != UpdateController::Checking, 20000);
+        if (mode == SampleServer::ReleaseMode::Corrupt) {
+            QCOMPARE(controller.state(), UpdateController::Available);
+            QVERIFY(!controller.required());
+            controller.download();
+            QTRY_VERIFY_WITH_TIMEOUT(controller.state() != UpdateController::Downloading, 30000);
+        }
+        QCOMPARE(controller.state(), UpdateController::Error);
+        QCOMPARE(controller.errorMessage(), text);
+    }
+
     void requiredModeRequires()
     {
         startServer(SampleServer::ReleaseMode::Required);

@@ -46,6 +46,21 @@ QJsonObject ReleaseAnswers::offer(bool required, qint64 build)
             {QStringLiteral("action"), action}};
 }
 
+QJsonObject ReleaseAnswers::withInstaller(QJsonObject answer, const QUrl &url, const QByteArray &installer,
+                                          const QString &keyId, const QByteArray &signature)
+{
+    QJsonObject action = answer.value(QStringLiteral("action")).toObject();
+    action.insert(QStringLiteral("url"), url.toString());
+    action.insert(QStringLiteral("size"), installer.size());
+    action.insert(
+        QStringLiteral("sha256"),
+        QString::fromLatin1(QCryptographicHash::hash(installer, QCryptographicHash::Sha256).toHex()));
+    action.insert(QStringLiteral("signingKeyID"), keyId);
+    action.insert(QStringLiteral("detachedSignature"), QString::fromLatin1(signature.toBase64()));
+    answer.insert(QStringLiteral("action"), action);
+    return answer;
+}
+
 QByteArray ReleaseAnswers::encode(const QJsonObject &answer)
 {
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QUrl>
 
 namespace quorin::test {
 
@@ -14,6 +15,11 @@ class ReleaseAnswers
 public:
     // The offer's members, its "action" object among them, for a test to change before encoding.
     [[nodiscard]] static QJsonObject offer(bool required = false, qint64 build = 23);
+    // The answer offering this installer at that URL, signed with that key: its size and digest,
+    // the key id and the signature over the digest.
+    [[nodiscard]] static QJsonObject withInstaller(QJsonObject answer, const QUrl &url,
+                                                   const QByteArray &installer, const QString &keyId,
+                                                   const QByteArray &signature);
     [[nodiscard]] static QByteArray encode(const QJsonObject &answer);
     [[nodiscard]] static QByteArray encodedOffer(bool required = false, qint64 build = 23)
     {

@@ -1,9 +1,11 @@
+#include "app/DiagnosticLogger.h"
 #include "app/PreferencesStore.h"
 #include "tests/update/ReleaseAnswers.h"
 #include "testsupport/DesktopUrlRecorder.h"
 #include "testsupport/Ed25519Signer.h"
 #include "testsupport/FixtureServer.h"
 #include "testsupport/InMemoryKeychain.h"
+#include "testsupport/LogLineParser.h"
 #include "update/UpdateController.h"
 
 #include <QCoreApplication>
@@ -17,11 +19,15 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -29,13 +35,16 @@
 
 using quorin::test::Ed25519Signer;
 using quorin::test::FixtureServer;
+using quorin::test::LogLineParser;
 using Response = FixtureServer::Response;
+using Command = quorin::LinuxPackageInstaller::Command;
 
 Q_DECLARE_METATYPE(UpdateController::State)
 
 namespace {
 
 const QString kLatest = QStringLiteral("/v2/releases/latest");
+const QString kInstallationId = QStringLiteral("3f2b8c1e-5d4a-4e6f-9b7c-0a1d2e3f4a5b");
 const QString kInstallerName = QStringLiteral("quorin-desktop_1.0.9-23_amd64.deb");
 const QString kInstallerRoute = QStringLiteral("/releases/") + kInstallerName;
 constexpr qint64 kInstallerSize = 3 * 1024 * 1024 + 17;
@@ -104,6 +113,14 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Every verification started so far has given its verdict, and the verdict has reached the
+// controller: the worker is done, and the event it posted to the GUI thread is delivered.
+void settleVerifications()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
+}
+
 int modeOf(const QString &path)
 {
     struct stat status
@@ -161,6 +178,10 @@ private:
     std::optional<qint64> m_freeSpace;
     QStringList m_freeSpaceFolders;
     int m_quits = 0;
+    // The commands the installation ran; each is answered as a desktop without xdg-utils would.
+    QList<Command> m_commands;
+    std::function<void()> m_verificationStarted;
+    QUrl m_releaseBaseUrl; // empty: the fixture server
     std::unique_ptr<quorin::test::DesktopUrlRecorder> m_desktop;
 
     [[nodiscard]] Release goodRelease(bool required = false) const
@@ -194,7 +215,7 @@ private:
                                                      const QString &keyringPath = QString())
     {
         UpdateController::Configuration configuration;
-        configuration.releaseBaseUrl = m_server->url();
+        configuration.releaseBaseUrl = m_releaseBaseUrl.isEmpty() ? m_server->url() : m_releaseBaseUrl;
         configuration.stallTimeoutMs = stallTimeoutMs;
         configuration.keyringPath = keyringPath.isEmpty() ? m_keyringPath : keyringPath;
         configuration.freeSpace = [this](const QString &folder) {
@@ -202,6 +223,15 @@ private:
             return m_freeSpace;
         };
         configuration.quit = [this] { ++m_quits; };
+        configuration.commandRunner = [this](const Command &command, QObject *context,
+                                             const quorin::LinuxPackageInstaller::CommandDone &done) {
+            m_commands.append(command);
+            QTimer::singleShot(0, context, [done] { done({}); });
+        };
+        configuration.verificationStarted = [this] {
+            if (m_verificationStarted)
+                m_verificationStarted();
+        };
         return std::make_unique<UpdateController>(std::move(configuration));
     }
 
@@ -246,8 +276,7 @@ private Q_SLOTS:
         QVERIFY(!qEnvironmentVariable("XDG_CACHE_HOME").isEmpty());
         QSslConfiguration::setDefaultConfiguration(FixtureServer::clientConfiguration());
         m_keychain.installAsNative();
-        quorin::PreferencesStore::open()->setValue(QStringLiteral("installationUuid"),
-                                                   QStringLiteral("3f2b8c1e-5d4a-4e6f-9b7c-0a1d2e3f4a5b"));
+        quorin::PreferencesStore::open()->setValue(QStringLiteral("installationUuid"), kInstallationId);
         m_signer = Ed25519Signer::generate();
         m_stranger = Ed25519Signer::generate();
         QVERIFY(m_keyringFolder.isValid());
@@ -271,6 +300,9 @@ private Q_SLOTS:
         m_freeSpaceFolders.clear();
         m_quits = 0;
         m_desktop->clear();
+        m_commands.clear();
+        m_verificationStarted = {};
+        m_releaseBaseUrl.clear();
     }
 
     void cleanup() { m_server.reset(); }
@@ -357,7 +389,7 @@ private Q_SLOTS:
             << Fault::FolderWhileHeld << QStringLiteral("The verified update could not be committed to disk.")
             << true;
         QTest::newRow("folder at the target beforehand")
-            << Fault::FolderBefore << QStringLiteral("Filename refers to a directory") << false;
+            << Fault::FolderBefore << QStringLiteral("The update could not be saved to disk.") << false;
         QTest::newRow("one byte short of the margin") << Fault::FreeSpaceShort << space << false;
         QTest::newRow("no volume") << Fault::NoVolume << space << false;
         QTest::newRow("size 2^63 - 1") << Fault::HugeSize << space << false;
@@ -428,6 +460,7 @@ private Q_SLOTS:
         const QVariantList record = requiredRecord();
         QVERIFY(!record.first().toString().isEmpty());
         const qint64 sentBefore = m_server->bytesSent();
+        QSignalSpy failed(controller.get(), &UpdateController::downloadFailed);
 
         controller->download();
         if (fault == Fault::FolderWhileHeld) {
@@ -439,6 +472,8 @@ private Q_SLOTS:
 
         QCOMPARE(controller->state(), UpdateController::Error);
         QCOMPARE(controller->errorMessage(), text);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().toString(), text);
         QVERIFY(controller->progress() >= 0.0 && controller->progress() <= 1.0);
         QCOMPARE(m_server->requestCount(kInstallerRoute), requested ? 1 : 0);
         QCOMPARE(plain.connectionCount(), 0);
@@ -471,6 +506,96 @@ private Q_SLOTS:
         downloadToEnd(*controller);
         QCOMPARE(controller->state(), UpdateController::Ready);
         QCOMPARE(fileBytes(targetPath()), m_installer);
+    }
+
+    // What the user reads of a failure is a short sentence; the network layer's text, which names
+    // the request's URL with the installation id, goes to the diagnostics log, masked there.
+    void failureTextsHideTheDetail_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("detailField");
+        QTest::addColumn<QString>("detail"); // part of that field's logged value
+
+        const QString check = QStringLiteral("update_check_failed");
+        const QString download = QStringLiteral("update_download_failed");
+        const QString field = QStringLiteral("detail");
+        QTest::newRow("refused connection")
+            << QStringLiteral("refused") << QStringLiteral("The update service could not be reached.")
+            << check << QStringLiteral("NetworkError") << field << QStringLiteral("Connection refused");
+        QTest::newRow("503") << QStringLiteral("503")
+                             << QStringLiteral("The update service answered with an error (status 503).")
+                             << check << QStringLiteral("NetworkError") << field
+                             << QStringLiteral("[redacted-url] - server replied: Service Unavailable");
+        QTest::newRow("invalid offer")
+            << QStringLiteral("invalid") << QStringLiteral("The update offer was invalid.") << check
+            << QStringLiteral("invalid_offer") << field << QStringLiteral("Invalid update response JSON");
+        QTest::newRow("digest mismatch")
+            << QStringLiteral("digest") << QStringLiteral("The downloaded update failed verification.")
+            << download << QStringLiteral("digest_mismatch") << QString() << QString();
+        QTest::newRow("full disk") << QStringLiteral("disk")
+                                   << QStringLiteral("There is not enough free disk space for the update.")
+                                   << download << QStringLiteral("disk_space")
+                                   << QStringLiteral("available_bytes") << QStringLiteral("1024");
+    }
+
+    void failureTextsHideTheDetail()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, text);
+        QFETCH(QString, event);
+        QFETCH(QString, reason);
+        QFETCH(QString, detailField);
+        QFETCH(QString, detail);
+        QVERIFY(QDir(QFileInfo(DiagnosticLogger::logFilePath()).absolutePath()).removeRecursively());
+        DiagnosticLogger::initialize();
+
+        std::unique_ptr<UpdateController> controller;
+        if (failure == QLatin1String("refused")) {
+            {
+                FixtureServer gone;
+                QVERIFY(gone.listen());
+                m_releaseBaseUrl = gone.url();
+            }
+            controller = makeController();
+            check(*controller);
+        } else if (failure == QLatin1String("503") || failure == QLatin1String("invalid")) {
+            m_server->setResponse(kLatest,
+                                  failure == QLatin1String("503") ? Response(503) : Response::json("[]"));
+            controller = makeController();
+            check(*controller);
+        } else {
+            Response served = installerResponse(m_installer);
+            if (failure == QLatin1String("digest"))
+                served.body[4096] = char(served.body.at(4096) ^ 0x01);
+            else
+                m_freeSpace = 1024;
+            serve(served);
+            controller = offeredController(goodRelease());
+            downloadToEnd(*controller);
+        }
+        QCOMPARE(controller->state(), UpdateController::Error);
+        QCOMPARE(controller->errorMessage(), text);
+        for (const QString &hidden :
+             {QStringLiteral("http"), QStringLiteral("installationId"), kInstallationId})
+            QVERIFY2(!controller->errorMessage().contains(hidden, Qt::CaseInsensitive), qPrintable(hidden));
+
+        DiagnosticLogger::shutdown();
+        const QList<LogLineParser::Record> records =
+            LogLineParser::withEvent(LogLineParser::parseFile(DiagnosticLogger::logFilePath()), event);
+        QCOMPARE(records.size(), 1);
+        const LogLineParser::Record &record = records.first();
+        QCOMPARE(record.value(QStringLiteral("category")), QStringLiteral("update"));
+        QCOMPARE(record.value(QStringLiteral("reason")), reason);
+        if (!detailField.isEmpty())
+            QVERIFY2(record.value(detailField).contains(detail), qPrintable(record.value(detailField)));
+        QFile log(DiagnosticLogger::logFilePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logged = log.readAll();
+        QVERIFY(!logged.contains(kInstallationId.toLatin1()));
+        QVERIFY(!logged.contains("installationId="));
     }
 
     void exactMarginStartsTheDownload()
@@ -580,43 +705,51 @@ private Q_SLOTS:
                     [&] { events.append(restarted->verifiedPath()); });
             check(*restarted);
             QCOMPARE(restarted->state(), UpdateController::Available);
-            QCOMPARE(restarted->verifiedPath(), targetPath());
-            QCOMPARE(events, QStringList({targetPath()}));
+            // Known only once the worker has checked the file again.
+            QTRY_COMPARE(restarted->verifiedPath(), targetPath());
+            QCOMPARE(events, QStringList({QString(), targetPath()}));
         }
 
         QByteArray changed = m_installer;
         changed[12345] = char(changed.at(12345) ^ 0x40);
         QVERIFY(writeFile(targetPath(), changed));
         const std::unique_ptr<UpdateController> restarted = makeController();
+        QStringList events;
+        connect(restarted.get(), &UpdateController::candidateChanged, restarted.get(),
+                [&] { events.append(restarted->verifiedPath()); });
         check(*restarted);
+        settleVerifications();
         QCOMPARE(restarted->state(), UpdateController::Available);
         QVERIFY(restarted->verifiedPath().isEmpty());
+        QCOMPARE(events, QStringList({QString()}));
         QCOMPARE(updateSettings()->value(QStringLiteral("verifiedPath")).toString(), targetPath());
         QCOMPARE(m_server->requestCount(kInstallerRoute), 1);
     }
 
-    void install_data()
+    // What happens to the installer between the download and install(): the installer is verified
+    // again first, and one that fails is never handed to the desktop.
+    void installRefusesWhatNoLongerVerifies_data()
     {
-        QTest::addColumn<QString>("change"); // what happens between the download and install()
-        QTest::addColumn<QString>("text");   // empty: installed
-        QTest::newRow("verified file") << QStringLiteral("none") << QString();
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("text");
         QTest::newRow("one byte changed")
             << QStringLiteral("byte") << QStringLiteral("The update checksum does not match.");
         QTest::newRow("truncated") << QStringLiteral("truncate")
                                    << QStringLiteral("The cached update has the wrong size.");
+        QTest::newRow("removed") << QStringLiteral("remove")
+                                 << QStringLiteral("The cached update has the wrong size.");
         QTest::newRow("no verified path") << QStringLiteral("never downloaded")
                                           << QStringLiteral("The downloaded update could not be verified.");
-        QTest::newRow("no handler for files")
-            << QStringLiteral("no handler") << QStringLiteral("The installer could not be opened.");
     }
 
-    void install()
+    void installRefusesWhatNoLongerVerifies()
     {
         QFETCH(QString, change);
         QFETCH(QString, text);
         std::unique_ptr<UpdateController> controller;
         if (change == QLatin1String("never downloaded")) {
             controller = offeredController(goodRelease());
+            settleVerifications();
             QCOMPARE(controller->state(), UpdateController::Available);
         } else {
             controller = readyController();
@@ -627,26 +760,76 @@ private Q_SLOTS:
             onDisk[0] = char(onDisk.at(0) ^ 1);
         else if (change == QLatin1String("truncate"))
             onDisk.chop(1);
-        if (onDisk != m_installer)
+        if (change == QLatin1String("remove"))
+            QVERIFY(QFile::remove(targetPath()));
+        else if (onDisk != m_installer)
             QVERIFY(writeFile(targetPath(), onDisk));
-        if (change == QLatin1String("no handler")) {
-            m_desktop->release(QStringLiteral("file"));
-            // What the offscreen platform says when it refuses to open a file.
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument")));
-        }
 
+        QSignalSpy failed(controller.get(), &UpdateController::downloadFailed);
         controller->install();
-        m_desktop->handle(QStringLiteral("file"));
-        if (text.isEmpty()) {
-            QCOMPARE(m_desktop->opened(), QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
-            QCOMPARE(m_quits, 1);
-            QCOMPARE(controller->state(), UpdateController::Ready);
-            return;
-        }
-        QCOMPARE(controller->state(), UpdateController::Error);
+        QTRY_COMPARE(controller->state(), UpdateController::Error);
         QCOMPARE(controller->errorMessage(), text);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().toString(), text);
+        // Nothing went to the desktop, then or after the verdict.
+        settleVerifications();
+        QVERIFY(m_commands.isEmpty());
         QVERIFY(m_desktop->opened().isEmpty());
         QCOMPARE(m_quits, 0);
+    }
+
+    // The installer is hashed on a worker while the window's thread goes on, and the desktop gets
+    // the file only after the worker's verdict: a file changed before the worker reads it is refused.
+    void installVerifiesOnAWorker()
+    {
+        const std::unique_ptr<UpdateController> controller = readyController();
+        QSemaphore hold;
+        QSemaphore entered;
+        QThread *verifyingThread = nullptr;
+        QAtomicInt verifications;
+        m_verificationStarted = [&] {
+            if (verifications.fetchAndAddOrdered(1) > 0)
+                return;
+            verifyingThread = QThread::currentThread();
+            entered.release();
+            // Held only off the GUI thread: held on it, nothing could release it.
+            if (verifyingThread != QCoreApplication::instance()->thread())
+                hold.acquire();
+        };
+        QSignalSpy stateChanges(controller.get(), &UpdateController::stateChanged);
+        controller->install();
+        QVERIFY(entered.tryAcquire(1, 10000));
+        QVERIFY(verifyingThread);
+        QVERIFY(verifyingThread != QCoreApplication::instance()->thread());
+        // The GUI thread turns while the worker is held: a timer of its own fires.
+        bool turned = false;
+        QTimer::singleShot(0, controller.get(), [&] { turned = true; });
+        QTRY_VERIFY(turned);
+        controller->install(); // a second press while the first runs starts nothing
+        QVERIFY(stateChanges.isEmpty());
+        QVERIFY(m_commands.isEmpty());
+
+        QByteArray tampered = m_installer;
+        tampered[77] = char(tampered.at(77) ^ 0x10);
+        QVERIFY(writeFile(targetPath(), tampered));
+        hold.release();
+        QTRY_COMPARE(controller->state(), UpdateController::Error);
+        QCOMPARE(controller->errorMessage(), QStringLiteral("The update checksum does not match."));
+        settleVerifications();
+        QCOMPARE(verifications.loadAcquire(), 1);
+        QVERIFY(m_commands.isEmpty());
+        QVERIFY(m_desktop->opened().isEmpty());
+        QCOMPARE(m_quits, 0);
+
+        // The same file, restored, goes to the desktop once the worker has passed it.
+        QVERIFY(writeFile(targetPath(), m_installer));
+        m_verificationStarted = [&] { hold.acquire(); };
+        controller->install();
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(m_commands.isEmpty());
+        hold.release();
+        QTRY_COMPARE(m_commands.size(), 1);
+        QCOMPARE(m_commands.first().program, QStringLiteral("xdg-mime"));
     }
 
     void exitQuitsThroughTheSeam()

@@ -6,11 +6,13 @@
 #include "testsupport/FixtureServer.h"
 #include "testsupport/NamedObjectFinder.h"
 #include "testsupport/ShellTestSetup.h"
+#include "update/LinuxPackageInstaller.h"
 #include "update/UpdateController.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -88,17 +90,12 @@ private:
 
     void answer(bool required, qint64 build = 23)
     {
-        QJsonObject offer = quorin::test::ReleaseAnswers::offer(required, build);
-        QJsonObject action = offer.value(QStringLiteral("action")).toObject();
+        using quorin::test::ReleaseAnswers;
         const QByteArray digest = QCryptographicHash::hash(m_installer, QCryptographicHash::Sha256);
-        action.insert(QStringLiteral("url"), m_releases->url(kInstallerRoute).toString());
-        action.insert(QStringLiteral("size"), m_installer.size());
-        action.insert(QStringLiteral("sha256"), QString::fromLatin1(digest.toHex()));
-        action.insert(QStringLiteral("signingKeyID"), m_signer->keyId());
-        action.insert(QStringLiteral("detachedSignature"),
-                      QString::fromLatin1(m_signer->sign(digest).toBase64()));
-        offer.insert(QStringLiteral("action"), action);
-        m_releases->setResponse(kLatest, Response::json(quorin::test::ReleaseAnswers::encode(offer)));
+        const QJsonObject offer = ReleaseAnswers::withInstaller(ReleaseAnswers::offer(required, build),
+                                                                m_releases->url(kInstallerRoute), m_installer,
+                                                                m_signer->keyId(), m_signer->sign(digest));
+        m_releases->setResponse(kLatest, Response::json(ReleaseAnswers::encode(offer)));
     }
 
     // The installer waits until release(), so the download can be seen running.
@@ -118,6 +115,11 @@ private:
         configuration.currentTime = [this] { return m_now; };
         configuration.keyringPath = m_keyringPath;
         configuration.quit = [this] { ++m_quits; };
+        // A desktop without xdg-utils: no program runs, so no installer application is known.
+        configuration.commandRunner = [](const quorin::LinuxPackageInstaller::Command &, QObject *context,
+                                         const quorin::LinuxPackageInstaller::CommandDone &done) {
+            QTimer::singleShot(0, context, [done] { done({}); });
+        };
         m_controller = std::make_unique<UpdateController>(std::move(configuration));
         currentController = m_controller.get();
 
@@ -184,6 +186,13 @@ private:
         QVERIFY(QQuickTest::qWaitForPolish(m_window.get()));
         const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(m_window.get(), Qt::LeftButton, {}, centre.toPoint());
+    }
+
+    // A value the window's own QML sees, such as a singleton's property.
+    [[nodiscard]] QVariant evaluate(const QString &expression) const
+    {
+        QQmlExpression lookup(qmlContext(m_window.get()), m_window.get(), expression);
+        return lookup.evaluate();
     }
 
     [[nodiscard]] QString targetPath(qint64 build = 23) const
@@ -263,9 +272,17 @@ private Q_SLOTS:
         QVERIFY(!shown("updateBannerProgress"));
         QCOMPARE(text("updateBannerBody"), QStringLiteral("The verified installer is ready."));
 
+        // No installer application on this desktop: the folder opens, the client stays and the
+        // banner says what to do.
         click("updateBannerPrimaryButton");
-        QCOMPARE(m_files->opened(), QList<QUrl>({QUrl::fromLocalFile(targetPath())}));
-        QCOMPARE(m_quits, 1);
+        QTRY_COMPARE(text("updateBannerBody"),
+                     QStringLiteral("Open the downloaded package with your system's software installer."));
+        QCOMPARE(m_files->opened(),
+                 QList<QUrl>({QUrl::fromLocalFile(QFileInfo(targetPath()).absolutePath())}));
+        QCOMPARE(m_quits, 0);
+        QVERIFY(banner->isVisible());
+        QCOMPARE(text("updateBannerPrimaryButton"), QStringLiteral("Install"));
+        QVERIFY(!shown("snackbarCard"));
 
         click("updateBannerDismissButton");
         QTRY_VERIFY(!banner->isVisible());
@@ -275,7 +292,7 @@ private Q_SLOTS:
         quitClient();
         launch();
         QCOMPARE(m_controller->state(), UpdateController::Available);
-        QCOMPARE(m_controller->verifiedPath(), targetPath());
+        QTRY_COMPARE(m_controller->verifiedPath(), targetPath());
         QVERIFY(!shown("updateBanner"));
         quitClient();
         answer(false, 24);
@@ -284,6 +301,34 @@ private Q_SLOTS:
         QVERIFY(shown("updateBanner"));
         QCOMPARE(text("updateBannerPrimaryButton"), QStringLiteral("Update"));
         QCOMPARE(m_releases->requestCount(kInstallerRoute), 1);
+    }
+
+    // The banner hides when the download fails; the reason comes once as a snackbar whose
+    // "Try again" downloads again.
+    void failedOptionalDownloadOffersTryAgain()
+    {
+        answer(false);
+        m_releases->setResponse(kInstallerRoute, Response(503, "busy"));
+        launch();
+        QCOMPARE(m_controller->state(), UpdateController::Available);
+        click("updateBannerPrimaryButton");
+        QTRY_COMPARE(m_controller->state(), UpdateController::Error);
+        QTRY_VERIFY(!shown("updateBanner"));
+        QTRY_COMPARE(text("snackbarMessage"), QStringLiteral("The update download failed."));
+        QCOMPARE(evaluate(QStringLiteral("Snackbar.severity")).toString(), QStringLiteral("error"));
+        QVERIFY(shown("snackbarActionButton"));
+        QCOMPARE(text("snackbarActionButton"), QStringLiteral("Try again"));
+        QCOMPARE(evaluate(QStringLiteral("Snackbar.pending.length")).toInt(), 0);
+        QCOMPARE(m_releases->requestCount(kInstallerRoute), 1);
+
+        m_releases->setResponse(kInstallerRoute,
+                                Response(200, m_installer, "application/vnd.debian.binary-package"));
+        click("snackbarActionButton");
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), UpdateController::Ready, 20000);
+        QCOMPARE(m_releases->requestCount(kInstallerRoute), 2);
+        QVERIFY(shown("updateBanner"));
+        QCOMPARE(text("updateBannerPrimaryButton"), QStringLiteral("Install"));
+        QVERIFY(evaluate(QStringLiteral("Snackbar.message")).toString().isEmpty());
     }
 
     void requiredOffer()
@@ -374,6 +419,12 @@ private Q_SLOTS:
         QVERIFY(shown("requiredUpdateError"));
         QCOMPARE(text("requiredUpdateError"),
                  QStringLiteral("The required-update grace period has expired."));
+
+        // Retry without the service: the error line says so in a sentence, without the request.
+        click("requiredUpdateRetryButton");
+        QTRY_COMPARE(text("requiredUpdateError"), QStringLiteral("The update service could not be reached."));
+        QCOMPARE(m_controller->state(), UpdateController::Required);
+        QVERIFY(shown("requiredUpdateDialog"));
     }
 };
 

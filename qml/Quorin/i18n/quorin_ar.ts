@@ -502,6 +502,13 @@ for ambitious students.</source>
     </message>
 </context>
 <context>
+    <name>Main</name>
+    <message>
+        <source>Try again</source>
+        <translation>حاول مرة أخرى</translation>
+    </message>
+</context>
+<context>
     <name>NetworkManager</name>
     <message>
         <source>Your session has expired. Please sign in again.</source>
@@ -1373,6 +1380,26 @@ for ambitious students.</source>
     <message>
         <source>The update checksum does not match.</source>
         <translation>المجموع الاختباري للتحديث غير مطابق.</translation>
+    </message>
+    <message>
+        <source>The update service could not be reached.</source>
+        <translation>تعذّر الوصول إلى خدمة التحديثات.</translation>
+    </message>
+    <message>
+        <source>Open the downloaded package with your system&apos;s software installer.</source>
+        <translation>افتح الحزمة التي تم تنزيلها باستخدام أداة تثبيت البرامج في نظامك.</translation>
+    </message>
+    <message>
+        <source>The update service answered with an error (status %1).</source>
+        <translation>ردّت خدمة التحديثات بخطأ (الحالة %1).</translation>
+    </message>
+    <message>
+        <source>The update offer was invalid.</source>
+        <translation>عرض التحديث غير صالح.</translation>
+    </message>
+    <message>
+        <source>The update could not be saved to disk.</source>
+        <translation>تعذّر حفظ التحديث على القرص.</translation>
     </message>
 </context>
 <context>

@@ -5,7 +5,8 @@ import Quorin.Controllers
 
 // The required-update dialog with a known version, while it downloads, and without a version
 // (its error line shown), and the update banner in the states it shows: an offer, its download at
-// 40 %, the verified installer and the offline grace warning. The dialogs lie side by side here,
+// 40 %, the verified installer (also as the desktop could not open it) and the offline grace
+// warning. The dialogs lie side by side here,
 // at the width they have in a window, and none of them dims the others.
 Item {
     id: gallery
@@ -89,6 +90,14 @@ Item {
                     width: 488
                     updateState: 5
                     version: "1.0.9"
+                }
+
+                UpdateBanner {
+                    width: 488
+                    updateState: 5
+                    version: "1.0.9"
+                    errorMessage: qsTranslate("UpdateController",
+                                              "Open the downloaded package with your system's software installer.")
                 }
 
                 UpdateBanner {

@@ -14,7 +14,8 @@ Pane {
     property bool updateRequired: false
     property bool dismissed: false
     property string version: ""
-    // Bound for completeness; the banner never shows it.
+    // Shown only beside a verified installer, where it says what to do with the file when the
+    // desktop could not open it; the banner hides in every failed state.
     property string errorMessage: ""
     property real progress: 0
     property double graceRemainingSeconds: 0
@@ -80,7 +81,8 @@ Pane {
                     if (banner.downloadingState)
                         return qsTr("Downloading update…")
                     if (banner.readyState)
-                        return qsTr("The verified installer is ready.")
+                        return banner.errorMessage !== "" ? banner.errorMessage
+                                                          : qsTr("The verified installer is ready.")
                     return qsTr("Download and install when convenient.")
                 }
                 color: Theme.textSecondary

@@ -10,6 +10,10 @@ import Quorin.Controllers
 ApplicationWindow {
     id: window
 
+    readonly property string retryUpdateDownloadAction: "retryUpdateDownload"
+    // Long enough to read a sentence and reach its action.
+    readonly property int updateNoticeDurationMs: 8000
+
     width: 1024
     height: 768
     minimumWidth: 640
@@ -238,6 +242,27 @@ ApplicationWindow {
         onInstallRequested: UpdateController.install()
         onRetryRequested: UpdateController.retry()
         onExitRequested: UpdateController.exitApplication()
+    }
+
+    // The banner hides when a download or an installation fails, so a user the required-update
+    // dialog does not block reads why here; under the dialog it is the dialog's error line.
+    Connections {
+        target: UpdateController
+
+        function onDownloadFailed(message) {
+            if (!UpdateController.required)
+                Snackbar.show(message, "error", qsTr("Try again"), window.retryUpdateDownloadAction,
+                              window.updateNoticeDurationMs)
+        }
+    }
+
+    Connections {
+        target: Snackbar
+
+        function onActionTriggered(actionId) {
+            if (actionId === window.retryUpdateDownloadAction)
+                UpdateController.download()
+        }
     }
 
     ChangelogDialog {}

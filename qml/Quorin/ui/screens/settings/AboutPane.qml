@@ -33,6 +33,9 @@ Item {
         case UpdateController.Downloading:
             return qsTr("Downloading version %1…").arg(UpdateController.availableVersion)
         case UpdateController.Ready:
+            // Set when the desktop could not open the installer: what to do with it instead.
+            if (UpdateController.errorMessage !== "")
+                return UpdateController.errorMessage
             return qsTr("Version %1 is verified and ready to install.").arg(UpdateController.availableVersion)
         case UpdateController.OfflineGrace:
             return qsTr("Required update check is offline. Reconnect within %1 hours.")
