@@ -1,5 +1,6 @@
 #include "media/CryptoManager.h"
 
+#include "media/ResourceCache.h"
 #include "net/CredentialStore.h"
 #include "net/VaultStartHook.h"
 
@@ -147,6 +148,7 @@ void CryptoManager::init()
     }
     const QByteArray storedKey = QByteArray::fromBase64(stored.toLatin1());
     if (storedKey.size() == KeyBytes) {
+        reconcileCache(storedKey, false);
         finish(ReadySecretService, storedKey, {});
         return;
     }
@@ -160,7 +162,33 @@ void CryptoManager::init()
         finish(Failed, {}, unavailableText());
         return;
     }
+    // Whatever the cache holds was written under another key, or is the remnant of one.
+    reconcileCache(key, true);
     finish(ReadySecretService, key, {});
+}
+
+void CryptoManager::reconcileCache(const QByteArray &key, bool keyIsNew)
+{
+    const VaultCacheCheck::Outcome outcome =
+        VaultCacheCheck::reconcile(*ResourceCache::instance(), cacheCheckValue(key), keyIsNew);
+    const QMutexLocker locker(&m_mutex);
+    m_cacheCheck = outcome;
+}
+
+QByteArray CryptoManager::cacheCheckValue(const QByteArray &key)
+{
+    KeyBlock keyBlock;
+    std::copy(key.cbegin(), key.cend(), keyBlock.begin());
+    // A counter block of its own: item IVs are hashes of lecture and URL, so no file shares it.
+    const QByteArray label =
+        QCryptographicHash::hash(VaultCacheCheck::checkBlock(), QCryptographicHash::Sha256).left(IvBytes);
+    CounterBlock counter;
+    std::copy(label.cbegin(), label.cend(), counter.begin());
+    EVP_CIPHER_CTX *context = threadCipherContext();
+    QByteArray value =
+        context ? runCipher(context, keyBlock, counter, 0, VaultCacheCheck::checkBlock()) : QByteArray();
+    OPENSSL_cleanse(keyBlock.data(), keyBlock.size());
+    return value;
 }
 
 void CryptoManager::finish(VaultState state, const QByteArray &key, const QString &error)
@@ -178,6 +206,12 @@ CryptoManager::VaultState CryptoManager::vaultState() const
 {
     const QMutexLocker locker(&m_mutex);
     return m_state;
+}
+
+std::optional<VaultCacheCheck::Outcome> CryptoManager::cacheCheck() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return m_cacheCheck;
 }
 
 QString CryptoManager::errorString() const
