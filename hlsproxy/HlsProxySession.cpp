@@ -360,6 +360,12 @@ bool HlsProxySession::servePlaylistFromCache()
     // A short read, or the vault failing the transform: as good as not cached.
     if (stored.size() != file.size() || plaintext.size() != stored.size())
         return false;
+    // Only parsed playlists are ever stored, so one that no longer parses is a damaged file (or
+    // one another key wrote): it must never reach the player, and the upstream copy replaces it.
+    if (!HlsManifest::parse(plaintext, QUrl(m_upstreamUrl)).valid) {
+        dropDamagedCopy(m_upstreamUrl);
+        return false;
+    }
     processPlaylist(plaintext);
     return true;
 }
@@ -573,6 +579,9 @@ void HlsProxySession::onReplyFinished()
             return;
         }
         m_replyFinished = true;
+        // Upstream is done: what is left waits in memory for the player, bounded by the socket's
+        // high-water mark, and must not keep prefetch of every session waiting on a slow reader.
+        releaseTransferPermit();
         streamUpstreamSegment();
         if (m_fetch && m_fetch->bytesAvailable() == 0)
             finishChunkResponse();
@@ -981,17 +990,22 @@ void HlsProxySession::pumpCachedFile()
         handled += piece.size();
         step.start();
         const QByteArray source = vault->processChunk(piece, position, m_token.cacheIv);
-        const bool delivered = source.size() == piece.size() && deliverSourcePiece(source);
+        if (source.size() != piece.size()) {
+            // The vault could not transform: the file itself may be sound.
+            failCachedCopy(false);
+            return;
+        }
+        const bool delivered = deliverSourcePiece(source);
         m_cryptoNs += step.nsecsElapsed();
         if (!delivered) {
-            failSourceDecryption(0);
+            failCachedCopy(true);
             return;
         }
     }
     if (exhausted || m_remaining == 0 || m_cachedFile->atEnd()) {
         const QByteArray tail = decryptSource(QByteArray(), true);
         if (m_sourceDecryptFailed) {
-            failSourceDecryption(0);
+            failCachedCopy(true);
             return;
         }
         writePlaybackPlaintext(tail, true);
@@ -1178,10 +1192,31 @@ void HlsProxySession::writePlaybackPlaintext(const QByteArray &plaintext, bool f
 
 void HlsProxySession::failSourceDecryption(int httpStatus)
 {
-    // What was staged or cached would fail the same way on every later request.
+    // What was staged would fail the same way on every later request.
+    abandonSegmentAnswer();
+    reportUpstreamFailure(httpStatus, 0, QByteArray(), QByteArrayLiteral("DECRYPTION_FAILED"));
+    closeCutShort();
+}
+
+void HlsProxySession::failCachedCopy(bool damaged)
+{
+    // A damaged copy no longer counts as cached, so the rebuild that playback control answers the
+    // fault with fetches the segment upstream. A vault that cannot transform says nothing about
+    // the file, which stays.
+    if (damaged)
+        dropDamagedCopy(m_token.url);
+    abandonSegmentAnswer();
+    if (!m_failureReported && m_server) {
+        m_failureReported = true;
+        Q_EMIT m_server->proxyFailure(
+            quorin::cacheFaultReport(m_token.url, m_resourceType, m_sessionId, m_generation));
+    }
+    closeCutShort();
+}
+
+void HlsProxySession::abandonSegmentAnswer()
+{
     discardCacheStaging();
-    if (m_cacheHit)
-        ResourceCache::instance()->invalidateTemp(cacheKey(m_token.url));
     if (m_cachedFile) {
         m_cachedFile->close();
         std::exchange(m_cachedFile, nullptr)->deleteLater();
@@ -1192,10 +1227,23 @@ void HlsProxySession::failSourceDecryption(int httpStatus)
         std::exchange(m_fetch, nullptr)->deleteLater();
     }
     releaseTransferPermit();
-    reportUpstreamFailure(httpStatus, 0, QByteArray(), QByteArrayLiteral("DECRYPTION_FAILED"));
+}
+
+void HlsProxySession::closeCutShort()
+{
     // The answer ends short of its announced length, which the player reads as a failed segment.
     m_closed = true;
     m_socket->disconnectFromHost();
+}
+
+void HlsProxySession::dropDamagedCopy(const QString &url)
+{
+    ResourceCache::instance()->invalidateTemp(cacheKey(url));
+    DiagnosticLogger::log(Category, QStringLiteral("warning"), QStringLiteral("cached_copy_damaged"),
+                          {{QStringLiteral("session_fp"), DiagnosticLogger::fingerprint(m_sessionId)},
+                           {QStringLiteral("resource_fp"), DiagnosticLogger::fingerprint(url)},
+                           {QStringLiteral("resource_type"),
+                            m_isPlaylist ? QStringLiteral("playlist") : QStringLiteral("segment")}});
 }
 
 void HlsProxySession::publishCacheStaging()

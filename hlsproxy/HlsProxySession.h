@@ -120,6 +120,13 @@ private:
     [[nodiscard]] QByteArray decryptSource(const QByteArray &data, bool final);
     void writePlaybackPlaintext(const QByteArray &plaintext, bool final);
     void failSourceDecryption(int httpStatus);
+    // The cached copy being pumped could not be read back; damaged: it did not decrypt.
+    void failCachedCopy(bool damaged);
+    // Stops the segment answer's file, staging, upstream request and permit.
+    void abandonSegmentAnswer();
+    void closeCutShort();
+    // The lecture's temporary copy of the URL no longer counts as cached; logged.
+    void dropDamagedCopy(const QString &url);
     void publishCacheStaging();
     void logTransferPerformance();
     void stopForBackpressure();
