@@ -65,6 +65,10 @@ public:
     // non-empty input gives an empty array: callers treat any shorter result as "vault not
     // ready" and never write it.
     [[nodiscard]] QByteArray processChunk(const QByteArray &data, qint64 offset, const QByteArray &iv) const;
+    // The same transform of size bytes into output, which may be data itself: for callers that
+    // reuse their buffers. False when it cannot be done; output then holds nothing to keep.
+    [[nodiscard]] bool transformInto(const char *data, char *output, qsizetype size, qint64 offset,
+                                     const QByteArray &iv) const;
 
 Q_SIGNALS:
     // After every change of state, on the thread that changed it.

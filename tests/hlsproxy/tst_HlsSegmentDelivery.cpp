@@ -768,7 +768,9 @@ private Q_SLOTS:
 
         const LoopbackHttpClient::Answer garbled =
             Support::fetchSegment(server, *first, first->registerSegment(url, listed));
-        QVERIFY(garbled.body.size() < garbled.header("Content-Length").toInt());
+        // Cut short: nothing of the answer, or less than its head announced.
+        QVERIFY(garbled.statusLine.isEmpty() ||
+                garbled.body.size() < garbled.header("Content-Length").toInt());
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
         QCOMPARE(origin->requestCount(QStringLiteral("/segment.ts")), 0);
         QCOMPARE(proxyLog->failures.size(), 1);
