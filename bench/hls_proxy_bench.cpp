@@ -1,8 +1,13 @@
 // The local HLS proxy as the player sees it, against the same media fetched straight from the
-// origin: cache-hit throughput against the single-core AES limit of this machine, time to first
-// byte of playlists and segments from the cache and from upstream, and time from play() to the
-// first decoded frame. The origin is the test fixture server, on loopback, in this process; the
-// player side runs on other threads. Prints figures only; never a gate.
+// origin: cache-hit throughput against the single-core AES limit of this machine and against what
+// the bench's own client reads from a responder that only copies memory, time to first byte of
+// playlists and segments from the cache and from upstream, and time from play() to the first
+// decoded frame, with the origin on loopback and with the origin 25 ms away. The origin is the
+// test fixture server, in this process; the player side runs on other threads. Prints figures
+// only; never a gate.
+//
+// Usage: hls_proxy_bench [throughput] [ttfb] [frames]; without arguments every part runs. One
+// part alone is what a profiler should watch.
 #include "ProxySignalLog.h"
 #include "ProxyTestSession.h"
 #include "bench/BenchTiming.h"
@@ -20,6 +25,7 @@
 #include <QProcess>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUuid>
 #include <QVideoFrame>
 #include <QVideoSink>
@@ -28,8 +34,11 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <netinet/in.h>
 #include <openssl/evp.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using quorin::test::FixtureServer;
@@ -41,6 +50,8 @@ constexpr qint64 ThroughputSegmentBytes = 2000000;
 constexpr int ThroughputRounds = 50;
 constexpr int TtfbRounds = 200;
 constexpr int FrameRuns = 5;
+// A content network near the student: what the origin adds before each answer.
+constexpr int NearbyOriginDelayMs = 25;
 
 struct Fetch
 {
@@ -50,7 +61,9 @@ struct Fetch
     qint64 bytes = 0;
 };
 
-// One GET with "Connection: close", blocking, on the calling thread. TLS when a host name is given.
+// One GET with "Connection: close", blocking, on the calling thread; TLS when asked. The answer is
+// counted as a player consumes it, piece by piece through one buffer: collecting it in a growing
+// array made fresh pages for every answer, which cost this client more than the proxy's ciphers.
 Fetch httpGet(quint16 port, const QByteArray &target, bool tls)
 {
     std::unique_ptr<QTcpSocket> socket;
@@ -74,29 +87,111 @@ Fetch httpGet(quint16 port, const QByteArray &target, bool tls)
     if (!socket->waitForReadyRead(30000))
         return {};
     fetch.ttfbMs = double(timer.nsecsElapsed()) / 1e6;
-    QByteArray received = socket->readAll();
+    static constexpr qsizetype PieceBytes = 65536;
+    static thread_local QByteArray piece(PieceBytes, Qt::Uninitialized);
+    const QByteArray success = "HTTP/1.1 200";
+    QByteArray start;
+    const auto consume = [&] {
+        for (qint64 read = 0; (read = socket->read(piece.data(), PieceBytes)) > 0;) {
+            if (start.size() < success.size())
+                start += piece.left(qMin<qint64>(read, success.size() - start.size()));
+            fetch.bytes += read;
+        }
+    };
+    consume();
     while (socket->state() == QAbstractSocket::ConnectedState && socket->waitForReadyRead(30000))
-        received += socket->readAll();
-    received += socket->readAll();
+        consume();
+    consume();
     fetch.totalMs = double(timer.nsecsElapsed()) / 1e6;
-    fetch.bytes = received.size();
-    fetch.ok = received.startsWith("HTTP/1.1 200");
+    fetch.ok = start == success;
     return fetch;
 }
 
-// Runs the work on a thread of its own while this thread's event loop serves the origin.
+// Runs the work on a thread of its own while this thread's event loop serves the origin. The loop
+// sleeps until it has something to do: a polling loop would take a core from what is measured.
 void offThread(const std::function<void()> &work)
 {
-    std::atomic<bool> done{false};
+    QEventLoop loop;
     std::thread runner([&] {
         work();
-        done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    QEventLoop loop;
-    while (!done)
-        loop.processEvents(QEventLoop::AllEvents, 5);
+    loop.exec();
     runner.join();
 }
+
+// The least a server can do: one blocking thread that answers every connection with the same
+// bytes from memory and closes it. What the bench's client reads from it is the client's ceiling.
+class MemoryResponder
+{
+public:
+    explicit MemoryResponder(QByteArray answer)
+        : m_answer(std::move(answer))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(m_listener, 16) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~MemoryResponder()
+    {
+        m_stopping = true;
+        if (m_listener >= 0)
+            ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    MemoryResponder(const MemoryResponder &) = delete;
+    MemoryResponder &operator=(const MemoryResponder &) = delete;
+
+    [[nodiscard]] quint16 port() const { return m_port; }
+
+private:
+    void serve()
+    {
+        while (!m_stopping) {
+            const int connection = ::accept(m_listener, nullptr, nullptr);
+            if (connection < 0)
+                return;
+            readHead(connection);
+            for (qsizetype sent = 0; sent < m_answer.size();) {
+                const ssize_t written = ::send(connection, m_answer.constData() + sent,
+                                               size_t(m_answer.size() - sent), MSG_NOSIGNAL);
+                if (written <= 0)
+                    break;
+                sent += written;
+            }
+            ::close(connection);
+        }
+    }
+
+    static void readHead(int connection)
+    {
+        QByteArray head;
+        char buffer[4096];
+        while (!head.contains("\r\n\r\n")) {
+            const ssize_t received = ::recv(connection, buffer, sizeof(buffer), 0);
+            if (received <= 0)
+                return;
+            head.append(buffer, received);
+        }
+    }
+
+    QByteArray m_answer;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+};
 
 double percentile(std::vector<double> samples, double fraction)
 {
@@ -187,11 +282,15 @@ public:
     bool start()
     {
         if (!m_server || m_server->port() == 0 || !ProxyTestSession::prepareVault() || !m_origin.listen() ||
-            !m_plainOrigin.listen())
+            !m_plainOrigin.listen() || !m_nearbyOrigin.listen() || !m_nearbyPlainOrigin.listen())
             return false;
         const QString media = MediaFixtures::path(QString());
         m_origin.serveDirectory(QStringLiteral("/media/"), media);
         m_plainOrigin.serveDirectory(QStringLiteral("/media/"), media);
+        FixtureServer::Response nearby;
+        nearby.delayMs = NearbyOriginDelayMs;
+        m_nearbyOrigin.serveDirectory(QStringLiteral("/media/"), media, nearby);
+        m_nearbyPlainOrigin.serveDirectory(QStringLiteral("/media/"), media, nearby);
         const QByteArray playlist = MediaFixtures::readFile(QStringLiteral("aes/index.m3u8"));
         m_origin.setPrefixHandler(QStringLiteral("/pl/"), [playlist](const FixtureServer::Request &) {
             return FixtureServer::Response(200, playlist, "application/vnd.apple.mpegurl");
@@ -245,6 +344,7 @@ public:
             return;
         }
         const double proxyMBps = double(bytes) / (ms / 1000.0) / 1e6;
+        const double ceilingMBps = clientCeilingMBps();
         const double encrypt = opensslSpeed({}, QStringLiteral("aes-128-cbc"));
         const double decrypt = opensslSpeed({QStringLiteral("-decrypt")}, QStringLiteral("aes-128-cbc"));
         const double ctr = opensslSpeed({}, QStringLiteral("aes-256-ctr"));
@@ -258,6 +358,31 @@ public:
         std::printf("  proxy / L                      %9.2f   (target: at least 0.50)\n",
                     limit > 0 ? proxyMBps * 1e6 / limit : 0.0);
         std::printf("  openssl aes-256-ctr (at rest)  %9.1f MB/s   (context)\n", ctr / 1e6);
+        std::printf("  client ceiling C (memory)      %9.1f MB/s\n", ceilingMBps);
+        std::printf("  proxy / C                      %9.2f\n",
+                    ceilingMBps > 0 ? proxyMBps / ceilingMBps : 0.0);
+    }
+
+    // The same answer as the proxy's, with the same length, served from memory and read by the
+    // same client.
+    static double clientCeilingMBps()
+    {
+        const QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: video/MP2T\r\n"
+                                "Content-Length: " +
+                                QByteArray::number(ThroughputSegmentBytes) + "\r\n\r\n";
+        MemoryResponder responder(head + QByteArray(ThroughputSegmentBytes, 'c'));
+        if (responder.port() == 0)
+            return 0;
+        qint64 bytes = 0;
+        double ms = 0;
+        bool ok = httpGet(responder.port(), "/ceiling", false).ok; // warm-up
+        for (int round = 0; round < ThroughputRounds && ok; ++round) {
+            const Fetch fetch = httpGet(responder.port(), "/ceiling", false);
+            ok = fetch.ok;
+            bytes += fetch.bytes;
+            ms += fetch.totalMs;
+        }
+        return ok && ms > 0 ? double(bytes) / (ms / 1000.0) / 1e6 : 0;
     }
 
     void timeToFirstByte()
@@ -317,33 +442,55 @@ public:
 
     void timeToFirstFrame()
     {
+        std::printf("time to first decoded frame (%d runs each, GStreamer, median ms)\n", FrameRuns);
+        const FrameFigures loopback = firstFrames(m_origin, m_plainOrigin);
+        printFrames("origin on loopback", loopback);
+        const FrameFigures nearby = firstFrames(m_nearbyOrigin, m_nearbyPlainOrigin);
+        printFrames("origin 25 ms away", nearby);
+    }
+
+private:
+    struct FrameFigures
+    {
+        double cold = 0;
+        double direct = 0;
+        double warm = 0;
+    };
+
+    // The proxy with an empty cache and with a warm one (TLS upstream), and the player straight at
+    // the plain-HTTP origin.
+    FrameFigures firstFrames(const FixtureServer &origin, const FixtureServer &plainOrigin)
+    {
         std::vector<double> cold, direct, warm;
+        const QString playlist = origin.url(QStringLiteral("/media/aes/index.m3u8")).toString();
         QString warmLecture;
         for (int run = 0; run < FrameRuns; ++run) {
             const QString lecture = newLecture();
-            ProxyTestSession session(m_server, url("/media/aes/index.m3u8"), lecture);
-            cold.push_back(firstFrameMs(session.loopbackUrl()));
+            ProxyTestSession session(m_server, playlist, lecture);
+            cold.push_back(firstFrameMs(session.loopbackUrl(), m_server, session.sessionId()));
             session.unregister();
             warmLecture = lecture;
         }
         for (int run = 0; run < FrameRuns; ++run)
-            direct.push_back(firstFrameMs(m_plainOrigin.url(QStringLiteral("/media/aes/index.m3u8"))));
+            direct.push_back(firstFrameMs(plainOrigin.url(QStringLiteral("/media/aes/index.m3u8"))));
         for (int run = 0; run < FrameRuns; ++run) {
             // The same lecture again: every playlist, key and segment is in the cache.
-            ProxyTestSession session(m_server, url("/media/aes/index.m3u8"), warmLecture);
-            warm.push_back(firstFrameMs(session.loopbackUrl()));
+            ProxyTestSession session(m_server, playlist, warmLecture);
+            warm.push_back(firstFrameMs(session.loopbackUrl(), m_server, session.sessionId()));
         }
-        const double coldMedian = quorin::bench::median(cold);
-        const double directMedian = quorin::bench::median(direct);
-        std::printf("time to first decoded frame (%d runs each, GStreamer, median ms)\n", FrameRuns);
-        std::printf("  proxy, empty cache (TLS upstream)   %8.1f ms\n", coldMedian);
-        std::printf("  direct from the origin (plain HTTP) %8.1f ms\n", directMedian);
-        std::printf("  proxy / direct                      %8.2f   (target: at most 1.2)\n",
-                    directMedian > 0 ? coldMedian / directMedian : 0.0);
-        std::printf("  proxy, warm cache                   %8.1f ms\n", quorin::bench::median(warm));
+        return {quorin::bench::median(cold), quorin::bench::median(direct), quorin::bench::median(warm)};
     }
 
-private:
+    static void printFrames(const char *origin, const FrameFigures &figures)
+    {
+        std::printf("  %s\n", origin);
+        std::printf("    proxy, empty cache (TLS upstream)   %8.1f ms\n", figures.cold);
+        std::printf("    direct from the origin (plain HTTP) %8.1f ms\n", figures.direct);
+        std::printf("    proxy / direct                      %8.2f   (target: at most 1.2)\n",
+                    figures.direct > 0 ? figures.cold / figures.direct : 0.0);
+        std::printf("    proxy, warm cache                   %8.1f ms\n", figures.warm);
+    }
+
     [[nodiscard]] QString url(const char *path) const
     {
         return m_origin.url(QString::fromLatin1(path)).toString();
@@ -375,28 +522,39 @@ private:
     }
 
     // Milliseconds from setSource() and play() to the first valid frame; -1 when none came within a
-    // minute.
-    static double firstFrameMs(const QUrl &source)
+    // minute. With a proxy session, the player's playing state reaches the proxy as playback
+    // control reports it, which is what lets the proxy prefetch.
+    static double firstFrameMs(const QUrl &source, HlsProxyServer *proxy = nullptr,
+                               const QString &sessionId = QString())
     {
         QMediaPlayer player;
         QVideoSink sink;
         player.setVideoSink(&sink);
         QElapsedTimer timer;
         double firstMs = -1;
-        bool failed = false;
-        QObject::connect(&sink, &QVideoSink::videoFrameChanged, &sink, [&](const QVideoFrame &frame) {
-            if (frame.isValid() && firstMs < 0)
+        QEventLoop loop;
+        QObject::connect(&sink, &QVideoSink::videoFrameChanged, &loop, [&](const QVideoFrame &frame) {
+            if (frame.isValid() && firstMs < 0) {
                 firstMs = double(timer.nsecsElapsed()) / 1e6;
+                loop.quit();
+            }
         });
-        QObject::connect(&player, &QMediaPlayer::errorOccurred, &player, [&failed] { failed = true; });
+        QObject::connect(&player, &QMediaPlayer::errorOccurred, &loop, &QEventLoop::quit);
+        if (proxy) {
+            QObject::connect(&player, &QMediaPlayer::playbackStateChanged, proxy,
+                             [proxy, sessionId](QMediaPlayer::PlaybackState state) {
+                                 proxy->updatePlaybackState(sessionId, state == QMediaPlayer::PlayingState,
+                                                            1.0);
+                             });
+        }
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
         // The GStreamer backend starts fetching and decoding at setSource, so the clock starts there,
         // with play() right after it.
         timer.start();
         player.setSource(source);
         player.play();
-        QEventLoop loop;
-        while (firstMs < 0 && !failed && timer.elapsed() < 60000)
-            loop.processEvents(QEventLoop::AllEvents, 5);
+        if (firstMs < 0)
+            loop.exec();
         player.stop();
         player.setSource(QUrl());
         return firstMs;
@@ -405,6 +563,8 @@ private:
     HlsProxyServer *m_server;
     FixtureServer m_origin;
     FixtureServer m_plainOrigin{FixtureServer::Transport::PlainHttp};
+    FixtureServer m_nearbyOrigin;
+    FixtureServer m_nearbyPlainOrigin{FixtureServer::Transport::PlainHttp};
 };
 
 } // namespace
@@ -422,8 +582,15 @@ int main(int argc, char **argv)
         std::printf("hls_proxy_bench: the proxy, the vault or the origin did not start\n");
         return 1;
     }
-    bench.cacheHitThroughput();
-    bench.timeToFirstByte();
-    bench.timeToFirstFrame();
+    const QStringList parts = application.arguments().mid(1);
+    const auto runs = [&parts](const char *part) {
+        return parts.isEmpty() || parts.contains(QLatin1String(part));
+    };
+    if (runs("throughput"))
+        bench.cacheHitThroughput();
+    if (runs("ttfb"))
+        bench.timeToFirstByte();
+    if (runs("frames"))
+        bench.timeToFirstFrame();
     return 0;
 }

@@ -20,7 +20,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUuid>
-#include <openssl/evp.h>
 #include <unistd.h>
 #include <utility>
 
@@ -44,15 +43,9 @@ constexpr qint64 LowWaterBytes = 2097152;
 constexpr qint64 TurnBudgetBytes = 262144;
 constexpr qint64 PieceBytes = 65536;
 constexpr qint64 SegmentReadBufferBytes = 4194304;
-constexpr int CipherBlockBytes = 16;
 const QByteArray SegmentContentType = QByteArrayLiteral("video/MP2T");
 
 } // namespace
-
-void HlsProxySession::CipherContextDeleter::operator()(EVP_CIPHER_CTX *context) const
-{
-    EVP_CIPHER_CTX_free(context);
-}
 
 HlsProxySession::HlsProxySession(qintptr socketDescriptor, HlsProxyServer *server)
     : QObject(server)
@@ -68,8 +61,6 @@ HlsProxySession::HlsProxySession(qintptr socketDescriptor, HlsProxyServer *serve
     }
     // Small answers (key, playlist, error) must leave at once.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_playbackCipher.reset(EVP_CIPHER_CTX_new());
-    m_sourceCipher.reset(EVP_CIPHER_CTX_new());
     if (server)
         m_network = server->network();
     connect(m_socket, &QTcpSocket::readyRead, this, &HlsProxySession::onClientReadyRead);
@@ -360,6 +351,12 @@ bool HlsProxySession::servePlaylistFromCache()
     // A short read, or the vault failing the transform: as good as not cached.
     if (stored.size() != file.size() || plaintext.size() != stored.size())
         return false;
+    // Only parsed playlists are ever stored, so one that no longer parses is a damaged file (or
+    // one another key wrote): it must never reach the player, and the upstream copy replaces it.
+    if (!HlsManifest::parse(plaintext, QUrl(m_upstreamUrl)).valid) {
+        dropDamagedCopy(m_upstreamUrl);
+        return false;
+    }
     processPlaylist(plaintext);
     return true;
 }
@@ -573,9 +570,11 @@ void HlsProxySession::onReplyFinished()
             return;
         }
         m_replyFinished = true;
+        // Upstream is done: what is left waits in memory for the player, bounded by the socket's
+        // high-water mark, and must not keep prefetch of every session waiting on a slow reader.
+        releaseTransferPermit();
+        // Drains what the socket takes now; the last turn ends the answer.
         streamUpstreamSegment();
-        if (m_fetch && m_fetch->bytesAvailable() == 0)
-            finishChunkResponse();
         return;
     }
     failUpstream(status, m_fetch->networkError());
@@ -613,8 +612,8 @@ void HlsProxySession::failUpstream(int status, int networkError)
 
 // Answers
 
-void HlsProxySession::writeAnswerHead(const QByteArray &statusLine, const QByteArray &contentType,
-                                      qint64 contentLength)
+QByteArray HlsProxySession::answerHead(const QByteArray &statusLine, const QByteArray &contentType,
+                                       qint64 contentLength)
 {
     QByteArray head =
         statusLine +
@@ -622,7 +621,20 @@ void HlsProxySession::writeAnswerHead(const QByteArray &statusLine, const QByteA
     if (contentLength >= 0)
         head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
     head += "\r\n";
-    m_socket->write(head);
+    return head;
+}
+
+void HlsProxySession::writeAnswerHead(const QByteArray &statusLine, const QByteArray &contentType,
+                                      qint64 contentLength)
+{
+    m_socket->write(answerHead(statusLine, contentType, contentLength));
+}
+
+void HlsProxySession::holdSegmentHead(const QByteArray &statusLine, qint64 contentLength)
+{
+    // It leaves with the first body bytes, in one write.
+    m_pendingHead = answerHead(statusLine, SegmentContentType, contentLength);
+    m_headersSent = true;
 }
 
 void HlsProxySession::sendErrorAndClose(int status, const QString &reason)
@@ -773,17 +785,10 @@ bool HlsProxySession::readCachedSourceKey(QByteArray &key)
 
 bool HlsProxySession::activateSourceKey(const QByteArray &key)
 {
-    const bool ready =
-        key.size() == HlsProxyServer::SourceKeyLength && m_token.sourceIv.size() == CipherBlockBytes &&
-        EVP_DecryptInit_ex(m_sourceCipher.get(), EVP_aes_128_cbc(), nullptr,
-                           reinterpret_cast<const unsigned char *>(key.constData()),
-                           reinterpret_cast<const unsigned char *>(m_token.sourceIv.constData())) == 1;
-    if (!ready) {
+    if (!m_cipher.startSource(key, m_token.sourceIv)) {
         sendErrorAndClose(502, QStringLiteral("Invalid source key"));
         return false;
     }
-    m_sourceDecryptActive = true;
-    m_sourceDecryptFailed = false;
     return true;
 }
 
@@ -882,9 +887,7 @@ void HlsProxySession::startChunkTransfer()
     // Only whole resources are staged, and only while the vault can encrypt them.
     if (m_rangeHeader.isEmpty() && CryptoManager::instance()->hasSecureVault())
         openCacheStaging();
-    if (EVP_EncryptInit_ex(m_playbackCipher.get(), EVP_aes_128_cbc(), nullptr,
-                           reinterpret_cast<const unsigned char *>(m_token.playbackKey.constData()),
-                           reinterpret_cast<const unsigned char *>(m_token.playbackIv.constData())) != 1) {
+    if (!m_cipher.startPlayback(m_token.playbackKey, m_token.playbackIv)) {
         discardCacheStaging();
         releaseTransferPermit();
         sendErrorAndClose(500, QStringLiteral("Internal Server Error"));
@@ -922,16 +925,12 @@ bool HlsProxySession::serveCachedSegment()
         }
         m_remaining = m_rangeLength < 0 ? size - m_rangeStart : qMin(m_rangeLength, size - m_rangeStart);
     }
-    if (EVP_EncryptInit_ex(m_playbackCipher.get(), EVP_aes_128_cbc(), nullptr,
-                           reinterpret_cast<const unsigned char *>(m_token.playbackKey.constData()),
-                           reinterpret_cast<const unsigned char *>(m_token.playbackIv.constData())) != 1) {
+    if (!m_cipher.startPlayback(m_token.playbackKey, m_token.playbackIv)) {
         sendErrorAndClose(500, QStringLiteral("Internal Server Error"));
         return true;
     }
     const qint64 sourceBytes = m_remaining >= 0 ? m_remaining : size;
-    writeAnswerHead("HTTP/1.1 200 OK", SegmentContentType,
-                    quorin::reencryptedLength(sourceBytes, m_sourceDecryptActive));
-    m_headersSent = true;
+    holdSegmentHead("HTTP/1.1 200 OK", quorin::reencryptedLength(sourceBytes, m_cipher.sourceActive()));
     pumpCachedFile();
     return true;
 }
@@ -959,6 +958,7 @@ void HlsProxySession::pumpCachedFile()
         return;
     }
     CryptoManager *vault = CryptoManager::instance();
+    startTurnOutput();
     QElapsedTimer step;
     qint64 handled = 0;
     bool exhausted = false;
@@ -967,34 +967,41 @@ void HlsProxySession::pumpCachedFile()
         const qint64 size = m_remaining < 0 ? PieceBytes : qMin(m_remaining, PieceBytes);
         if (size < 1)
             break;
+        char *piece = pieceBuffer();
         step.start();
-        const QByteArray piece = m_cachedFile->read(size);
+        const qint64 read = m_cachedFile->read(piece, size);
         m_diskNs += step.nsecsElapsed();
-        if (piece.isEmpty()) {
+        if (read <= 0) {
             // A read error ends the answer where it is, as the end of the file would.
             exhausted = true;
             break;
         }
         if (m_remaining >= 0)
-            m_remaining -= piece.size();
-        m_bytesIn += piece.size();
-        handled += piece.size();
+            m_remaining -= read;
+        m_bytesIn += read;
+        handled += read;
         step.start();
-        const QByteArray source = vault->processChunk(piece, position, m_token.cacheIv);
-        const bool delivered = source.size() == piece.size() && deliverSourcePiece(source);
+        if (!vault->transformInto(piece, piece, read, position, m_token.cacheIv)) {
+            // The vault could not transform: the file itself may be sound.
+            failCachedCopy(false);
+            return;
+        }
+        const bool delivered = m_cipher.process(piece, read, m_turnOutput);
         m_cryptoNs += step.nsecsElapsed();
         if (!delivered) {
-            failSourceDecryption(0);
+            failCachedCopy(true);
             return;
         }
     }
-    if (exhausted || m_remaining == 0 || m_cachedFile->atEnd()) {
-        const QByteArray tail = decryptSource(QByteArray(), true);
-        if (m_sourceDecryptFailed) {
-            failSourceDecryption(0);
-            return;
-        }
-        writePlaybackPlaintext(tail, true);
+    const bool ended = exhausted || m_remaining == 0 || m_cachedFile->atEnd();
+    if (ended && !m_cipher.finish(m_turnOutput)) {
+        failCachedCopy(true);
+        return;
+    }
+    sendTurnOutput();
+    if (m_closed)
+        return;
+    if (ended) {
         m_cachedFile->close();
         std::exchange(m_cachedFile, nullptr)->deleteLater();
         logTransferPerformance();
@@ -1021,94 +1028,89 @@ void HlsProxySession::streamUpstreamSegment()
             return;
     }
     if (!m_headersSent)
-        writeUpstreamSegmentHead();
+        holdUpstreamSegmentHead();
     if (m_socket->bytesToWrite() >= HighWaterBytes) {
         // The unread bytes wait in the reply, whose bounded buffer slows the upstream down.
         stopForBackpressure();
         return;
     }
+    startTurnOutput();
     QElapsedTimer step;
     qint64 handled = 0;
     while (handled < TurnBudgetBytes) {
         if (m_fetch->bytesAvailable() <= 0 || m_socket->bytesToWrite() >= HighWaterBytes)
             break;
-        const QByteArray piece = m_fetch->read(qMin(TurnBudgetBytes - handled, PieceBytes));
-        if (piece.isEmpty())
+        char *piece = pieceBuffer();
+        const qint64 read = m_fetch->read(piece, qMin(TurnBudgetBytes - handled, PieceBytes));
+        if (read <= 0)
             break;
-        m_bytesIn += piece.size();
-        handled += piece.size();
-        stagePiece(piece);
+        m_bytesIn += read;
+        handled += read;
+        stagePiece(piece, read);
         step.start();
-        const bool delivered = deliverSourcePiece(piece);
+        const bool delivered = m_cipher.process(piece, read, m_turnOutput);
         m_cryptoNs += step.nsecsElapsed();
         if (!delivered) {
             failSourceDecryption(m_fetch->httpStatus());
             return;
         }
     }
-    if (m_fetch->bytesAvailable() > 0) {
-        if (m_socket->bytesToWrite() < HighWaterBytes)
-            queueTurn(&HlsProxySession::streamUpstreamSegment);
-        else
-            stopForBackpressure();
-    } else if (m_replyFinished) {
-        finishChunkResponse();
+    // The last turn carries the final blocks with the last bytes.
+    const bool ended = m_replyFinished && m_fetch->bytesAvailable() <= 0;
+    if (ended && !m_cipher.finish(m_turnOutput)) {
+        failSourceDecryption(m_fetch->httpStatus());
+        return;
     }
+    sendTurnOutput();
+    if (m_closed)
+        return;
+    if (ended)
+        finishChunkResponse();
+    else if (m_fetch->bytesAvailable() > 0 && m_socket->bytesToWrite() < HighWaterBytes)
+        queueTurn(&HlsProxySession::streamUpstreamSegment);
+    else if (m_fetch->bytesAvailable() > 0)
+        stopForBackpressure();
 }
 
-void HlsProxySession::writeUpstreamSegmentHead()
+void HlsProxySession::holdUpstreamSegmentHead()
 {
-    m_headersSent = true;
     const QByteArray statusLine =
         "HTTP/1.1 " + QByteArray::number(m_fetch->httpStatus()) + ' ' + m_fetch->reasonPhrase();
     const qint64 announced = m_fetch->rawHeader("Content-Length").trimmed().toLongLong();
-    writeAnswerHead(statusLine, SegmentContentType,
-                    announced > 0 ? quorin::reencryptedLength(announced, m_sourceDecryptActive) : -1);
+    holdSegmentHead(statusLine,
+                    announced > 0 ? quorin::reencryptedLength(announced, m_cipher.sourceActive()) : -1);
 }
 
-void HlsProxySession::stagePiece(const QByteArray &piece)
+void HlsProxySession::stagePiece(const char *piece, qint64 size)
 {
     if (!m_stagingFile)
         return;
+    if (m_staged.size() < size)
+        m_staged.resize(PieceBytes);
     QElapsedTimer step;
     step.start();
-    const QByteArray encrypted =
-        CryptoManager::instance()->processChunk(piece, m_stagingOffset, m_token.cacheIv);
+    // A failed transform leaves nothing to keep: neither it nor the plaintext is stored.
+    const bool encrypted = CryptoManager::instance()->transformInto(piece, m_staged.data(), size,
+                                                                    m_stagingOffset, m_token.cacheIv);
     m_cryptoNs += step.nsecsElapsed();
     bool written = false;
-    // A shorter result is the vault's failure answer: neither it nor the plaintext is stored.
-    if (encrypted.size() == piece.size()) {
+    if (encrypted) {
         step.start();
-        written = m_stagingFile->write(encrypted) == encrypted.size();
+        written = m_stagingFile->write(m_staged.constData(), size) == size;
         m_diskNs += step.nsecsElapsed();
     }
     if (written) {
-        m_stagingOffset += piece.size();
+        m_stagingOffset += size;
         return;
     }
     qWarning("HlsProxyServer: cache write failed; continuing playback without caching");
     discardCacheStaging();
 }
 
-bool HlsProxySession::deliverSourcePiece(const QByteArray &piece)
-{
-    const QByteArray plaintext = decryptSource(piece, false);
-    if (m_sourceDecryptFailed)
-        return false;
-    writePlaybackPlaintext(plaintext, false);
-    return true;
-}
-
 void HlsProxySession::finishChunkResponse()
 {
     if (!m_fetch)
         return;
-    const QByteArray tail = decryptSource(QByteArray(), true);
-    if (m_sourceDecryptFailed) {
-        failSourceDecryption(m_fetch->httpStatus());
-        return;
-    }
-    writePlaybackPlaintext(tail, true);
     MediaFetch *fetch = std::exchange(m_fetch, nullptr);
     fetch->disconnect(this);
     fetch->deleteLater();
@@ -1121,55 +1123,37 @@ void HlsProxySession::finishChunkResponse()
     closeAfterFlush();
 }
 
-QByteArray HlsProxySession::decryptSource(const QByteArray &data, bool final)
+char *HlsProxySession::pieceBuffer()
 {
-    if (!m_sourceDecryptActive)
-        return data;
-    if (m_sourceDecryptFailed)
-        return QByteArray();
-    QByteArray out(data.size() + 2 * CipherBlockBytes, Qt::Uninitialized);
-    auto *outBytes = reinterpret_cast<unsigned char *>(out.data());
-    int produced = 0;
-    if (!data.isEmpty() &&
-        EVP_DecryptUpdate(m_sourceCipher.get(), outBytes, &produced,
-                          reinterpret_cast<const unsigned char *>(data.constData()), int(data.size())) != 1) {
-        m_sourceDecryptFailed = true;
-        return QByteArray();
-    }
-    if (final) {
-        int tail = 0;
-        if (EVP_DecryptFinal_ex(m_sourceCipher.get(), outBytes + produced, &tail) != 1) {
-            qWarning("HlsProxyServer: source AES-128 segment failed authentication/padding");
-            m_sourceDecryptFailed = true;
-            return QByteArray();
-        }
-        produced += tail;
-    }
-    out.resize(produced);
-    return out;
+    if (m_piece.size() < PieceBytes)
+        m_piece.resize(PieceBytes);
+    return m_piece.data();
 }
 
-void HlsProxySession::writePlaybackPlaintext(const QByteArray &plaintext, bool final)
+void HlsProxySession::startTurnOutput()
 {
-    QByteArray out(plaintext.size() + CipherBlockBytes, Qt::Uninitialized);
-    auto *outBytes = reinterpret_cast<unsigned char *>(out.data());
-    int produced = 0;
-    if (!plaintext.isEmpty() &&
-        EVP_EncryptUpdate(m_playbackCipher.get(), outBytes, &produced,
-                          reinterpret_cast<const unsigned char *>(plaintext.constData()),
-                          int(plaintext.size())) != 1)
-        produced = 0;
-    if (final) {
-        int tail = 0;
-        if (EVP_EncryptFinal_ex(m_playbackCipher.get(), outBytes + produced, &tail) == 1)
-            produced += tail;
-    }
-    if (produced == 0)
+    // The buffer of the last turn comes back once the socket has handed it to the system; while
+    // the socket still holds it, a new one is made rather than its bytes copied.
+    if (!m_turnOutput.isDetached())
+        m_turnOutput = QByteArray();
+    m_turnOutput.reserve(TurnBudgetBytes + PieceBytes);
+    m_turnOutput.resize(0);
+    m_turnOutput += std::exchange(m_pendingHead, QByteArray());
+    m_turnHeadBytes = m_turnOutput.size();
+}
+
+void HlsProxySession::sendTurnOutput()
+{
+    const qint64 bodyBytes = m_turnOutput.size() - m_turnHeadBytes;
+    m_turnHeadBytes = 0;
+    if (m_turnOutput.isEmpty())
         return;
-    out.resize(produced);
-    m_bytesOut += produced;
-    m_socket->write(out);
-    if (!m_reachedReported && isMediaSegment() && m_server) {
+    m_bytesOut += bodyBytes;
+    m_socket->write(m_turnOutput);
+    // To the system now, not on the next turn of the event loop: the player reads this turn's
+    // bytes while the next turn is made.
+    m_socket->flush();
+    if (bodyBytes > 0 && !m_reachedReported && isMediaSegment() && m_server && !m_closed) {
         m_reachedReported = true;
         Q_EMIT m_server->segmentReached(m_sessionId, m_generation, m_token.renditionId, m_token.startMs,
                                         m_token.startMs + m_token.durationMs);
@@ -1178,10 +1162,31 @@ void HlsProxySession::writePlaybackPlaintext(const QByteArray &plaintext, bool f
 
 void HlsProxySession::failSourceDecryption(int httpStatus)
 {
-    // What was staged or cached would fail the same way on every later request.
+    // What was staged would fail the same way on every later request.
+    abandonSegmentAnswer();
+    reportUpstreamFailure(httpStatus, 0, QByteArray(), QByteArrayLiteral("DECRYPTION_FAILED"));
+    closeCutShort();
+}
+
+void HlsProxySession::failCachedCopy(bool damaged)
+{
+    // A damaged copy no longer counts as cached, so the rebuild that playback control answers the
+    // fault with fetches the segment upstream. A vault that cannot transform says nothing about
+    // the file, which stays.
+    if (damaged)
+        dropDamagedCopy(m_token.url);
+    abandonSegmentAnswer();
+    if (!m_failureReported && m_server) {
+        m_failureReported = true;
+        Q_EMIT m_server->proxyFailure(
+            quorin::cacheFaultReport(m_token.url, m_resourceType, m_sessionId, m_generation));
+    }
+    closeCutShort();
+}
+
+void HlsProxySession::abandonSegmentAnswer()
+{
     discardCacheStaging();
-    if (m_cacheHit)
-        ResourceCache::instance()->invalidateTemp(cacheKey(m_token.url));
     if (m_cachedFile) {
         m_cachedFile->close();
         std::exchange(m_cachedFile, nullptr)->deleteLater();
@@ -1192,10 +1197,23 @@ void HlsProxySession::failSourceDecryption(int httpStatus)
         std::exchange(m_fetch, nullptr)->deleteLater();
     }
     releaseTransferPermit();
-    reportUpstreamFailure(httpStatus, 0, QByteArray(), QByteArrayLiteral("DECRYPTION_FAILED"));
+}
+
+void HlsProxySession::closeCutShort()
+{
     // The answer ends short of its announced length, which the player reads as a failed segment.
     m_closed = true;
     m_socket->disconnectFromHost();
+}
+
+void HlsProxySession::dropDamagedCopy(const QString &url)
+{
+    ResourceCache::instance()->invalidateTemp(cacheKey(url));
+    DiagnosticLogger::log(Category, QStringLiteral("warning"), QStringLiteral("cached_copy_damaged"),
+                          {{QStringLiteral("session_fp"), DiagnosticLogger::fingerprint(m_sessionId)},
+                           {QStringLiteral("resource_fp"), DiagnosticLogger::fingerprint(url)},
+                           {QStringLiteral("resource_type"),
+                            m_isPlaylist ? QStringLiteral("playlist") : QStringLiteral("segment")}});
 }
 
 void HlsProxySession::publishCacheStaging()

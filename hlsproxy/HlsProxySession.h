@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hlsproxy/ProxyFailureRecord.h"
+#include "hlsproxy/SegmentCipher.h"
 #include "hlsproxy/SessionInfo.h"
 #include "hlsproxy/TokenInfo.h"
 #include "media/ResourceCache.h"
@@ -14,7 +15,6 @@
 #include <QVariantMap>
 #include <QtGlobal>
 #include <memory>
-#include <openssl/types.h>
 
 class HlsProxyServer;
 class QFile;
@@ -75,12 +75,6 @@ private Q_SLOTS:
 private:
     friend class HlsProxySessionProbe; // tests: the permit a routed request takes
 
-    struct CipherContextDeleter
-    {
-        void operator()(EVP_CIPHER_CTX *context) const;
-    };
-    using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
-
     // Routing. Each route's checks run before anything is read from disk or asked upstream.
     void processRequest(const QByteArray &head);
     void routePlaylist(const quorin::ProxyRequestHead &request);
@@ -112,14 +106,24 @@ private:
     [[nodiscard]] bool serveCachedSegment();
     void openCacheStaging();
     void streamUpstreamSegment();
-    void writeUpstreamSegmentHead();
-    void stagePiece(const QByteArray &piece);
-    // Decrypts and re-encrypts one piece of source towards the player; false when it failed.
-    [[nodiscard]] bool deliverSourcePiece(const QByteArray &piece);
+    void holdUpstreamSegmentHead();
+    // Encrypts one piece of an upstream segment at rest into the staging file.
+    void stagePiece(const char *piece, qint64 size);
     void finishChunkResponse();
-    [[nodiscard]] QByteArray decryptSource(const QByteArray &data, bool final);
-    void writePlaybackPlaintext(const QByteArray &plaintext, bool final);
+    // The buffer a piece of source is read into, reused for every piece.
+    [[nodiscard]] char *pieceBuffer();
+    // A turn of a segment answer collects what the player gets (the head first, when it is still
+    // to go) and hands it to the socket in one write.
+    void startTurnOutput();
+    void sendTurnOutput();
     void failSourceDecryption(int httpStatus);
+    // The cached copy being pumped could not be read back; damaged: it did not decrypt.
+    void failCachedCopy(bool damaged);
+    // Stops the segment answer's file, staging, upstream request and permit.
+    void abandonSegmentAnswer();
+    void closeCutShort();
+    // The lecture's temporary copy of the URL no longer counts as cached; logged.
+    void dropDamagedCopy(const QString &url);
     void publishCacheStaging();
     void logTransferPerformance();
     void stopForBackpressure();
@@ -142,7 +146,11 @@ private:
     void failUpstream(int status, int networkError);
 
     // Answers
+    [[nodiscard]] static QByteArray answerHead(const QByteArray &statusLine, const QByteArray &contentType,
+                                               qint64 contentLength);
     void writeAnswerHead(const QByteArray &statusLine, const QByteArray &contentType, qint64 contentLength);
+    // A segment's head, held for the first turn of its body.
+    void holdSegmentHead(const QByteArray &statusLine, qint64 contentLength);
     void sendErrorAndClose(int status, const QString &reason);
     void reportLocalFailure(ProxyFailureReason reason, int httpStatus);
     void reportUpstreamFailure(int httpStatus, int networkError, const QByteArray &body,
@@ -179,8 +187,7 @@ private:
     std::unique_ptr<QFile> m_stagingFile; // cache staging file of an upstream segment
     QString m_cacheUrl;
     QString m_stagingPath;
-    CipherContext m_playbackCipher; // AES-128-CBC towards the player
-    CipherContext m_sourceCipher;   // AES-128-CBC of the upstream segment
+    quorin::SegmentCipher m_cipher; // the upstream decryption and the player's encryption
     bool m_requestPermitHeld = false;
     QByteArray m_rangeHeader;
     qint64 m_rangeStart = -1;
@@ -197,8 +204,6 @@ private:
     // Segment answers
     QFile *m_cachedFile = nullptr; // the cached copy being pumped, a child
     qint64 m_stagingOffset = 0;
-    bool m_sourceDecryptActive = false;
-    bool m_sourceDecryptFailed = false;
     bool m_keyFetchInFlight = false;
     QByteArray m_keyBuffer;
     bool m_replyFinished = false;
@@ -217,4 +222,9 @@ private:
     qint64 m_backpressureEvents = 0;
     qint64 m_bytesIn = 0;
     qint64 m_bytesOut = 0;
+    QByteArray m_piece;      // a piece of source, reused
+    QByteArray m_staged;     // a piece encrypted at rest, reused
+    QByteArray m_turnOutput; // the player's bytes of the current turn
+    qint64 m_turnHeadBytes = 0;
+    QByteArray m_pendingHead; // a segment's head, until its first turn
 };

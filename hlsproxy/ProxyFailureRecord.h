@@ -23,6 +23,7 @@ enum class ProxyFailureReason : qint32 {
     UpstreamPlaylist = 6, // upstream failure while fetching a playlist
     UpstreamKey = 7,      // upstream failure while fetching an AES-128 key
     UpstreamSegment = 8,  // upstream failure while fetching a segment, or of an unrouted request
+    CacheFault = 9,       // the cached copy being served did not decrypt; it no longer counts as cached
 };
 
 // What a proxy connection was serving, from the start of its request path.
@@ -45,6 +46,8 @@ struct ProxyFailureRecord
     QString upstreamCode; // structured error code of the upstream answer; empty for local failures
     QString sessionId;    // empty when the request never named one
     quint64 generation = 0;
+    // A cache fault's resource: the fingerprint of its upstream URL. Empty for every other failure.
+    QString resourceFp;
 
     friend bool operator==(const ProxyFailureRecord &, const ProxyFailureRecord &) = default;
 };

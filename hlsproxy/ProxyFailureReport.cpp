@@ -1,5 +1,6 @@
 #include "hlsproxy/ProxyFailureReport.h"
 
+#include "app/DiagnosticLogger.h"
 #include "media/MediaNetworkPolicy.h"
 
 namespace quorin {
@@ -38,6 +39,16 @@ ProxyFailureRecord upstreamFailureReport(int httpStatus, int networkError, const
     record.upstreamCode = MediaNetworkPolicy::structuredErrorCode(body, errorCodeHeader);
     record.sessionId = sessionId;
     record.generation = generation;
+    return record;
+}
+
+ProxyFailureRecord cacheFaultReport(const QString &resourceUrl, ProxyResourceType resourceType,
+                                    const QString &sessionId, quint64 generation)
+{
+    // The answer's head went out as 200 before the copy failed: there is no status of the proxy's own.
+    ProxyFailureRecord record =
+        localFailureReport(ProxyFailureReason::CacheFault, 0, resourceType, sessionId, generation);
+    record.resourceFp = DiagnosticLogger::fingerprint(resourceUrl);
     return record;
 }
 

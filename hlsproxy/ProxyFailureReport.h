@@ -25,4 +25,10 @@ namespace quorin {
                                                        ProxyResourceType resourceType,
                                                        const QString &sessionId, quint64 generation);
 
+// The cached copy of a resource being served could not be read back (it did not decrypt, or the
+// vault could not transform it). The record names the resource by the fingerprint of its URL, so
+// that playback control can tell a second fault of the same copy from a first.
+[[nodiscard]] ProxyFailureRecord cacheFaultReport(const QString &resourceUrl, ProxyResourceType resourceType,
+                                                  const QString &sessionId, quint64 generation);
+
 } // namespace quorin

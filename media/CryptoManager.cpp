@@ -1,5 +1,6 @@
 #include "media/CryptoManager.h"
 
+#include "media/ResourceCache.h"
 #include "net/CredentialStore.h"
 #include "net/VaultStartHook.h"
 
@@ -66,31 +67,25 @@ void advanceCounter(CounterBlock &counter, quint64 blocks)
     }
 }
 
-// The keystream exclusive or of data, starting skip bytes into the block counter addresses.
-// Empty when any OpenSSL call fails.
-QByteArray runCipher(EVP_CIPHER_CTX *context, const KeyBlock &key, const CounterBlock &counter, int skip,
-                     const QByteArray &data)
+// The keystream exclusive or of size bytes of input into output (which may be the input itself),
+// starting skip bytes into the block counter addresses. False when any OpenSSL call fails.
+bool runCipher(EVP_CIPHER_CTX *context, const KeyBlock &key, const CounterBlock &counter, int skip,
+               const unsigned char *input, unsigned char *output, qsizetype size)
 {
     if (EVP_CIPHER_CTX_reset(context) != 1 ||
         EVP_EncryptInit_ex(context, aes256Ctr(), nullptr, key.data(), counter.data()) != 1)
-        return {};
+        return false;
     std::array<unsigned char, CryptoManager::IvBytes> scratch{};
     int written = 0;
     if (skip > 0 && EVP_EncryptUpdate(context, scratch.data(), &written, scratch.data(), skip) != 1)
-        return {};
-
-    QByteArray output(data.size(), Qt::Uninitialized);
-    const auto *input = reinterpret_cast<const unsigned char *>(data.constData());
-    auto *out = reinterpret_cast<unsigned char *>(output.data());
-    for (qsizetype done = 0; done < data.size(); done += written) {
-        const int piece = int(qMin(data.size() - done, kLargestCipherPiece));
-        if (EVP_EncryptUpdate(context, out + done, &written, input + done, piece) != 1 || written != piece)
-            return {};
+        return false;
+    for (qsizetype done = 0; done < size; done += written) {
+        const int piece = int(qMin(size - done, kLargestCipherPiece));
+        if (EVP_EncryptUpdate(context, output + done, &written, input + done, piece) != 1 || written != piece)
+            return false;
     }
     // Counter mode adds nothing at the end; the scratch block only gives the call somewhere to write.
-    if (EVP_EncryptFinal_ex(context, scratch.data(), &written) != 1 || written != 0)
-        return {};
-    return output;
+    return EVP_EncryptFinal_ex(context, scratch.data(), &written) == 1 && written == 0;
 }
 
 QString unavailableText()
@@ -147,6 +142,7 @@ void CryptoManager::init()
     }
     const QByteArray storedKey = QByteArray::fromBase64(stored.toLatin1());
     if (storedKey.size() == KeyBytes) {
+        reconcileCache(storedKey, false);
         finish(ReadySecretService, storedKey, {});
         return;
     }
@@ -160,7 +156,36 @@ void CryptoManager::init()
         finish(Failed, {}, unavailableText());
         return;
     }
+    // Whatever the cache holds was written under another key, or is the remnant of one.
+    reconcileCache(key, true);
     finish(ReadySecretService, key, {});
+}
+
+void CryptoManager::reconcileCache(const QByteArray &key, bool keyIsNew)
+{
+    const VaultCacheCheck::Outcome outcome =
+        VaultCacheCheck::reconcile(*ResourceCache::instance(), cacheCheckValue(key), keyIsNew);
+    const QMutexLocker locker(&m_mutex);
+    m_cacheCheck = outcome;
+}
+
+QByteArray CryptoManager::cacheCheckValue(const QByteArray &key)
+{
+    KeyBlock keyBlock;
+    std::copy(key.cbegin(), key.cend(), keyBlock.begin());
+    // A counter block of its own: item IVs are hashes of lecture and URL, so no file shares it.
+    const QByteArray label =
+        QCryptographicHash::hash(VaultCacheCheck::checkBlock(), QCryptographicHash::Sha256).left(IvBytes);
+    CounterBlock counter;
+    std::copy(label.cbegin(), label.cend(), counter.begin());
+    EVP_CIPHER_CTX *context = threadCipherContext();
+    const QByteArray block = VaultCacheCheck::checkBlock();
+    QByteArray value(block.size(), Qt::Uninitialized);
+    const bool made = context && runCipher(context, keyBlock, counter, 0,
+                                           reinterpret_cast<const unsigned char *>(block.constData()),
+                                           reinterpret_cast<unsigned char *>(value.data()), block.size());
+    OPENSSL_cleanse(keyBlock.data(), keyBlock.size());
+    return made ? value : QByteArray();
 }
 
 void CryptoManager::finish(VaultState state, const QByteArray &key, const QString &error)
@@ -178,6 +203,12 @@ CryptoManager::VaultState CryptoManager::vaultState() const
 {
     const QMutexLocker locker(&m_mutex);
     return m_state;
+}
+
+std::optional<VaultCacheCheck::Outcome> CryptoManager::cacheCheck() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return m_cacheCheck;
 }
 
 QString CryptoManager::errorString() const
@@ -228,20 +259,33 @@ QByteArray CryptoManager::processChunk(const QByteArray &data, qint64 offset, co
 {
     if (data.isEmpty())
         return data;
+    QByteArray output(data.size(), Qt::Uninitialized);
+    if (!transformInto(data.constData(), output.data(), data.size(), offset, iv))
+        return {};
+    return output;
+}
+
+bool CryptoManager::transformInto(const char *data, char *output, qsizetype size, qint64 offset,
+                                  const QByteArray &iv) const
+{
+    if (size <= 0)
+        return size == 0;
     // The key is held from the first successful init until an init fails, re-initialisations
     // included, so it alone tells whether data can be transformed. Handing the input back instead
     // would store plaintext as if it were encrypted.
     KeyBlock key;
     if (iv.size() != IvBytes || offset < 0 || !copyKey(key))
-        return {};
+        return false;
     EVP_CIPHER_CTX *context = threadCipherContext();
     if (!context)
-        return {};
+        return false;
 
     CounterBlock counter;
     std::copy(iv.cbegin(), iv.cend(), counter.begin());
     advanceCounter(counter, quint64(offset) / IvBytes);
-    const QByteArray result = runCipher(context, key, counter, int(offset % IvBytes), data);
+    const bool done =
+        runCipher(context, key, counter, int(offset % IvBytes), reinterpret_cast<const unsigned char *>(data),
+                  reinterpret_cast<unsigned char *>(output), size);
     OPENSSL_cleanse(key.data(), key.size());
-    return result;
+    return done;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "media/VaultCacheCheck.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <array>
+#include <optional>
 
 // The offline vault's cipher. It holds the device master key (kept in the keychain) and applies
 // the one transform of data at rest, AES-256-CTR at any byte offset of a file, so an encrypted file
@@ -36,11 +39,16 @@ public:
     [[nodiscard]] static QString masterKeyItem();
 
     // Loads the device master key from the keychain, or makes and stores one when the keychain
-    // reports the item absent (or holds a value that is not a key). Blocking: run it on a pool
-    // thread. Returns at once, without a signal, while another init runs.
+    // reports the item absent (or holds a value that is not a key), then reconciles the resource
+    // cache with the key before the vault reports ready: a cache written under another key is
+    // emptied. Blocking: run it on a pool thread. Returns at once, without a signal, while
+    // another init runs.
     void init();
 
     [[nodiscard]] VaultState vaultState() const;
+    // What the last start that obtained a key found in the resource cache; empty before then.
+    // Offline downloads read it once the vault is ready: Emptied means their files are gone.
+    [[nodiscard]] std::optional<VaultCacheCheck::Outcome> cacheCheck() const;
     [[nodiscard]] QString errorString() const;
     // The state alone: false while a re-initialisation runs, even though transforms go on.
     [[nodiscard]] bool hasSecureVault() const;
@@ -57,6 +65,10 @@ public:
     // non-empty input gives an empty array: callers treat any shorter result as "vault not
     // ready" and never write it.
     [[nodiscard]] QByteArray processChunk(const QByteArray &data, qint64 offset, const QByteArray &iv) const;
+    // The same transform of size bytes into output, which may be data itself: for callers that
+    // reuse their buffers. False when it cannot be done; output then holds nothing to keep.
+    [[nodiscard]] bool transformInto(const char *data, char *output, qsizetype size, qint64 offset,
+                                     const QByteArray &iv) const;
 
 Q_SIGNALS:
     // After every change of state, on the thread that changed it.
@@ -70,10 +82,15 @@ private:
     [[nodiscard]] bool copyKey(std::array<unsigned char, KeyBytes> &key) const;
     // Sets the state and, on failure, clears the key; the error text goes with the state.
     void finish(VaultState state, const QByteArray &key, const QString &error);
+    // Empties the resource cache unless its check shows it was written under this key.
+    void reconcileCache(const QByteArray &key, bool keyIsNew);
+    // The cache's check block encrypted under the key: it tells keys apart and reveals neither.
+    [[nodiscard]] static QByteArray cacheCheckValue(const QByteArray &key);
 
-    // Guards the three fields below, and only them: never held while calling out or ciphering.
+    // Guards the four fields below, and only them: never held while calling out or ciphering.
     mutable QMutex m_mutex;
     QByteArray m_masterKey;
     VaultState m_state = Uninitialized;
     QString m_errorString;
+    std::optional<VaultCacheCheck::Outcome> m_cacheCheck;
 };

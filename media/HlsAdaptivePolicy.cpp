@@ -20,12 +20,15 @@ int HlsAdaptivePolicy::conservativeStartIndex(const QList<qint64> &bandwidths, c
     return 0;
 }
 
-HlsAdaptivePolicy::SwitchOpportunity
-HlsAdaptivePolicy::switchOpportunity(bool onMaster, bool initialSwitchPending, bool switching, bool buffering)
+HlsAdaptivePolicy::SwitchOpportunity HlsAdaptivePolicy::switchOpportunity(bool onMaster,
+                                                                          bool initialSwitchPending,
+                                                                          bool switching, bool /*buffering*/)
 {
     if (onMaster)
         return initialSwitchPending ? SwitchOpportunity::StartRendition : SwitchOpportunity::None;
-    return buffering && !switching ? SwitchOpportunity::Observe : SwitchOpportunity::None;
+    // Every transfer is observed, buffering or not: the step up needs transfers made while playback
+    // ran smoothly, and only observe() can tell how long that has been.
+    return switching ? SwitchOpportunity::None : SwitchOpportunity::Observe;
 }
 
 void HlsAdaptivePolicy::configure(const QList<qint64> &bandwidths, int startIndex, qint64 nowMs)

@@ -41,6 +41,9 @@ public:
     [[nodiscard]] static int conservativeStartIndex(const QList<qint64> &bandwidths,
                                                     const QList<int> &heights, int heightLimit,
                                                     int heightCap);
+    // The caller asks for each network-served segment transfer of its stream, then calls observe()
+    // when the answer is Observe. Off the master playlist every transfer is observed while no switch
+    // is in progress; whether playback is buffering is observe()'s to weigh, not a gate here.
     [[nodiscard]] static SwitchOpportunity switchOpportunity(bool onMaster, bool initialSwitchPending,
                                                              bool switching, bool buffering);
 

@@ -7,7 +7,7 @@ using Action = ProxyRecoveryPolicy::Action;
 
 ProxyRecoveryPolicy::Action ProxyRecoveryPolicy::decide(const ProxyFailureRecord &record,
                                                         const QString &sessionId, quint64 generation,
-                                                        bool rebuildMade)
+                                                        bool rebuildMade, const QSet<QString> &faultedCopies)
 {
     if (record.generation != generation)
         return Action::Ignore;
@@ -21,7 +21,24 @@ ProxyRecoveryPolicy::Action ProxyRecoveryPolicy::decide(const ProxyFailureRecord
     case ProxyFailureOrigin::LocalProxy:
         break;
     }
+    if (isCacheFault(record))
+        return decideCacheFault(record.resourceFp, faultedCopies);
     return decideLocal(record.reason, record.httpStatus, rebuildMade);
+}
+
+bool ProxyRecoveryPolicy::isCacheFault(const ProxyFailureRecord &record)
+{
+    // Judged as decide() judges it: an origin this build does not know counts as the proxy's own.
+    const bool upstream = record.origin == ProxyFailureOrigin::UpstreamHttp ||
+                          record.origin == ProxyFailureOrigin::NetworkTransport;
+    return !upstream && record.reason == ProxyFailureReason::CacheFault;
+}
+
+Action ProxyRecoveryPolicy::decideCacheFault(const QString &resourceFp, const QSet<QString> &faultedCopies)
+{
+    // One damaged file must not end a lecture: the copy was dropped, so a rebuild fetches the
+    // resource anew. A copy that fails again came back damaged, which no rebuild mends.
+    return faultedCopies.contains(resourceFp) ? Action::SetupFailed : Action::Rebuild;
 }
 
 Action ProxyRecoveryPolicy::decideUpstream(int httpStatus, const QString &upstreamCode)

@@ -478,3 +478,17 @@ void ResourceCache::deleteResources(const QStringList &urls)
         QFile::remove(getPermanentPath(url));
     }
 }
+
+ResourceCache::Removal ResourceCache::removeAll()
+{
+    const std::lock_guard locker(m_mutex);
+    Removal removal;
+    QDirIterator entries(m_root, QDir::Files | QDir::Hidden | QDir::System);
+    while (entries.hasNext()) {
+        if (QFile::remove(entries.next()))
+            ++removal.removed;
+        else
+            ++removal.failed;
+    }
+    return removal;
+}

@@ -68,6 +68,13 @@ public:
         QString m_path;
     };
 
+    // What removeAll() did: files removed, and files that could not be.
+    struct Removal
+    {
+        int removed = 0;
+        int failed = 0;
+    };
+
     explicit ResourceCache(Settings settings);
     ~ResourceCache() override;
 
@@ -97,6 +104,9 @@ public:
     [[nodiscard]] QStringList commitToPermanent(const QStringList &urls);
     void invalidateTemp(const QString &url);
     void deleteResources(const QStringList &urls);
+    // Every file of the folder: copies, markers and staging files of every writer, permanent
+    // copies included, leased or not. For a cache that no longer decrypts (a new vault key).
+    [[nodiscard]] Removal removeAll();
     void runCleanup();
 
 private:

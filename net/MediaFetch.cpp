@@ -124,6 +124,11 @@ QByteArray MediaFetch::read(qint64 maxSize)
     return m_final ? m_final->read(maxSize) : QByteArray();
 }
 
+qint64 MediaFetch::read(char *data, qint64 maxSize)
+{
+    return m_final ? m_final->read(data, maxSize) : -1;
+}
+
 QByteArray MediaFetch::readAll()
 {
     return m_final ? m_final->readAll() : QByteArray();

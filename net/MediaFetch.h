@@ -93,6 +93,8 @@ public:
     // The final answer's body, as it arrives; also readable after finished().
     [[nodiscard]] qint64 bytesAvailable() const;
     [[nodiscard]] QByteArray read(qint64 maxSize);
+    // Into the caller's buffer; the bytes read, 0 when none, -1 without an answer.
+    [[nodiscard]] qint64 read(char *data, qint64 maxSize);
     [[nodiscard]] QByteArray readAll();
 
 Q_SIGNALS:

@@ -72,17 +72,42 @@ MediaAuthSnapshot ProxyTestSession::defaultAuthentication()
     return snapshot;
 }
 
-bool ProxyTestSession::prepareVault()
+quorin::test::InMemoryKeychain *ProxyTestSession::keychain()
 {
     // Installed for the rest of the process, since any later start of the vault reads through it,
     // and never destroyed: at exit it would uninstall itself from a registry already gone.
-    static auto *const keychain = new quorin::test::InMemoryKeychain;
+    static auto *const keychain = [] {
+        auto *made = new quorin::test::InMemoryKeychain;
+        made->installAsNative();
+        return made;
+    }();
+    return keychain;
+}
+
+bool ProxyTestSession::prepareVault()
+{
     static const bool ready = [] {
-        keychain->installAsNative();
+        (void)keychain();
         CryptoManager::instance()->init();
         return CryptoManager::instance()->hasSecureVault();
     }();
     return ready;
+}
+
+bool ProxyTestSession::failVault()
+{
+    keychain()->fail(quorin::test::InMemoryKeychain::Operation::Copy,
+                     QStringLiteral("The keyring is locked"));
+    CryptoManager::instance()->init();
+    keychain()->clearFaults();
+    return CryptoManager::instance()->vaultState() == CryptoManager::Failed;
+}
+
+bool ProxyTestSession::restoreVault()
+{
+    keychain()->clearFaults();
+    CryptoManager::instance()->init();
+    return CryptoManager::instance()->hasSecureVault();
 }
 
 QUrl ProxyTestSession::loopbackUrl() const

@@ -8,6 +8,10 @@
 
 class HlsProxyServer;
 
+namespace quorin::test {
+class InMemoryKeychain;
+}
+
 // A playback session registered with a proxy server the way playback control registers one when
 // it attaches an HLS stream: a random 16-byte playback key and IV, a random 32-byte session id in
 // unpadded base64url, the lecture's master IV from the vault, the credentials of a sign-in
@@ -35,6 +39,13 @@ public:
     [[nodiscard]] static MediaAuthSnapshot defaultAuthentication();
     // The device key loaded through an in-memory keychain that stays installed for the process.
     [[nodiscard]] static bool prepareVault();
+    // That keychain; a test that changes the device key starts the vault again itself.
+    [[nodiscard]] static quorin::test::InMemoryKeychain *keychain();
+    // Starts the vault again with the keychain refusing to be read: the vault fails and drops its
+    // key, as when the keychain locks while the process runs. True when it failed.
+    [[nodiscard]] static bool failVault();
+    // Starts it again with the keychain answering: the key the keychain holds is loaded.
+    [[nodiscard]] static bool restoreVault();
 
     // The vault was ready and both the session and its playlist token were registered.
     [[nodiscard]] bool isRegistered() const { return !m_playlistToken.isEmpty(); }

@@ -606,6 +606,52 @@ private Q_SLOTS:
         QVERIFY(leftovers.isEmpty());
     }
 
+    // A cached copy that no longer decrypts to a playlist (written under another key, or damaged)
+    // never reaches the player: the upstream playlist is served and replaces the copy.
+    void unreadableCachedPlaylistIsReplaced_data()
+    {
+        QTest::addColumn<bool>("decryptsToNoise");
+        QTest::newRow("noise after decryption") << true;
+        QTest::newRow("decrypts, but is no playlist") << false;
+    }
+
+    void unreadableCachedPlaylistIsReplaced()
+    {
+        QFETCH(bool, decryptsToNoise);
+        const QString path = QStringLiteral("/media/aes/index.m3u8");
+        const QString url = originUrl(path);
+        const QByteArray upstream = MediaFixtures::readFile(QStringLiteral("aes/index.m3u8"));
+        const QString lecture = newLecture();
+        const ProxyTestSession session(server, url, lecture);
+        QVERIFY(session.isRegistered());
+        const QString key = ResourceCache::vaultKey(lecture, url);
+        // Noise of a playlist's length, or text the parser refuses, stored as the proxy stores.
+        QByteArray noise(upstream.size(), Qt::Uninitialized);
+        for (qsizetype index = 0; index < noise.size(); ++index)
+            noise[index] = char((index * 131 + 7) & 0xff);
+        QVERIFY(decryptsToNoise ? ProxyTestSession::placeInCache(key, noise)
+                                : session.cacheAsTheProxyWould(url, "#EXTM3U\n#EXT-X-TARGETDURATION:2\n"));
+
+        const LoopbackHttpClient::Answer answer = fetchTop(session);
+        QCOMPARE(answer.status(), 200);
+        QCOMPARE(origin->requestCount(path), 1);
+        QCOMPARE(answer.body.count("http://127.0.0.1:"), 4); // the key line and three segments
+        QVERIFY(answer.body.startsWith("#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"http://127.0.0.1:"));
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QCOMPARE(recorder->withEvent(QStringLiteral("cached_copy_damaged")).size(), 1);
+
+        // The upstream copy took the unreadable one's place.
+        QVERIFY(ResourceCache::instance()->exists(key));
+        QFile file(ResourceCache::instance()->getActivePath(key));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(CryptoManager::instance()->processChunk(file.readAll(), 0,
+                                                         CryptoManager::itemIv(session.info().masterIv, url)),
+                 upstream);
+        const ProxyTestSession next(server, url, lecture);
+        QCOMPARE(fetchTop(next).status(), 200);
+        QCOMPARE(origin->requestCount(path), 1);
+    }
+
     // Another lecture sharing the URL does not read this lecture's copy.
     void cachedCopiesBelongToTheirLecture()
     {

@@ -20,9 +20,12 @@
 #include <QMutex>
 #include <QScopeGuard>
 #include <QSemaphore>
+#include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThreadPool>
 #include <QUuid>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -807,6 +810,88 @@ private Q_SLOTS:
         QCOMPARE(origin->requestCount(rendition.path(1)), 1);
         QVERIFY(!isCached(rendition.segment(1)));
     }
+    // The vault fails after the body arrived and before the worker encrypts it: the worker's
+    // transform comes back short, and nothing is written, neither the body nor a staging file.
+    void vaultFailingBeforeTheWorkerStoresNothing()
+    {
+        std::unique_ptr<ProxyTestSession> session = newSession();
+        QVERIFY(session);
+        PrefetchRendition::Options options;
+        options.count = 2;
+        const PrefetchRendition rendition(server, *session, *origin, options);
+        rendition.serveFrom(*origin);
+        const QString root = ResourceCache::instance()->root();
+        QStringList before = SegmentTestSupport::filesBelow(root);
+        before.sort();
+        std::atomic<bool> failed{false};
+        HlsProxyServer::PrefetchSeams seams;
+        seams.nowMs = [clock = clock] { return clock->now.load(); };
+        seams.beforeStore = [&failed](const TokenInfo &) { failed = ProxyTestSession::failVault(); };
+        server->setPrefetchSeams(seams);
+        const auto restore = qScopeGuard([] { QVERIFY(ProxyTestSession::restoreVault()); });
+        reportPlaying(*session, true);
+
+        delivered(rendition.segment(0));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder->withEvent(QStringLiteral("prefetch_complete")).size(), 1, 30000);
+        settle();
+        QVERIFY(failed.load());
+        QVERIFY(ProxyTestSession::restoreVault());
+        QCOMPARE(published(rendition.segment(1).url), 0);
+        QVERIFY(!isCached(rendition.segment(1)));
+        QStringList after = SegmentTestSupport::filesBelow(root);
+        after.sort();
+        QCOMPARE(after, before);
+    }
+
+    // A player that stops reading once its segment's upstream transfer is over holds no transfer
+    // permit: what it has not read waits in memory, and another session's prefetch goes on.
+    void stalledPlayerLeavesPrefetchToOthers()
+    {
+        // More than the socket's high-water mark, and less than that mark and the reply's buffer
+        // together: the upstream transfer ends while its last bytes wait in the reply.
+        constexpr qint64 SegmentBytes = 7 * 1048576;
+        const QByteArray source = SegmentTestSupport::sourceBytes(SegmentBytes);
+        origin->setResponse(QStringLiteral("/stalled.ts"),
+                            FixtureServer::Response(200, source, "video/MP2T"));
+        QSignalSpy upstreamDone(origin.get(), &FixtureServer::responseFinished);
+        std::unique_ptr<ProxyTestSession> stalled = newSession();
+        std::unique_ptr<ProxyTestSession> other = newSession();
+        QVERIFY(stalled && other);
+        const PrefetchRendition rendition(server, *other, *origin,
+                                          PrefetchRendition::named(QStringLiteral("other"), 3));
+        rendition.serveFrom(*origin);
+        reportPlaying(*other, true);
+
+        QTcpSocket player;
+        player.setReadBufferSize(65536);
+        player.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 65536);
+        player.connectToHost(QHostAddress::LocalHost, server->port());
+        QVERIFY(player.waitForConnected(10000));
+        const QString url = origin->url(QStringLiteral("/stalled.ts")).toString();
+        player.write(LoopbackHttpClient::getHead(
+            stalled->target(QStringLiteral("/chunk.ts"), stalled->registerSegment(url))));
+        const auto upstreamEnded = [&upstreamDone] {
+            return std::any_of(upstreamDone.cbegin(), upstreamDone.cend(),
+                               [](const QList<QVariant> &arguments) {
+                                   return arguments.constFirst().toByteArray() == "/stalled.ts";
+                               });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(upstreamEnded(), 30000);
+
+        // Every delivery of the other session tries again; the chain needs a permit to start.
+        QTRY_VERIFY_WITH_TIMEOUT((delivered(rendition.segment(0)), published(rendition.segment(1).url) == 1),
+                                 20000);
+
+        player.setReadBufferSize(0);
+        QByteArray received = player.readAll();
+        while (player.state() == QAbstractSocket::ConnectedState && player.waitForReadyRead(10000))
+            received += player.readAll();
+        received += player.readAll();
+        const qsizetype headEnd = received.indexOf("\r\n\r\n");
+        QVERIFY(headEnd > 0);
+        QCOMPARE(SegmentTestSupport::playerPlaintext(server, *stalled, received.mid(headEnd + 4)), source);
+    }
+
     // The player fetches segment 0 from upstream; the proxy fetches the rest as the player's own
     // requests would, and the player's next request is answered from the cache.
     void playerDeliveryStartsTheChain()

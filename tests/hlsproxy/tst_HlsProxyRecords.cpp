@@ -1,4 +1,5 @@
 #include "HlsProxySessionProbe.h"
+#include "app/DiagnosticLogger.h"
 #include "hlsproxy/HlsProxyServer.h"
 #include "hlsproxy/HlsProxySession.h"
 #include "hlsproxy/HlsProxyThread.h"
@@ -96,6 +97,7 @@ private Q_SLOTS:
             .upstreamCode = QStringLiteral("USER_BLOCKED"),
             .sessionId = QStringLiteral("session"),
             .generation = 3,
+            .resourceFp = QString(),
         };
         // Through a QVariant, as a queued connection carries it.
         const auto copy = QVariant::fromValue(record).value<ProxyFailureRecord>();
@@ -240,6 +242,7 @@ private Q_SLOTS:
             .upstreamCode = upstreamCode,
             .sessionId = QStringLiteral("session-a"),
             .generation = 12,
+            .resourceFp = QString(),
         };
         QCOMPARE(record, expected);
     }
@@ -258,8 +261,31 @@ private Q_SLOTS:
             .upstreamCode = QString(),
             .sessionId = QStringLiteral("session-b"),
             .generation = 3,
+            .resourceFp = QString(),
         };
         QCOMPARE(record, expected);
+    }
+
+    // A cached copy that could not be read back names its resource, never its URL.
+    void cacheFaultReport()
+    {
+        const QString url = QStringLiteral("https://media.example/v1/segment7.ts");
+        const ProxyFailureRecord record =
+            quorin::cacheFaultReport(url, ProxyResourceType::Segment, QStringLiteral("session-c"), 4);
+
+        const ProxyFailureRecord expected{
+            .origin = ProxyFailureOrigin::LocalProxy,
+            .reason = ProxyFailureReason::CacheFault,
+            .resourceType = ProxyResourceType::Segment,
+            .httpStatus = 0,
+            .networkError = 0,
+            .upstreamCode = QString(),
+            .sessionId = QStringLiteral("session-c"),
+            .generation = 4,
+            .resourceFp = DiagnosticLogger::fingerprint(url),
+        };
+        QCOMPARE(record, expected);
+        QCOMPARE(int(ProxyFailureReason::CacheFault), 9);
     }
 
     // A request head too large to route is reported with what an accepted connection holds.

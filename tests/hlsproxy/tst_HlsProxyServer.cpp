@@ -216,6 +216,7 @@ private Q_SLOTS:
             .upstreamCode = QStringLiteral("AUTH_EXPIRED"),
             .sessionId = QStringLiteral("failure-session"),
             .generation = Q_UINT64_C(0x8000000000000001),
+            .resourceFp = QString(),
         };
         QThread *emittingThread = nullptr;
         onProxyThread([&] {

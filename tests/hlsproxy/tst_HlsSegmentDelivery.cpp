@@ -6,6 +6,7 @@
 #include "hlsproxy/HlsProxyServer.h"
 #include "hlsproxy/SegmentTransferRules.h"
 #include "media/MediaTransferCoordinator.h"
+#include "media/ProxyRecoveryPolicy.h"
 #include "media/ResourceCache.h"
 #include "testsupport/Aes128Cbc.h"
 #include "testsupport/FixtureServer.h"
@@ -14,14 +15,18 @@
 #include "testsupport/MediaFixtures.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
 #include <atomic>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 using quorin::test::Aes128Cbc;
 using quorin::test::FixtureServer;
@@ -94,10 +99,69 @@ qint64 systemBufferMaximum(const char *name, qint64 fallback)
 }
 
 enum class PermitRelief { Never, OnePermitAfterASecond, SegmentCachedMeanwhile };
+enum class StagingFault { VaultFailsMidSegment, CannotOpen, ShortWrite };
+
+// A keyed segment body whose padding does not check out: its plaintext's last block ends in 0x00,
+// which no PKCS#7 padding does, and the encrypted padding block is cut off.
+QByteArray garbledKeyedBody()
+{
+    QByteArray plaintext = SegmentTestSupport::sourceBytes(1008);
+    plaintext[plaintext.size() - 1] = '\0';
+    return Aes128Cbc::encrypt(plaintext, SourceKey, SourceIv).left(1008);
+}
+
+// What keeps the proxy's staging file from being written, for as long as it lives: the cache
+// folder replaced by a plain file, so that nothing can be opened in it (root is not held back by
+// permissions); or a limit on the size of files this process writes, so that a write beyond it
+// comes back short.
+class StagingObstacle
+{
+public:
+    StagingObstacle(StagingFault fault, QString root)
+        : m_fault(fault)
+        , m_root(std::move(root))
+    {
+        if (m_fault == StagingFault::CannotOpen) {
+            QDir().rename(m_root, aside());
+            QFile blocker(m_root);
+            (void)blocker.open(QIODevice::WriteOnly);
+        } else {
+            ::getrlimit(RLIMIT_FSIZE, &m_saved);
+            m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit lowered = m_saved;
+            lowered.rlim_cur = ShortWriteLimitBytes;
+            ::setrlimit(RLIMIT_FSIZE, &lowered);
+        }
+    }
+    ~StagingObstacle()
+    {
+        if (m_fault == StagingFault::CannotOpen) {
+            QFile::remove(m_root);
+            QDir().rename(aside(), m_root);
+        } else {
+            ::setrlimit(RLIMIT_FSIZE, &m_saved);
+            std::signal(SIGXFSZ, m_savedHandler);
+        }
+    }
+    StagingObstacle(const StagingObstacle &) = delete;
+    StagingObstacle &operator=(const StagingObstacle &) = delete;
+
+private:
+    // Past the first pieces of the segment, so that the file exists and then stops growing.
+    static constexpr rlim_t ShortWriteLimitBytes = 300000;
+
+    [[nodiscard]] QString aside() const { return m_root + QStringLiteral(".aside"); }
+
+    StagingFault m_fault;
+    QString m_root;
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
 
 } // namespace
 
 Q_DECLARE_METATYPE(PermitRelief)
+Q_DECLARE_METATYPE(StagingFault)
 
 class tst_HlsSegmentDelivery : public QObject, protected ProxyTestRig
 {
@@ -683,27 +747,168 @@ private Q_SLOTS:
         QCOMPARE(origin->requestCount(QStringLiteral("/segment.ts")), 2);
     }
 
-    void garbledCachedSegmentIsDropped()
+    // A cached copy that no longer decrypts costs one rebuild, not the lecture: the proxy drops
+    // the copy and reports a cache fault, which the recovery policy answers with a rebuild; the
+    // rebuilt stream fetches the segment upstream and plays on. The same copy failing again in the
+    // same stream is terminal.
+    void garbledCachedSegmentIsRecoverable()
     {
-        QByteArray plaintext = Support::sourceBytes(1008);
-        plaintext[plaintext.size() - 1] = '\0';
-        const QByteArray garbled = Aes128Cbc::encrypt(plaintext, SourceKey, SourceIv).left(1008);
+        const QByteArray plaintext = Support::sourceBytes(1000);
+        origin->setResponse(
+            QStringLiteral("/segment.ts"),
+            FixtureServer::Response(200, Aes128Cbc::encrypt(plaintext, SourceKey, SourceIv), "video/MP2T"));
         origin->setResponse(QStringLiteral("/source.key"), FixtureServer::Response(200, SourceKey));
-        ProxyTestSession session(server, originUrl(QStringLiteral("/index.m3u8")), newLecture());
-        QVERIFY(session.isRegistered());
+        const QString lecture = newLecture();
         const QString url = originUrl(QStringLiteral("/segment.ts"));
-        QVERIFY(session.cacheAsTheProxyWould(url, garbled));
-        const QString token =
-            session.registerSegment(url, keyedSegment(originUrl(QStringLiteral("/source.key"))));
+        const ProxyTestSession::Segment listed = keyedSegment(originUrl(QStringLiteral("/source.key")));
+        auto first =
+            std::make_unique<ProxyTestSession>(server, originUrl(QStringLiteral("/index.m3u8")), lecture);
+        QVERIFY(first->isRegistered());
+        QVERIFY(first->cacheAsTheProxyWould(url, garbledKeyedBody()));
 
-        const LoopbackHttpClient::Answer answer = Support::fetchSegment(server, session, token);
-        QVERIFY(answer.body.size() < 1008);
+        const LoopbackHttpClient::Answer garbled =
+            Support::fetchSegment(server, *first, first->registerSegment(url, listed));
+        // Cut short: nothing of the answer, or less than its head announced.
+        QVERIFY(garbled.statusLine.isEmpty() ||
+                garbled.body.size() < garbled.header("Content-Length").toInt());
         QVERIFY(ProxySignalLog::waitUntilIdle(server));
         QCOMPARE(origin->requestCount(QStringLiteral("/segment.ts")), 0);
         QCOMPARE(proxyLog->failures.size(), 1);
-        QCOMPARE(proxyLog->failures.constFirst().upstreamCode, QStringLiteral("DECRYPTION_FAILED"));
-        QCOMPARE(proxyLog->failures.constFirst().httpStatus, 0);
-        // The next request fetches again instead of failing on the same copy.
+        const ProxyFailureRecord fault = proxyLog->failures.constFirst();
+        QCOMPARE(fault.origin, ProxyFailureOrigin::LocalProxy);
+        QCOMPARE(fault.reason, ProxyFailureReason::CacheFault);
+        QCOMPARE(fault.resourceType, ProxyResourceType::Segment);
+        QCOMPARE(fault.resourceFp, DiagnosticLogger::fingerprint(url));
+        QVERIFY(!Support::isCached(*first, url));
+        QCOMPARE(recorder->withEvent(QStringLiteral("cached_copy_damaged")).size(), 1);
+
+        // Playback control's answer, and its rebuild: a new session of the same lecture.
+        QSet<QString> faulted;
+        QCOMPARE(ProxyRecoveryPolicy::decide(fault, first->sessionId(), 1, false, faulted),
+                 ProxyRecoveryPolicy::Action::Rebuild);
+        faulted.insert(fault.resourceFp);
+        first.reset();
+        proxyLog->clear();
+        const ProxyTestSession rebuilt(server, originUrl(QStringLiteral("/index.m3u8")), lecture);
+        QVERIFY(rebuilt.isRegistered());
+        const QString token = rebuilt.registerSegment(url, listed);
+        const LoopbackHttpClient::Answer played = Support::fetchSegment(server, rebuilt, token);
+        QCOMPARE(Support::playerPlaintext(server, rebuilt, played.body), plaintext);
+        QCOMPARE(origin->requestCount(QStringLiteral("/segment.ts")), 1);
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QVERIFY(proxyLog->failures.isEmpty());
+        QVERIFY(Support::isCached(rebuilt, url));
+
+        // The copy comes back damaged: no rebuild mends that.
+        ResourceCache::instance()->deleteResources({ResourceCache::vaultKey(lecture, url)});
+        QVERIFY(rebuilt.cacheAsTheProxyWould(url, garbledKeyedBody()));
+        (void)Support::fetchSegment(server, rebuilt, token);
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QCOMPARE(proxyLog->failures.size(), 1);
+        QCOMPARE(ProxyRecoveryPolicy::decide(proxyLog->failures.constFirst(), rebuilt.sessionId(), 1, true,
+                                             faulted),
+                 ProxyRecoveryPolicy::Action::SetupFailed);
+        QCOMPARE(origin->requestCount(QStringLiteral("/segment.ts")), 1);
+    }
+
+    // A vault that fails while a cached copy is served says nothing about the file: the answer
+    // fails as a cache fault, and the copy stays for when the vault is back.
+    void vaultFailingDuringCacheHitKeepsTheCopy()
+    {
+        const QByteArray source = Support::sourceBytes(16 * 1048576);
+        const ProxyTestSession session(server, originUrl(QStringLiteral("/index.m3u8")), newLecture());
+        QVERIFY(session.isRegistered());
+        const QString url = originUrl(QStringLiteral("/segment.ts"));
+        QVERIFY(session.cacheAsTheProxyWould(url, source));
+        const auto restore = qScopeGuard([] { QVERIFY(ProxyTestSession::restoreVault()); });
+
+        // A player that takes the head and then stops reading holds the pump back at its
+        // high-water mark, far from the end of the copy, while the vault fails.
+        QTcpSocket player;
+        player.setReadBufferSize(65536);
+        player.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 65536);
+        player.connectToHost(QHostAddress::LocalHost, server->port());
+        QVERIFY(player.waitForConnected(10000));
+        player.write(LoopbackHttpClient::getHead(
+            session.target(QStringLiteral("/chunk.ts"), session.registerSegment(url))));
+        QVERIFY(player.waitForReadyRead(10000));
+        QVERIFY(ProxyTestSession::failVault());
+
+        player.setReadBufferSize(0);
+        qint64 received = player.readAll().size();
+        while (player.state() == QAbstractSocket::ConnectedState && player.waitForReadyRead(10000))
+            received += player.readAll().size();
+        received += player.readAll().size();
+        QVERIFY(received < source.size());
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        QCOMPARE(proxyLog->failures.size(), 1);
+        QCOMPARE(proxyLog->failures.constFirst().reason, ProxyFailureReason::CacheFault);
+        QVERIFY(ProxyTestSession::restoreVault());
+        QVERIFY(Support::isCached(session, url));
+        QVERIFY(recorder->withEvent(QStringLiteral("cached_copy_damaged")).isEmpty());
+    }
+
+    // No plaintext reaches the disk, whatever goes wrong with the staging of an upstream segment:
+    // the staging file goes, nothing is cached, and the player's answer is whole.
+    void stagingFailuresLeaveNothing_data()
+    {
+        QTest::addColumn<StagingFault>("fault");
+        QTest::addColumn<QString>("warning");
+
+        QTest::newRow("vault fails mid-segment")
+            << StagingFault::VaultFailsMidSegment
+            << QStringLiteral("HlsProxyServer: cache write failed; continuing playback without caching");
+        QTest::newRow("staging file cannot be opened")
+            << StagingFault::CannotOpen
+            << QStringLiteral("HlsProxyServer: Failed to open temp cache file for writing!");
+        QTest::newRow("short write")
+            << StagingFault::ShortWrite
+            << QStringLiteral("HlsProxyServer: cache write failed; continuing playback without caching");
+    }
+
+    void stagingFailuresLeaveNothing()
+    {
+        QFETCH(StagingFault, fault);
+        QFETCH(QString, warning);
+        constexpr qint64 SegmentBytes = 2 * 1048576;
+        const QByteArray source = Support::sourceBytes(SegmentBytes);
+        FixtureServer::Response response(200, source, "video/MP2T");
+        if (fault == StagingFault::VaultFailsMidSegment)
+            response.bytesPerSecond = SegmentBytes;
+        origin->setResponse(QStringLiteral("/segment.ts"), response);
+        const ProxyTestSession session(server, originUrl(QStringLiteral("/index.m3u8")), newLecture());
+        QVERIFY(session.isRegistered());
+        const QString url = originUrl(QStringLiteral("/segment.ts"));
+        const QString root = ResourceCache::instance()->root();
+        QStringList before = Support::filesBelow(root);
+        before.sort();
+
+        std::unique_ptr<StagingObstacle> obstacle;
+        if (fault != StagingFault::VaultFailsMidSegment)
+            obstacle = std::make_unique<StagingObstacle>(fault, root);
+        const auto restore = qScopeGuard([] { QVERIFY(ProxyTestSession::restoreVault()); });
+        LoopbackHttpClient player(server->port());
+        QVERIFY(player.connectToServer());
+        player.send(LoopbackHttpClient::getHead(
+            session.target(QStringLiteral("/chunk.ts"), session.registerSegment(url))));
+        if (fault == StagingFault::VaultFailsMidSegment) {
+            QTRY_VERIFY_WITH_TIMEOUT(player.received().size() > 200000, 20000);
+            QVERIFY(!Support::stagingFiles().isEmpty());
+            QVERIFY(ProxyTestSession::failVault());
+        }
+        const LoopbackHttpClient::Answer answer = player.waitForClose(30000);
+        QVERIFY(answer.closed);
+        QVERIFY(ProxySignalLog::waitUntilIdle(server));
+        obstacle.reset();
+        QVERIFY(ProxyTestSession::restoreVault());
+
+        QCOMPARE(answer.status(), 200);
+        QCOMPARE(Support::playerPlaintext(server, session, answer.body), source);
+        QVERIFY(proxyLog->failures.isEmpty());
+        QVERIFY(Support::warned(*recorder, warning));
+        QStringList after = Support::filesBelow(root);
+        after.sort();
+        QCOMPARE(after, before);
         QVERIFY(!Support::isCached(session, url));
     }
 };

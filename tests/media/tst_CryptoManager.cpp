@@ -281,6 +281,35 @@ private Q_SLOTS:
         QCOMPARE(vault()->processChunk(QByteArray(), 0, iv), QByteArray());
     }
 
+    // Into a caller's buffer, in place or not, at any offset: the bytes processChunk gives.
+    void transformsIntoACallersBuffer_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("offset 0") << qint64(0);
+        QTest::newRow("offset 37, inside a block") << qint64(37);
+        QTest::newRow("offset 65536") << qint64(65536);
+    }
+
+    void transformsIntoACallersBuffer()
+    {
+        QFETCH(qint64, offset);
+        loadKey(randomBytes(32, 9));
+        const QByteArray iv = randomBytes(16, 10);
+        const QByteArray plain = randomBytes(70000, 11);
+        const QByteArray expected = vault()->processChunk(plain, offset, iv);
+
+        QByteArray other(plain.size(), Qt::Uninitialized);
+        QVERIFY(vault()->transformInto(plain.constData(), other.data(), plain.size(), offset, iv));
+        QCOMPARE(other, expected);
+        QByteArray inPlace = plain;
+        QVERIFY(vault()->transformInto(inPlace.constData(), inPlace.data(), inPlace.size(), offset, iv));
+        QCOMPARE(inPlace, expected);
+        QVERIFY(vault()->transformInto(plain.constData(), other.data(), 0, offset, iv));
+
+        failVault();
+        QVERIFY(!vault()->transformInto(plain.constData(), other.data(), plain.size(), offset, iv));
+    }
+
     void refusesWhatItCannotTransform_data()
     {
         QTest::addColumn<bool>("vaultFailed");

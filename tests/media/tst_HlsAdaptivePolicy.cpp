@@ -1,6 +1,7 @@
 #include "media/HlsAdaptivePolicy.h"
 
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -275,6 +276,60 @@ private Q_SLOTS:
         }
     }
 
+    // Playback control's calling rule over a lecture: one segment transfer a second from the
+    // network, each put to switchOpportunity and, when it answers Observe, to observe. A dip of
+    // the network makes playback buffer and steps down; once the network recovers, the step up
+    // comes at the first transfer that meets every limit, never sooner, one rendition at a time.
+    void callingRuleStepsDownThenUp_data()
+    {
+        QTest::addColumn<qint64>("aheadGrowsFromMs");
+        QTest::addColumn<QList<qint64>>("stepUpsAtMs");
+
+        // The dip at 10000 ms steps down to 0. The buffer then refills by 2000 ms a second from
+        // 6000 ms ahead. The first step up needs 20000 ms without buffering (30000), 15000 ms since
+        // the switch (25000), 20000 ms ahead and three qualifying transfers in a row; the second
+        // needs 15000 ms since the first and three more.
+        QTest::newRow("buffering is the last limit") << qint64(11000) << QList<qint64>{32000, 49000};
+        // The buffer refills later: 20000 ms ahead only at 40000 ms.
+        QTest::newRow("the buffer is the last limit") << qint64(33000) << QList<qint64>{42000, 59000};
+    }
+
+    void callingRuleStepsDownThenUp()
+    {
+        QFETCH(qint64, aheadGrowsFromMs);
+        QFETCH(QList<qint64>, stepUpsAtMs);
+        constexpr qint64 DipAtMs = 10000;
+        HlsAdaptivePolicy policy;
+        policy.configure({1000000, 2000000, 4000000}, 2, 0);
+
+        QList<qint64> stepUps;
+        QList<qint64> stepDowns;
+        int current = policy.currentIndex();
+        for (qint64 nowMs = 1000; nowMs <= 70000; nowMs += 1000) {
+            const bool buffering = nowMs == DipAtMs;
+            const qint64 aheadMs =
+                buffering ? 0 : std::clamp<qint64>(6000 + 2 * (nowMs - aheadGrowsFromMs), 6000, 30000);
+            // 8000000 bits per second carries every rendition; the dip's sample brings the
+            // estimate below what rendition 1 needs.
+            const qint64 sampleBps = buffering ? 500000 : 8000000;
+            if (HlsAdaptivePolicy::switchOpportunity(false, false, false, buffering) != Opportunity::Observe)
+                continue;
+            const int answer = policy.observe(bytesAt(sampleBps), 1000, aheadMs, buffering, nowMs, 1.0);
+            if (answer < 0)
+                continue;
+            if (answer > current) {
+                QCOMPARE(answer, current + 1);
+                stepUps.append(nowMs);
+            } else {
+                stepDowns.append(nowMs);
+            }
+            current = answer;
+        }
+        QCOMPARE(stepDowns, QList<qint64>{DipAtMs});
+        QCOMPARE(stepUps, stepUpsAtMs);
+        QCOMPARE(current, 2);
+    }
+
     void switchOpportunity_data()
     {
         QTest::addColumn<bool>("onMaster");
@@ -291,8 +346,10 @@ private Q_SLOTS:
         QTest::newRow("media, buffering") << false << false << false << true << Opportunity::Observe;
         QTest::newRow("media, buffering, pending") << false << true << false << true << Opportunity::Observe;
         QTest::newRow("media, buffering, switching") << false << false << true << true << Opportunity::None;
-        QTest::newRow("media, playing") << false << false << false << false << Opportunity::None;
-        QTest::newRow("media, pending") << false << true << false << false << Opportunity::None;
+        // Smooth playback is observed too: without it the step up could never be reached.
+        QTest::newRow("media, playing") << false << false << false << false << Opportunity::Observe;
+        QTest::newRow("media, pending") << false << true << false << false << Opportunity::Observe;
+        QTest::newRow("media, playing, switching") << false << false << true << false << Opportunity::None;
     }
 
     void switchOpportunity()

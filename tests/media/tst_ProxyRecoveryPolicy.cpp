@@ -134,6 +134,47 @@ private Q_SLOTS:
         QCOMPARE(ProxyRecoveryPolicy::decide(record, CurrentSession, CurrentGeneration, true), afterRebuild);
     }
 
+    // A cached copy that does not decrypt is dropped by the proxy; the stream is rebuilt and
+    // fetches it anew. The same resource failing again in the same stream is terminal.
+    void cacheFault_data()
+    {
+        QTest::addColumn<ProxyFailureRecord>("record");
+        QTest::addColumn<QStringList>("faultedCopies");
+        QTest::addColumn<Action>("action");
+
+        const auto fault = [](const QString &resourceFp, quint64 generation = CurrentGeneration) {
+            ProxyFailureRecord record = ofSession(local(9, 0), CurrentSession, generation);
+            record.resourceFp = resourceFp;
+            return record;
+        };
+        QTest::newRow("first fault") << fault("a") << QStringList() << Action::Rebuild;
+        QTest::newRow("another resource faulted before") << fault("a") << QStringList{"b"} << Action::Rebuild;
+        QTest::newRow("the same resource again")
+            << fault("a") << QStringList{"b", "a"} << Action::SetupFailed;
+        QTest::newRow("an older stream's fault") << fault("a", 4) << QStringList() << Action::Ignore;
+        QTest::newRow("an origin this build does not know")
+            << withOrigin(fault("a"), 7) << QStringList{"a"} << Action::SetupFailed;
+        // Reason 9 from upstream is no cache fault: the upstream rules judge it.
+        QTest::newRow("upstream record with reason 9")
+            << withOrigin(fault("a"), 1) << QStringList{"a"} << Action::TransportRecovery;
+    }
+
+    void cacheFault()
+    {
+        QFETCH(ProxyFailureRecord, record);
+        QFETCH(QStringList, faultedCopies);
+        QFETCH(Action, action);
+        const QSet<QString> faulted(faultedCopies.cbegin(), faultedCopies.cend());
+
+        // The rebuild flag plays no part: the fault is the file's, not the stream's.
+        QCOMPARE(ProxyRecoveryPolicy::decide(record, CurrentSession, CurrentGeneration, false, faulted),
+                 action);
+        QCOMPARE(ProxyRecoveryPolicy::decide(record, CurrentSession, CurrentGeneration, true, faulted),
+                 action);
+        QCOMPARE(ProxyRecoveryPolicy::isCacheFault(record),
+                 record.origin != ProxyFailureOrigin::UpstreamHttp);
+    }
+
     void actionValues()
     {
         // Playback control logs and compares these numbers.
