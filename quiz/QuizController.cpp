@@ -891,10 +891,10 @@ void QuizController::setWrittenAnswer(const QString &questionId, const QString &
         setAnswer(questionId, text);
         return;
     }
-    // Text is kept for an open attempt only: nothing else could ever send it.
-    const bool open = m_attempt.value(QStringLiteral("status")).toString() == kActive &&
-                      (m_state == Active || m_state == OfflineReadOnly || m_state == ReviewRequired);
-    if (!open)
+    // Text is kept for an open attempt only: nothing else could ever send it. A load or a
+    // submission under way does not end the attempt, and what it brings decides what the text
+    // becomes.
+    if (m_attempt.value(QStringLiteral("status")).toString() != kActive)
         return;
     const auto stored = m_answers.constFind(questionId);
     const QString storedText =

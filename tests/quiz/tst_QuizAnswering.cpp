@@ -423,6 +423,32 @@ private Q_SLOTS:
         QCOMPARE(controller->unsentAnswersCount(), stored || kept ? 1 : 0);
     }
 
+    void textHandedOverDuringAReloadIsKept()
+    {
+        const auto controller = prepared(Setup::OfflineReadOnly);
+        QVERIFY(controller);
+        const QJsonObject open = QuizControllerHarness::details(
+            QuizControllerHarness::quiz(),
+            {{QStringLiteral("activeAttempt"),
+              attemptWith(QStringLiteral("ACTIVE"),
+                          {QuizControllerHarness::answer(QStringLiteral("q1"), 2)})}});
+        m_harness.answerDetails({QuizControllerHarness::held(QuizControllerHarness::json(open))});
+        controller->retry();
+        QCOMPARE(controller->state(), QuizController::Loading);
+
+        controller->setWrittenAnswer(QStringLiteral("q2"), QStringLiteral("typed while loading"));
+        QCOMPARE(controller->writtenDrafts(),
+                 (QVariantMap{{QStringLiteral("q2"), QStringLiteral("typed while loading")}}));
+        m_harness.server().release(QuizControllerHarness::detailsRoute());
+
+        QTRY_COMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->answers().value(QStringLiteral("q2")),
+                 QVariant(QStringLiteral("typed while loading")));
+        QCOMPARE(controller->writtenDrafts(), QVariantMap());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(),
+                 (QJsonObject{{QStringLiteral("q2"), QStringLiteral("typed while loading")}}));
+    }
+
     void keepingAReviewedQuestionHandsOverItsDraft()
     {
         const auto controller = prepared(Setup::Review);
