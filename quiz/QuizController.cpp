@@ -73,6 +73,45 @@ QSet<QString> savedIds(const QJsonValue &value)
     return ids;
 }
 
+QJsonObject stampObject(const QHash<QString, QString> &stamps)
+{
+    QJsonObject object;
+    for (auto stamp = stamps.cbegin(); stamp != stamps.cend(); ++stamp)
+        object.insert(stamp.key(), stamp.value());
+    return object;
+}
+
+// The saved stamps that are texts; a damaged entry is as if the answer had none.
+QHash<QString, QString> savedStamps(const QJsonValue &value)
+{
+    QHash<QString, QString> stamps;
+    const QJsonObject object = value.toObject();
+    for (auto stamp = object.constBegin(); stamp != object.constEnd(); ++stamp) {
+        if (stamp.value().isString() && !stamp.key().isEmpty())
+            stamps.insert(stamp.key(), stamp.value().toString());
+    }
+    return stamps;
+}
+
+// The saved drafts whose text is a text; anything else in the member is damage and is skipped.
+QVariantMap savedDrafts(const QJsonValue &value)
+{
+    QVariantMap drafts;
+    const QJsonObject object = value.toObject();
+    for (auto draft = object.constBegin(); draft != object.constEnd(); ++draft) {
+        const QJsonObject entry = draft.value().toObject();
+        if (draft.key().isEmpty() || !entry.value(QStringLiteral("text")).isString())
+            continue;
+        drafts.insert(
+            draft.key(),
+            QVariantMap{{QStringLiteral("text"), entry.value(QStringLiteral("text")).toString()},
+                        {QStringLiteral("typedAt"), entry.value(QStringLiteral("typedAt")).toString()},
+                        {QStringLiteral("questionUpdatedAt"),
+                         entry.value(QStringLiteral("questionUpdatedAt")).toString()}});
+    }
+    return drafts;
+}
+
 // The history's order key: when the attempt was submitted, or started when it has no submission
 // member at all. ISO 8601 texts of one form sort as the times they name.
 QString historyKey(const QVariantMap &attempt)
@@ -130,6 +169,9 @@ QuizController::QuizController(Configuration configuration, QObject *parent)
     connect(&m_reconnectTimer, &QTimer::timeout, this, &QuizController::reconnectTick);
     m_aiRedirectTimer.setInterval(intervals.aiRedirectMs);
     connect(&m_aiRedirectTimer, &QTimer::timeout, this, &QuizController::aiRedirectTick);
+    m_timeUpRetryMs = intervals.timeUpRetryMs;
+    m_timeUpRetryTimer.setSingleShot(true);
+    connect(&m_timeUpRetryTimer, &QTimer::timeout, this, &QuizController::retryTimeUpSubmission);
     // A coarse timer may fire early and find the start still ahead, only to wait once more.
     m_startArrivalTimer.setSingleShot(true);
     m_startArrivalTimer.setTimerType(Qt::PreciseTimer);
@@ -148,6 +190,8 @@ QuizController::TimerReading QuizController::timerForTests(Timer timer) const
             return &m_countdownTimer;
         case Timer::Reconnect:
             return &m_reconnectTimer;
+        case Timer::TimeUpRetry:
+            return &m_timeUpRetryTimer;
         case Timer::AiRedirect:
             break;
         }
@@ -250,6 +294,36 @@ bool QuizController::canEdit() const
     return m_state == Active && m_online && !m_attemptLocked;
 }
 
+QVariantMap QuizController::writtenDrafts() const
+{
+    QVariantMap texts;
+    for (auto draft = m_drafts.cbegin(); draft != m_drafts.cend(); ++draft)
+        texts.insert(draft.key(), draft.value().toMap().value(QStringLiteral("text")));
+    return texts;
+}
+
+bool QuizController::attemptSubmitted() const
+{
+    if (m_attempt.isEmpty())
+        return false;
+    const QString submittedAt = m_attempt.value(QStringLiteral("submittedAt")).toString();
+    return m_submittedHere || QDateTime::fromString(submittedAt, Qt::ISODateWithMs).isValid();
+}
+
+int QuizController::unsentAnswersCount() const
+{
+    QSet<QString> unsent;
+    for (auto pending = m_pendingAnswers.cbegin(); pending != m_pendingAnswers.cend(); ++pending) {
+        if (isAnswer(pending.value()))
+            unsent.insert(pending.key());
+    }
+    for (auto draft = m_drafts.cbegin(); draft != m_drafts.cend(); ++draft) {
+        if (isAnswer(draft.value().toMap().value(QStringLiteral("text"))))
+            unsent.insert(draft.key());
+    }
+    return int(unsent.size());
+}
+
 QString QuizController::statusMessage() const
 {
     return m_details.value(QStringLiteral("message")).toString();
@@ -347,6 +421,7 @@ void QuizController::open()
     const QString segment = quizSegment();
     if (segment.isEmpty() || m_state == Loading || !network())
         return;
+    m_stateBeforeLoad = m_state;
     setState(Loading);
     send(NetworkManager::HttpMethod::Get, QStringLiteral("quizzes/") + segment, QJsonObject(),
          &QuizController::handleLoadReply);
@@ -361,6 +436,14 @@ void QuizController::handleLoadReply(const QJsonDocument &reply, const NetworkFa
 {
     if (!failure.failure.code.isEmpty()) {
         m_online = false;
+        // A finished attempt's results stay: there is nothing to work on offline, and "Refresh
+        // status" asks again, so no reconnect ticks take the results off the page meanwhile.
+        if (m_stateBeforeLoad == Result || m_stateBeforeLoad == Leaderboard) {
+            setState(m_stateBeforeLoad, failure.failure.category == QLatin1String("network")
+                                            ? tr("Connection lost. The status could not be refreshed.")
+                                            : failure.failure.userMessage);
+            return;
+        }
         m_reconnectTimer.start();
         if (!m_attempt.isEmpty())
             setState(OfflineReadOnly,
@@ -402,8 +485,11 @@ void QuizController::applyDetails(const QVariantMap &details)
     else
         setState(Ready);
 
+    // A new try at the deadline's submission follows from the countdown below, if still owed.
+    stopTimeUpRetries();
     restoreLocal();
     reviewChangedQuestions();
+    handOverDrafts();
     updateCountdown();
 
     const QString segment = quizSegment();
@@ -415,6 +501,8 @@ void QuizController::applyDetails(const QVariantMap &details)
 
 void QuizController::acceptAttempt(const QVariantMap &attempt, bool clearPending)
 {
+    if (attempt.value(kId).toString() != attemptId())
+        forgetAttemptNotes();
     m_attempt = attempt;
     m_attemptLocked = false;
     m_revision = integerOf(attempt.value(QStringLiteral("revision")), 0);
@@ -430,8 +518,9 @@ void QuizController::acceptAttempt(const QVariantMap &attempt, bool clearPending
         if (questionId.isEmpty())
             continue;
         m_answers.insert(questionId, answer.value(QStringLiteral("answer")));
+        // A grade given since the answer was last sent is newer than the server's copy of it.
         const QString selfGraded = QStringLiteral("selfGradedCorrect");
-        if (answer.contains(selfGraded))
+        if (answer.contains(selfGraded) && !m_pendingAnswers.contains(questionId))
             m_selfGrades.insert(questionId, answer.value(selfGraded));
     }
     // What the server has not acknowledged yet stays on screen over its copy.
@@ -521,6 +610,8 @@ void QuizController::handleStartReply(const QJsonDocument &reply, const NetworkF
     m_reviewIds.clear();
     m_markedIds.clear();
     m_eliminatedOptions.clear();
+    forgetAttemptNotes();
+    stopTimeUpRetries();
     acceptAttempt(attempt, true);
     setState(Active);
     updateCountdown();
@@ -549,6 +640,10 @@ void QuizController::saveLocal()
         {QStringLiteral("eliminatedOptions"), QJsonObject::fromVariantMap(m_eliminatedOptions)},
         {QStringLiteral("currentQuestionIndex"), m_currentQuestionIndex},
         {QStringLiteral("reviewQuestionIds"), idArray(m_reviewIds)},
+        // Members this release adds; a file without them reads as before.
+        {QStringLiteral("answerStamps"), stampObject(m_answerStamps)},
+        {QStringLiteral("drafts"), QJsonObject::fromVariantMap(m_drafts)},
+        {QStringLiteral("submissionAccepted"), m_submittedHere},
     };
     // Nothing is retried: the next change writes the whole file again.
     if (!QuizDomain::saveSession(localPath(), session))
@@ -577,6 +672,9 @@ void QuizController::restoreLocal()
     // Ids already under review stay. Outside an open attempt they change no state: only an open
     // attempt can leave the review again, and the next start empties them.
     m_reviewIds.unite(savedIds(saved.value(QStringLiteral("reviewQuestionIds"))));
+    m_answerStamps = savedStamps(saved.value(QStringLiteral("answerStamps")));
+    m_drafts = savedDrafts(saved.value(QStringLiteral("drafts")));
+    m_submittedHere = m_submittedHere || saved.value(QStringLiteral("submissionAccepted")).toBool();
 
     if (!m_reviewIds.isEmpty() && m_state == Active) {
         m_state = ReviewRequired;
@@ -649,14 +747,14 @@ QVariantMap conflictAttemptOf(const QString &body)
     return QuizDomain::parseAttempt(attempt);
 }
 
-QHash<QString, QString> stampsOf(const QVariantList &questions)
+// The entries of a body by question id.
+QHash<QString, QJsonObject> entriesOf(const QJsonObject &body)
 {
-    QHash<QString, QString> stamps;
-    for (const QVariant &entry : questions) {
-        const QVariantMap question = entry.toMap();
-        stamps.insert(question.value(kId).toString(), question.value(QStringLiteral("updatedAt")).toString());
-    }
-    return stamps;
+    QHash<QString, QJsonObject> entries;
+    const QJsonArray list = body.value(QStringLiteral("answers")).toArray();
+    for (const QJsonValue &entry : list)
+        entries.insert(entry.toObject().value(QStringLiteral("questionId")).toString(), entry.toObject());
+    return entries;
 }
 
 QDateTime timeOf(const QVariant &value)
@@ -692,6 +790,9 @@ void QuizController::setAnswer(const QString &questionId, const QVariant &answer
     }
     m_answers.insert(questionId, answer);
     m_pendingAnswers.insert(questionId, answer);
+    m_answerStamps.insert(questionId, questionStamp(questionId));
+    // The answer now stored is newer than any text kept for the question.
+    m_drafts.remove(questionId);
     finishEdit(true);
 }
 
@@ -702,6 +803,8 @@ void QuizController::clearAnswer(const QString &questionId)
     m_answers.remove(questionId);
     // A null pending value travels as JSON null, which clears the server's copy.
     m_pendingAnswers.insert(questionId, QVariant());
+    m_answerStamps.insert(questionId, questionStamp(questionId));
+    m_drafts.remove(questionId);
     finishEdit(true);
 }
 
@@ -733,6 +836,7 @@ void QuizController::toggleEliminated(const QString &questionId, int optionIndex
     if (clearsAnswer) {
         m_answers.remove(questionId);
         m_pendingAnswers.insert(questionId, QVariant());
+        m_answerStamps.insert(questionId, questionStamp(questionId));
     }
     finishEdit(clearsAnswer);
 }
@@ -744,17 +848,30 @@ void QuizController::setSelfGrade(const QString &questionId, bool correct)
     m_selfGrades.insert(questionId, correct);
     // The grade travels with the answer; an unanswered question keeps it until it has one.
     const auto answer = m_answers.constFind(questionId);
-    if (answer != m_answers.cend())
+    if (answer != m_answers.cend()) {
         m_pendingAnswers.insert(questionId, *answer);
+        // The answer keeps the question it was given against; one never stamped takes today's.
+        if (m_answerStamps.value(questionId).isEmpty())
+            m_answerStamps.insert(questionId, questionStamp(questionId));
+    }
     finishEdit(true);
 }
 
 void QuizController::keepChangedAnswer(const QString &questionId)
 {
     m_reviewIds.remove(questionId);
+    // Kept now, against the question as it stands: that is what the server must judge it by.
+    const QString stamp = questionStamp(questionId);
     const auto answer = m_answers.constFind(questionId);
     if (answer != m_answers.cend())
         m_pendingAnswers.insert(questionId, *answer);
+    if (answer != m_answers.cend() || m_answerStamps.contains(questionId))
+        m_answerStamps.insert(questionId, stamp);
+    if (m_drafts.contains(questionId)) {
+        QVariantMap draft = m_drafts.value(questionId).toMap();
+        draft.insert(QStringLiteral("questionUpdatedAt"), stamp);
+        m_drafts.insert(questionId, draft);
+    }
     // Only a review ends in an open attempt: a finished attempt never becomes editable again.
     if (m_reviewIds.isEmpty() && m_state == ReviewRequired) {
         m_state = Active;
@@ -762,6 +879,48 @@ void QuizController::keepChangedAnswer(const QString &questionId)
     }
     // The kept answers go out with the next save or with the submission.
     finishEdit(false);
+    // Text typed while the question was under review replaces what was kept.
+    handOverDrafts();
+}
+
+void QuizController::setWrittenAnswer(const QString &questionId, const QString &text)
+{
+    if (questionId.isEmpty())
+        return;
+    if (mayChangeAnswer(questionId)) {
+        setAnswer(questionId, text);
+        return;
+    }
+    // Text is kept for an open attempt only: nothing else could ever send it. A load or a
+    // submission under way does not end the attempt, and what it brings decides what the text
+    // becomes.
+    if (m_attempt.value(QStringLiteral("status")).toString() != kActive)
+        return;
+    const auto stored = m_answers.constFind(questionId);
+    const QString storedText =
+        stored == m_answers.cend() || stored->isNull() ? QString() : stored->toString();
+    if (text == storedText) {
+        // Nothing new to keep; a draft that came back to the stored answer is done with.
+        if (m_drafts.remove(questionId) > 0)
+            finishEdit(false);
+        return;
+    }
+    m_drafts.insert(questionId,
+                    QVariantMap{{QStringLiteral("text"), text},
+                                {QStringLiteral("typedAt"), now().toString(Qt::ISODateWithMs)},
+                                {QStringLiteral("questionUpdatedAt"), questionStamp(questionId)}});
+    finishEdit(false);
+}
+
+void QuizController::handOverDrafts()
+{
+    const QStringList waiting = m_drafts.keys();
+    for (const QString &questionId : waiting) {
+        // Each goes the way typed text goes when it is handed over: stored, saved, sent.
+        if (mayChangeAnswer(questionId))
+            setAnswer(questionId,
+                      m_drafts.value(questionId).toMap().value(QStringLiteral("text")).toString());
+    }
 }
 
 void QuizController::syncNow()
@@ -772,16 +931,15 @@ void QuizController::syncNow()
     const QString segment = attemptSegment();
     if (segment.isEmpty() || !network())
         return;
+    // An answer under review waits for the student's decision.
+    QVariantMap sending = m_pendingAnswers;
+    for (const QString &questionId : std::as_const(m_reviewIds))
+        sending.remove(questionId);
     const QJsonObject body =
-        QuizDomain::mutationPayload(m_revision, m_questions, m_pendingAnswers, m_selfGrades);
+        QuizDomain::mutationPayload(m_revision, m_questions, sending, m_selfGrades, m_answerStamps);
     // Answers of questions without a version stamp cannot go out; they stay pending rather than
     // count as saved, and a body without answers is not worth a request.
-    QVariantMap sent;
-    const QJsonArray entries = body.value(QStringLiteral("answers")).toArray();
-    for (const QJsonValue &entry : entries) {
-        const QString questionId = entry.toObject().value(QStringLiteral("questionId")).toString();
-        sent.insert(questionId, m_pendingAnswers.value(questionId));
-    }
+    const SentEntries sent = entriesOf(body);
     if (sent.isEmpty())
         return;
 
@@ -793,17 +951,18 @@ void QuizController::syncNow()
          });
 }
 
-void QuizController::dropAcknowledged(const QVariantMap &sent)
+void QuizController::dropAcknowledged(const SentEntries &sent)
 {
-    // Answers changed again while the save was on its way still have to go out.
+    // Answers, grades or stamps changed again while the save was on its way still have to go out.
+    const SentEntries now = entriesOf(
+        QuizDomain::mutationPayload(m_revision, m_questions, m_pendingAnswers, m_selfGrades, m_answerStamps));
     for (auto entry = sent.cbegin(); entry != sent.cend(); ++entry) {
-        const auto pending = m_pendingAnswers.constFind(entry.key());
-        if (pending != m_pendingAnswers.cend() && *pending == entry.value())
+        if (now.value(entry.key()) == entry.value())
             m_pendingAnswers.remove(entry.key());
     }
 }
 
-void QuizController::handleSyncReply(const QVariantMap &sent, const QJsonDocument &reply,
+void QuizController::handleSyncReply(const SentEntries &sent, const QJsonDocument &reply,
                                      const NetworkFailure &failure)
 {
     m_syncing = false;
@@ -869,6 +1028,8 @@ void QuizController::submit()
 void QuizController::beginSubmission(const QString &message)
 {
     m_conflictResubmissions = 0;
+    m_timeUpRetryTimer.stop();
+    m_timeUpSubmissionFailed = false;
     setState(Submitting, message);
     // Its callers checked that the attempt's id makes a path, so the request goes out.
     (void)submitTo(kSubmitPath, false);
@@ -880,7 +1041,8 @@ bool QuizController::submitTo(const QString &pathTemplate, bool fallback)
     if (segment.isEmpty() || !network())
         return false;
     // Every answer goes, not only the pending ones: the submission is the attempt's final word.
-    const QJsonObject body = QuizDomain::mutationPayload(m_revision, m_questions, m_answers, m_selfGrades);
+    const QJsonObject body =
+        QuizDomain::mutationPayload(m_revision, m_questions, m_answers, m_selfGrades, m_answerStamps);
     send(NetworkManager::HttpMethod::Post, pathTemplate.arg(segment), body,
          [this, fallback](const QJsonDocument &reply, const NetworkFailure &failure) {
              handleSubmitReply(fallback, reply, failure);
@@ -897,9 +1059,11 @@ void QuizController::handleSubmitReply(bool fallback, const QJsonDocument &reply
         handleMutationFailure(failure.failure, true);
         return;
     }
+    stopTimeUpRetries();
     const QVariantMap attempt = QuizDomain::parseAttempt(reply.object());
     if (attempt.isEmpty()) {
         // The submission was taken, but its record did not come back: ask for the quiz again.
+        m_submittedHere = true;
         m_pendingAnswers.clear();
         setState(Result);
         saveLocal();
@@ -907,6 +1071,7 @@ void QuizController::handleSubmitReply(bool fallback, const QJsonDocument &reply
         return;
     }
     acceptAttempt(attempt, true);
+    m_submittedHere = true;
     setState(Result);
     saveLocal();
 }
@@ -916,12 +1081,14 @@ void QuizController::handleMutationFailure(const AppFailure &failure, bool submi
     const QString body = replyBodyOf(failure);
     const QString code = QuizDomain::conflictCode(body);
     if (code == QLatin1String("ATTEMPT_CLOSED") || code == QLatin1String("ATTEMPT_EXPIRED")) {
+        stopTimeUpRetries();
         m_attemptLocked = true;
         setState(OfflineReadOnly, failure.userMessage);
         saveLocal();
         return;
     }
     if (code == QLatin1String("QUESTION_VERSION_CONFLICT")) {
+        stopTimeUpRetries();
         for (auto pending = m_pendingAnswers.cbegin(); pending != m_pendingAnswers.cend(); ++pending)
             m_reviewIds.insert(pending.key());
         setState(ReviewRequired, tr("Some questions changed. Review your answers before continuing."));
@@ -937,6 +1104,8 @@ void QuizController::handleMutationFailure(const AppFailure &failure, bool submi
         }
     }
     if (failure.category == QLatin1String("network")) {
+        // The reload after reconnecting submits again when the deadline has passed.
+        stopTimeUpRetries();
         m_online = false;
         m_reconnectTimer.start();
         setState(OfflineReadOnly,
@@ -949,6 +1118,12 @@ void QuizController::handleMutationFailure(const AppFailure &failure, bool submi
 
 void QuizController::reportFailure(const AppFailure &failure, bool submission)
 {
+    if (submission && timeIsUp()) {
+        // Nothing can be changed any more, and the answers are not in: say so until they are.
+        scheduleTimeUpRetry();
+        saveLocal();
+        return;
+    }
     // A failed submission leaves the attempt open to be submitted again; a failed save changes no
     // state. Its answers stay pending either way.
     if (submission)
@@ -983,37 +1158,85 @@ void QuizController::adoptConflictAttempt(const QVariantMap &attempt, bool submi
 void QuizController::reloadForChangedQuestions()
 {
     // The student must review the questions as they are now, and answers must go out with the
-    // new stamps, or the server refuses them again for ever.
-    if (!m_awaitingChangedQuestions)
-        m_stampsBeforeQuestionChange = stampsOf(m_questions);
-    m_awaitingChangedQuestions = true;
+    // new stamps, or the server refuses them again for ever. The load compares the stamps.
     open();
+}
+
+QString QuizController::questionStamp(const QString &questionId) const
+{
+    QString stamp;
+    // A later question with the same id replaces an earlier one, as in the answer body.
+    for (const QVariant &entry : m_questions) {
+        const QVariantMap question = entry.toMap();
+        if (question.value(kId).toString() == questionId)
+            stamp = question.value(QStringLiteral("updatedAt")).toString();
+    }
+    return stamp;
+}
+
+void QuizController::forgetAttemptNotes()
+{
+    m_answerStamps.clear();
+    m_drafts.clear();
+    m_submittedHere = false;
 }
 
 void QuizController::reviewChangedQuestions()
 {
-    if (!m_awaitingChangedQuestions)
+    // Only an open attempt can be reviewed and left again.
+    if (m_state != Active && m_state != ReviewRequired)
         return;
-    m_awaitingChangedQuestions = false;
-    const QHash<QString, QString> before = std::exchange(m_stampsBeforeQuestionChange, {});
-    bool added = false;
+    QHash<QString, QString> current;
     for (const QVariant &entry : std::as_const(m_questions)) {
         const QVariantMap question = entry.toMap();
-        const QString questionId = question.value(kId).toString();
-        const auto stamp = before.constFind(questionId);
-        if (stamp == before.cend() || *stamp == question.value(QStringLiteral("updatedAt")).toString() ||
-            !isAnswer(m_answers.value(questionId)) || m_reviewIds.contains(questionId))
-            continue;
-        m_reviewIds.insert(questionId);
-        added = true;
+        current.insert(question.value(kId).toString(),
+                       question.value(QStringLiteral("updatedAt")).toString());
     }
-    if (!added)
-        return;
-    if (m_state == Active)
+    bool added = false;
+    bool noted = false;
+    for (auto question = current.cbegin(); question != current.cend(); ++question) {
+        const QString &questionId = question.key();
+        const QString &stamp = question.value();
+        const bool answered = isAnswer(m_answers.value(questionId));
+        const auto given = m_answerStamps.constFind(questionId);
+        bool changed = false;
+        if (given == m_answerStamps.cend()) {
+            // Answers from before stamps were kept, or given elsewhere: today's stamp, as sent so far.
+            if (answered) {
+                m_answerStamps.insert(questionId, stamp);
+                noted = true;
+            }
+        } else if (*given != stamp) {
+            if (answered) {
+                changed = true;
+            } else {
+                // A cleared answer means the same whatever the question now says.
+                m_answerStamps.insert(questionId, stamp);
+                noted = true;
+            }
+        }
+        if (m_drafts.contains(questionId)) {
+            QVariantMap draft = m_drafts.value(questionId).toMap();
+            const QString typedFor = draft.value(QStringLiteral("questionUpdatedAt")).toString();
+            if (typedFor.isEmpty()) {
+                draft.insert(QStringLiteral("questionUpdatedAt"), stamp);
+                m_drafts.insert(questionId, draft);
+                noted = true;
+            } else if (typedFor != stamp) {
+                changed = true;
+            }
+        }
+        if (changed && !m_reviewIds.contains(questionId)) {
+            m_reviewIds.insert(questionId);
+            added = true;
+        }
+    }
+    if (added && m_state == Active)
         setState(ReviewRequired, tr("Some questions changed. Review your answers before continuing."));
-    else
+    else if (added)
         Q_EMIT changed();
-    saveLocal();
+    if (added || noted)
+        saveLocal();
 }
 
 void QuizController::updateCountdown()
@@ -1042,6 +1265,7 @@ void QuizController::updateCountdown()
             m_announcingSubmission = true;
             Q_EMIT submissionStarting();
             m_announcingSubmission = false;
+            handOverDrafts();
         }
         m_attemptLocked = true;
         if (submits && m_state == Active)
@@ -1055,6 +1279,38 @@ void QuizController::updateCountdown()
     if (deadline.isValid() && !m_countdownTimer.isActive())
         m_countdownTimer.start();
     Q_EMIT changed();
+}
+
+bool QuizController::timeIsUp() const
+{
+    const QDateTime deadline = timeOf(m_attempt.value(QStringLiteral("expiresAt")));
+    return !m_attempt.isEmpty() && deadline.isValid() && now() >= deadline;
+}
+
+void QuizController::scheduleTimeUpRetry()
+{
+    const int step = std::min(m_timeUpRetries, int(m_timeUpRetryMs.size()) - 1);
+    ++m_timeUpRetries;
+    if (step >= 0)
+        m_timeUpRetryTimer.start(m_timeUpRetryMs.at(step));
+    m_timeUpSubmissionFailed = true;
+    setState(Active, tr("Time is up, and your answers could not be submitted yet."));
+}
+
+void QuizController::stopTimeUpRetries()
+{
+    m_timeUpRetryTimer.stop();
+    m_timeUpRetries = 0;
+    m_timeUpSubmissionFailed = false;
+}
+
+void QuizController::retryTimeUpSubmission()
+{
+    // Another way out may have been taken meanwhile: a reload, a review, a lost connection.
+    if (!m_timeUpSubmissionFailed || m_state != Active || !m_online || !m_reviewIds.isEmpty() ||
+        attemptSegment().isEmpty() || !network())
+        return;
+    beginSubmission(tr("Time is up. Submitting saved answers…"));
 }
 
 QString QuizController::questionPrompt() const

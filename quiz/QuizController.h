@@ -55,6 +55,10 @@ class QuizController : public QObject
     Q_PROPERTY(int pendingAnswersCount READ pendingAnswersCount NOTIFY changed)
     Q_PROPERTY(QString errorMessage READ errorMessage NOTIFY changed)
     Q_PROPERTY(int aiRedirectSeconds READ aiRedirectSeconds NOTIFY changed)
+    Q_PROPERTY(QVariantMap writtenDrafts READ writtenDrafts NOTIFY changed)
+    Q_PROPERTY(bool attemptSubmitted READ attemptSubmitted NOTIFY changed)
+    Q_PROPERTY(int unsentAnswersCount READ unsentAnswersCount NOTIFY changed)
+    Q_PROPERTY(bool timeUpSubmissionFailed READ timeUpSubmissionFailed NOTIFY changed)
 
 public:
     enum State {
@@ -77,6 +81,9 @@ public:
         int countdownMs = 1000;
         int reconnectMs = 10000;
         int aiRedirectMs = 1000;
+        // The waits before each new try of a submission that failed after the deadline; the last
+        // one repeats.
+        QList<int> timeUpRetryMs{2000, 5000, 15000, 60000};
     };
 
     // What a controller is built from. The page's controllers take production(); tests give a
@@ -99,7 +106,7 @@ public:
     };
 
     // The four timers, for tests that check what runs.
-    enum class Timer { Sync, Countdown, Reconnect, AiRedirect };
+    enum class Timer { Sync, Countdown, Reconnect, AiRedirect, TimeUpRetry };
     struct TimerReading
     {
         bool active = false;
@@ -153,6 +160,17 @@ public:
     [[nodiscard]] int pendingAnswersCount() const;
     [[nodiscard]] QString errorMessage() const { return m_errorMessage; }
     [[nodiscard]] int aiRedirectSeconds() const { return m_aiRedirectSeconds; }
+    // Question id to written text that could not be stored as the answer when it was handed over
+    // (offline, locked, or the question under review); it goes out once editing is possible again.
+    [[nodiscard]] QVariantMap writtenDrafts() const;
+    // The held attempt was submitted: its "submittedAt" holds a time, or this client's submission
+    // of it was accepted.
+    [[nodiscard]] bool attemptSubmitted() const;
+    // Answers of the held attempt kept on this computer that have not reached the server: pending
+    // answers and drafts, one per question.
+    [[nodiscard]] int unsentAnswersCount() const;
+    // The submission owed since the deadline failed and is tried again on its own.
+    [[nodiscard]] bool timeUpSubmissionFailed() const { return m_timeUpSubmissionFailed; }
 
     // The session file of the attempt held now.
     [[nodiscard]] QString localPath() const;
@@ -168,6 +186,8 @@ public:
     Q_INVOKABLE void toggleEliminated(const QString &questionId, int optionIndex);
     Q_INVOKABLE void setSelfGrade(const QString &questionId, bool correct);
     Q_INVOKABLE void keepChangedAnswer(const QString &questionId);
+    // The written field's text: stored as the answer when it may be, else kept as a draft.
+    Q_INVOKABLE void setWrittenAnswer(const QString &questionId, const QString &text);
     Q_INVOKABLE void syncNow();
     Q_INVOKABLE void submit();
     Q_INVOKABLE void discussCurrentQuestion();
@@ -209,11 +229,25 @@ private:
     void saveLocal();
     void restoreLocal();
 
+    // The version stamp of the question as loaded now; empty for an unknown question.
+    [[nodiscard]] QString questionStamp(const QString &questionId) const;
+    void forgetAttemptNotes();
+    // Puts under review every answered question whose stamp changed since the answer was given.
+    void reviewChangedQuestions();
+    void handOverDrafts();
+    [[nodiscard]] bool timeIsUp() const;
+    void scheduleTimeUpRetry();
+    void stopTimeUpRetries();
+    void retryTimeUpSubmission();
+
     // Answering, saving and submitting, the countdown and the AI discussion.
     [[nodiscard]] bool mayChangeAnswer(const QString &questionId) const;
     void finishEdit(bool startSync);
-    void handleSyncReply(const QVariantMap &sent, const QJsonDocument &reply, const NetworkFailure &failure);
-    void dropAcknowledged(const QVariantMap &sent);
+    using SentEntries = QHash<QString, QJsonObject>;
+    void handleSyncReply(const SentEntries &sent, const QJsonDocument &reply, const NetworkFailure &failure);
+    // Removes the pending answers whose saved entry (answer, self-grade and stamp) is still what
+    // would be sent now.
+    void dropAcknowledged(const SentEntries &sent);
     // Whether submit() may go ahead now; gives the user the reason when it may not.
     [[nodiscard]] bool maySubmit(bool tellUser);
     void beginSubmission(const QString &message);
@@ -225,7 +259,6 @@ private:
     void adoptConflictAttempt(const QVariantMap &attempt, bool submission, const AppFailure &failure);
     void reportFailure(const AppFailure &failure, bool submission);
     void reloadForChangedQuestions();
-    void reviewChangedQuestions();
     [[nodiscard]] QString questionPrompt() const;
     [[nodiscard]] bool openPage(const QUrl &url, const QString &page);
     void aiRedirectTick();
@@ -265,10 +298,19 @@ private:
     // that keeps answering with a conflict is not asked again without end.
     int m_conflictResubmissions = 0;
     bool m_announcingSubmission = false;
-    // The question stamps held when the server reported changed questions, kept until a reload
-    // brings the new ones; empty when no such reload is awaited.
-    QHash<QString, QString> m_stampsBeforeQuestionChange;
-    bool m_awaitingChangedQuestions = false;
+    // Question id to the version stamp of the question an answer (or a cleared answer) was given
+    // against, kept after the server took it: a reload that brings another stamp puts it under
+    // review.
+    QHash<QString, QString> m_answerStamps;
+    // Question id to { "text", "typedAt", "questionUpdatedAt" }.
+    QVariantMap m_drafts;
+    bool m_submittedHere = false;
+    bool m_timeUpSubmissionFailed = false;
+    int m_timeUpRetries = 0;
+    QList<int> m_timeUpRetryMs;
+    QTimer m_timeUpRetryTimer;
+    // What a load that fails leaves the page showing.
+    State m_stateBeforeLoad = Idle;
 
     QPointer<NetworkManager> m_network;
     std::function<QString()> m_userId;

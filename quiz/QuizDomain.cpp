@@ -284,7 +284,8 @@ bool QuizDomain::isSecureLink(const QString &text)
 }
 
 QJsonObject QuizDomain::mutationPayload(int baseRevision, const QVariantList &questions,
-                                        const QVariantMap &answers, const QVariantMap &selfGrades)
+                                        const QVariantMap &answers, const QVariantMap &selfGrades,
+                                        const QHash<QString, QString> &answerStamps)
 {
     // A later question with the same id replaces the stamp of an earlier one.
     QHash<QString, QString> stamps;
@@ -297,7 +298,14 @@ QJsonObject QuizDomain::mutationPayload(int baseRevision, const QVariantList &qu
     // the backend expects.
     QJsonArray entries;
     for (auto answer = answers.cbegin(); answer != answers.cend(); ++answer) {
-        const QString stamp = stamps.value(answer.key());
+        const auto questionStamp = stamps.constFind(answer.key());
+        if (questionStamp == stamps.cend())
+            continue;
+        // The server must judge an answer against the question it was given for, which a reload
+        // may have replaced since.
+        QString stamp = answerStamps.value(answer.key());
+        if (stamp.isEmpty())
+            stamp = *questionStamp;
         if (stamp.isEmpty())
             continue;
         QJsonObject entry{

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -31,10 +32,13 @@ public:
     [[nodiscard]] static QString richPlainText(const QJsonValue &value);
     // True only for an https URL with a host and without user name or password.
     [[nodiscard]] static bool isSecureLink(const QString &text);
-    // The body of a save or a submission: one entry per answered question, by ascending id.
+    // The body of a save or a submission: one entry per answer to a question of the quiz, by
+    // ascending id. Each carries the version stamp the answer was given against (answerStamps),
+    // else the question's stamp as loaded; an answer with neither stays out.
     [[nodiscard]] static QJsonObject mutationPayload(int baseRevision, const QVariantList &questions,
                                                      const QVariantMap &answers,
-                                                     const QVariantMap &selfGrades);
+                                                     const QVariantMap &selfGrades,
+                                                     const QHash<QString, QString> &answerStamps = {});
     // The upper-case code carried by the body of a refused request, or empty text.
     [[nodiscard]] static QString conflictCode(const QString &body);
     // Whole seconds from now to the deadline, never negative; -1 for an invalid deadline.

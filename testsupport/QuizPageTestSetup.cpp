@@ -19,6 +19,8 @@ QuizController::Configuration QuizPageTestSetup::quizControllerConfiguration()
     configuration.intervals.reconnectMs = 600000;
     // Short enough for a page test to watch the countdown to the chat page; nothing opens for real.
     configuration.intervals.aiRedirectMs = 250;
+    // A failed submission after the deadline is tried again soon enough for a test to watch.
+    configuration.intervals.timeUpRetryMs = {1000, 2000};
     configuration.openUrl = [](const QUrl &) { return true; };
     return configuration;
 }

@@ -54,7 +54,9 @@ void QuizControllerHarness::cleanup()
 
 QuizController::Intervals QuizControllerHarness::quietIntervals()
 {
-    return {600000, 600000, 600000, 600000};
+    QuizController::Intervals quiet{600000, 600000, 600000, 600000};
+    quiet.timeUpRetryMs = {600000};
+    return quiet;
 }
 
 std::unique_ptr<QuizController>

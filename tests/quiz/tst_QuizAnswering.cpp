@@ -382,6 +382,91 @@ private Q_SLOTS:
         QVERIFY(!controller->canEdit());
     }
 
+    void writtenTextIsStoredOrKept_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("active: stored") << Setup::Active << QStringLiteral("new text") << true << false;
+        QTest::newRow("offline: kept")
+            << Setup::OfflineReadOnly << QStringLiteral("new text") << false << true;
+        QTest::newRow("locked: kept") << Setup::Locked << QStringLiteral("new text") << false << true;
+        QTest::newRow("under review: kept") << Setup::Review << QStringLiteral("new text") << false << true;
+        QTest::newRow("offline, the stored text again")
+            << Setup::OfflineReadOnly << QStringLiteral("2") << false << false;
+        QTest::newRow("submitted: neither")
+            << Setup::Submitted << QStringLiteral("new text") << false << false;
+    }
+
+    void writtenTextIsStoredOrKept()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QString, text);
+        QFETCH(bool, stored);
+        QFETCH(bool, kept);
+        const auto controller = prepared(setup);
+        QVERIFY(controller);
+        const int state = int(controller->state());
+
+        controller->setWrittenAnswer(QStringLiteral("q1"), text);
+
+        QCOMPARE(controller->answers().value(QStringLiteral("q1")), stored ? QVariant(text) : QVariant(2));
+        const QVariantMap expectedDrafts = kept ? QVariantMap{{QStringLiteral("q1"), text}} : QVariantMap();
+        QCOMPARE(controller->writtenDrafts(), expectedDrafts);
+        QCOMPARE(int(controller->state()), state);
+        const QJsonObject drafts = QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
+                                       .value(QStringLiteral("drafts"))
+                                       .toObject();
+        QCOMPARE(drafts.value(QStringLiteral("q1")).toObject().value(QStringLiteral("text")),
+                 kept ? QJsonValue(text) : QJsonValue(QJsonValue::Undefined));
+        QCOMPARE(controller->unsentAnswersCount(), stored || kept ? 1 : 0);
+    }
+
+    void textHandedOverDuringAReloadIsKept()
+    {
+        const auto controller = prepared(Setup::OfflineReadOnly);
+        QVERIFY(controller);
+        const QJsonObject open = QuizControllerHarness::details(
+            QuizControllerHarness::quiz(),
+            {{QStringLiteral("activeAttempt"),
+              attemptWith(QStringLiteral("ACTIVE"),
+                          {QuizControllerHarness::answer(QStringLiteral("q1"), 2)})}});
+        m_harness.answerDetails({QuizControllerHarness::held(QuizControllerHarness::json(open))});
+        controller->retry();
+        QCOMPARE(controller->state(), QuizController::Loading);
+
+        controller->setWrittenAnswer(QStringLiteral("q2"), QStringLiteral("typed while loading"));
+        QCOMPARE(controller->writtenDrafts(),
+                 (QVariantMap{{QStringLiteral("q2"), QStringLiteral("typed while loading")}}));
+        m_harness.server().release(QuizControllerHarness::detailsRoute());
+
+        QTRY_COMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->answers().value(QStringLiteral("q2")),
+                 QVariant(QStringLiteral("typed while loading")));
+        QCOMPARE(controller->writtenDrafts(), QVariantMap());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(),
+                 (QJsonObject{{QStringLiteral("q2"), QStringLiteral("typed while loading")}}));
+    }
+
+    void keepingAReviewedQuestionHandsOverItsDraft()
+    {
+        const auto controller = prepared(Setup::Review);
+        QVERIFY(controller);
+        controller->setWrittenAnswer(QStringLiteral("q1"), QStringLiteral("rewritten"));
+        QCOMPARE(controller->answers().value(QStringLiteral("q1")), QVariant(2));
+
+        controller->keepChangedAnswer(QStringLiteral("q1"));
+
+        // What the student saw in the field is what was kept.
+        QCOMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->answers().value(QStringLiteral("q1")), QVariant(QStringLiteral("rewritten")));
+        QCOMPARE(controller->writtenDrafts(), QVariantMap());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(),
+                 (QJsonObject{{QStringLiteral("q1"), QStringLiteral("rewritten")}}));
+        QVERIFY(controller->timerForTests(QuizController::Timer::Sync).active);
+    }
+
     void acceptedEditIsSavedBeforeItReturns_data()
     {
         QTest::addColumn<QString>("call");

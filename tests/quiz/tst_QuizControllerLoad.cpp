@@ -106,7 +106,11 @@ private Q_SLOTS:
                                           "statusMessage",
                                           "pendingAnswersCount",
                                           "errorMessage",
-                                          "aiRedirectSeconds"}));
+                                          "aiRedirectSeconds",
+                                          "writtenDrafts",
+                                          "attemptSubmitted",
+                                          "unsentAnswersCount",
+                                          "timeUpSubmissionFailed"}));
 
         QStringList signalList;
         QStringList invokables;
@@ -121,11 +125,12 @@ private Q_SLOTS:
         }
         QCOMPARE(signalList, QStringList({"quizIdChanged()", "changed()", "feedback(QString,QString)",
                                           "submissionStarting()"}));
-        QCOMPARE(invokables, QStringList({"open()", "retry()", "startAttempt(QString)", "startAttempt()",
-                                          "setAnswer(QString,QVariant)", "clearAnswer(QString)",
-                                          "toggleMarked(QString)", "toggleEliminated(QString,int)",
-                                          "setSelfGrade(QString,bool)", "keepChangedAnswer(QString)",
-                                          "syncNow()", "submit()", "discussCurrentQuestion()"}));
+        QCOMPARE(invokables,
+                 QStringList({"open()", "retry()", "startAttempt(QString)", "startAttempt()",
+                              "setAnswer(QString,QVariant)", "clearAnswer(QString)", "toggleMarked(QString)",
+                              "toggleEliminated(QString,int)", "setSelfGrade(QString,bool)",
+                              "keepChangedAnswer(QString)", "setWrittenAnswer(QString,QString)", "syncNow()",
+                              "submit()", "discussCurrentQuestion()"}));
 
         const QMetaEnum states = QMetaEnum::fromType<QuizController::State>();
         QCOMPARE(states.keyCount(), 10);

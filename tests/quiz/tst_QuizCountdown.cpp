@@ -14,6 +14,8 @@ using Response = FixtureServer::Response;
 namespace {
 
 const QString kTimeUpSubmitting = QStringLiteral("Time is up. Submitting saved answers…");
+const QString kTimeUpNotSubmitted =
+    QStringLiteral("Time is up, and your answers could not be submitted yet.");
 
 // Ticks every 20 ms; the clock moves only when a test moves it.
 QuizController::Intervals ticking()
@@ -227,6 +229,94 @@ private Q_SLOTS:
         controller->submit();
         QCOMPARE(controller->state(), QuizController::Submitting);
         QTRY_COMPARE(server().requestCount(QuizControllerHarness::submitRoute()), 1);
+    }
+
+    // The submission owed at the deadline fails: the page says so and tries again by itself, and
+    // a page opened again picks the tries up; the answers stay on disk until the server has them.
+    void failedTimeUpSubmissionIsShownAndTriedAgain()
+    {
+        QJsonObject accepted = openAttempt(timeText(60));
+        accepted.insert(QStringLiteral("status"), QStringLiteral("SUBMITTED"));
+        accepted.insert(QStringLiteral("submittedAt"), timeText(61));
+        const Response serverError = QuizControllerHarness::json(
+            QJsonObject{{QStringLiteral("message"), QStringLiteral("Server error")}}, 500);
+        m_harness.answerSubmit({serverError, serverError, QuizControllerHarness::json(accepted)});
+        QuizController::Intervals slowRetry = ticking();
+        slowRetry.timeUpRetryMs = {600000};
+        auto controller = m_harness.loaded(
+            QuizControllerHarness::details(QuizControllerHarness::quiz(),
+                                           {{QStringLiteral("activeAttempt"), openAttempt(timeText(60))}}),
+            slowRetry);
+        QVERIFY(controller);
+        controller->setAnswer(QStringLiteral("q2"), 2);
+        QSignalSpy feedback(controller.get(), &QuizController::feedback);
+
+        m_harness.now = m_harness.now.addSecs(61);
+        QTRY_COMPARE(server().requestCount(QuizControllerHarness::submitRoute()), 1);
+        QTRY_VERIFY(controller->timeUpSubmissionFailed());
+
+        QCOMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->errorMessage(), kTimeUpNotSubmitted);
+        QVERIFY(!controller->canEdit());
+        const QuizController::TimerReading retry =
+            controller->timerForTests(QuizController::Timer::TimeUpRetry);
+        QVERIFY(retry.active);
+        QCOMPARE(retry.intervalMs, 600000);
+        QCOMPARE(QuizControllerHarness::feedbackOf(feedback), QStringList());
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), (QJsonObject{{QStringLiteral("q2"), 2}}));
+
+        // The page is closed and opened again: the owed submission goes out at once, and the tries
+        // after it follow by themselves.
+        QuizController::Intervals quickRetry = ticking();
+        quickRetry.timeUpRetryMs = {30};
+        controller = m_harness.makeController(quickRetry);
+        controller->setQuizId(QuizControllerHarness::kQuizId);
+        controller->open();
+        QTRY_COMPARE(server().requestCount(QuizControllerHarness::submitRoute()), 2);
+        QTRY_COMPARE(server().requestCount(QuizControllerHarness::submitRoute()), 3);
+        QTRY_COMPARE(controller->state(), QuizController::Result);
+
+        QVERIFY(!controller->timeUpSubmissionFailed());
+        QVERIFY(!controller->timerForTests(QuizController::Timer::TimeUpRetry).active);
+        QCOMPARE(controller->errorMessage(), QString());
+        QVERIFY(controller->attemptSubmitted());
+        const QJsonArray sent =
+            QuizControllerHarness::bodyOf(server().requests(QuizControllerHarness::submitRoute()).last())
+                .value(QStringLiteral("answers"))
+                .toArray();
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(1).toObject().value(QStringLiteral("answer")), QJsonValue(2));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
+    }
+
+    void timeUpRetriesBackOff()
+    {
+        m_harness.answerSubmit({Response(500)});
+        QuizController::Intervals backOff = ticking();
+        backOff.timeUpRetryMs = {20, 40, 60};
+        m_harness.answerDetails(QuizControllerHarness::details(
+            QuizControllerHarness::quiz(), {{QStringLiteral("activeAttempt"), openAttempt(timeText(-1))}}));
+        m_harness.answerHistory({QuizControllerHarness::json(QJsonArray())});
+        auto controller = m_harness.makeController(backOff);
+        controller->setQuizId(QuizControllerHarness::kQuizId);
+        // The wait chosen after each failure, read the moment it is chosen.
+        QList<int> waits;
+        int failuresSeen = 0;
+        connect(controller.get(), &QuizController::changed, controller.get(), [&] {
+            const QuizController::TimerReading retry =
+                controller->timerForTests(QuizController::Timer::TimeUpRetry);
+            const int failures = server().requestCount(QuizControllerHarness::submitRoute());
+            if (controller->timeUpSubmissionFailed() && retry.active && failures != failuresSeen) {
+                failuresSeen = failures;
+                waits.append(retry.intervalMs);
+            }
+        });
+
+        controller->open();
+
+        QTRY_COMPARE(server().requestCount(QuizControllerHarness::submitRoute()), 5);
+        QTRY_COMPARE(waits.size(), 5);
+        QCOMPARE(waits, (QList<int>{20, 40, 60, 60, 60}));
     }
 };
 

@@ -532,6 +532,8 @@ void tst_QuizDomain::buildsTheAnswerBody_data()
     QTest::addColumn<QJsonObject>("answers");
     QTest::addColumn<QJsonObject>("grades");
     QTest::addColumn<QJsonObject>("body");
+    // Question id to the stamp each answer was given against; none in most rows.
+    QTest::addColumn<QJsonObject>("answerStamps");
 
     const QJsonArray fourQuestions = array(R"([{"id":"a","type":"MCQ","updatedAt":"t1"},
                                                {"id":"b","type":"MCQ","updatedAt":"t2"},
@@ -543,12 +545,14 @@ void tst_QuizDomain::buildsTheAnswerBody_data()
         << object(R"({"a":true,"z":false})") << object(R"({"baseRevision":3,"answers":[
                 {"questionId":"a","questionUpdatedAt":"t3","answer":"txt","selfGradedCorrect":true},
                 {"questionId":"b","questionUpdatedAt":"t2","answer":1},
-                {"questionId":"c","questionUpdatedAt":"t4","answer":null}]})");
+                {"questionId":"c","questionUpdatedAt":"t4","answer":null}]})")
+        << QJsonObject();
     QTest::newRow("no answers") << 7 << fourQuestions << QJsonObject() << object(R"({"a":true})")
-                                << object(R"({"baseRevision":7,"answers":[]})");
+                                << object(R"({"baseRevision":7,"answers":[]})") << QJsonObject();
     QTest::newRow("question without a stamp")
         << 0 << array(R"([{"id":"a","type":"MCQ"},{"id":"b","type":"MCQ","updatedAt":""}])")
-        << object(R"({"a":0,"b":1})") << QJsonObject() << object(R"({"baseRevision":0,"answers":[]})");
+        << object(R"({"a":0,"b":1})") << QJsonObject() << object(R"({"baseRevision":0,"answers":[]})")
+        << QJsonObject();
     QTest::newRow("ids ordered as text, case significant")
         << 1 << array(R"([{"id":"9","updatedAt":"s9"},{"id":"10","updatedAt":"s10"},
                      {"id":"a","updatedAt":"sa"},{"id":"B","updatedAt":"sB"}])")
@@ -557,7 +561,20 @@ void tst_QuizDomain::buildsTheAnswerBody_data()
                 {"questionId":"10","questionUpdatedAt":"s10","answer":0},
                 {"questionId":"9","questionUpdatedAt":"s9","answer":"nine","selfGradedCorrect":false},
                 {"questionId":"B","questionUpdatedAt":"sB","answer":false},
-                {"questionId":"a","questionUpdatedAt":"sa","answer":true}]})");
+                {"questionId":"a","questionUpdatedAt":"sa","answer":true}]})")
+        << QJsonObject();
+    QTest::newRow("answers keep the stamp they were given against")
+        << 2 << fourQuestions << object(R"({"a":"txt","b":1,"c":null})") << QJsonObject()
+        << object(R"({"baseRevision":2,"answers":[
+                {"questionId":"a","questionUpdatedAt":"given-a","answer":"txt"},
+                {"questionId":"b","questionUpdatedAt":"t2","answer":1},
+                {"questionId":"c","questionUpdatedAt":"given-c","answer":null}]})")
+        << object(R"({"a":"given-a","c":"given-c","z":"given-z"})");
+    QTest::newRow("stamp of the answer where the question has none")
+        << 0 << array(R"([{"id":"a","type":"MCQ"}])") << object(R"({"a":0,"b":1})") << QJsonObject()
+        << object(
+               R"({"baseRevision":0,"answers":[{"questionId":"a","questionUpdatedAt":"given","answer":0}]})")
+        << object(R"({"a":"given","b":"given"})");
 }
 
 void tst_QuizDomain::buildsTheAnswerBody()
@@ -567,9 +584,13 @@ void tst_QuizDomain::buildsTheAnswerBody()
     QFETCH(QJsonObject, answers);
     QFETCH(QJsonObject, grades);
     QFETCH(QJsonObject, body);
+    QFETCH(QJsonObject, answerStamps);
 
-    const QJsonObject built = QuizDomain::mutationPayload(revision, questions.toVariantList(),
-                                                          answers.toVariantMap(), grades.toVariantMap());
+    QHash<QString, QString> stamps;
+    for (auto stamp = answerStamps.constBegin(); stamp != answerStamps.constEnd(); ++stamp)
+        stamps.insert(stamp.key(), stamp.value().toString());
+    const QJsonObject built = QuizDomain::mutationPayload(
+        revision, questions.toVariantList(), answers.toVariantMap(), grades.toVariantMap(), stamps);
     QCOMPARE(QJsonDocument(built).toJson(QJsonDocument::Compact),
              QJsonDocument(body).toJson(QJsonDocument::Compact));
 }

@@ -130,9 +130,10 @@ private Q_SLOTS:
         const QJsonObject saved = QuizControllerHarness::readSession(fileOf());
         QStringList keys = saved.keys();
         keys.sort();
-        QCOMPARE(keys, QStringList({"answers", "attempt", "attemptId", "currentQuestionIndex",
-                                    "eliminatedOptions", "markedQuestionIds", "pending", "quizId",
-                                    "reviewQuestionIds", "schemaVersion", "selfGrades"}));
+        QCOMPARE(keys,
+                 QStringList({"answerStamps", "answers", "attempt", "attemptId", "currentQuestionIndex",
+                              "drafts", "eliminatedOptions", "markedQuestionIds", "pending", "quizId",
+                              "reviewQuestionIds", "schemaVersion", "selfGrades", "submissionAccepted"}));
         QCOMPARE(saved.value(QStringLiteral("schemaVersion")), QJsonValue(1));
         QCOMPARE(saved.value(QStringLiteral("quizId")), QJsonValue(QStringLiteral("q")));
         QCOMPARE(saved.value(QStringLiteral("attemptId")), QJsonValue(QStringLiteral("a1")));
@@ -152,6 +153,12 @@ private Q_SLOTS:
                  (QJsonObject{{QStringLiteral("q1"), QJsonArray{0, 1}}}));
         QCOMPARE(saved.value(QStringLiteral("currentQuestionIndex")), QJsonValue(1));
         QCOMPARE(saved.value(QStringLiteral("reviewQuestionIds")).toArray(), QJsonArray());
+        // Answers found without a stamp take the one of their question as loaded.
+        const QString stamp = QStringLiteral("2024-05-01T10:00:00.000Z");
+        QCOMPARE(saved.value(QStringLiteral("answerStamps")).toObject(),
+                 (QJsonObject{{QStringLiteral("q1"), stamp}, {QStringLiteral("q5"), stamp}}));
+        QCOMPARE(saved.value(QStringLiteral("drafts")).toObject(), QJsonObject());
+        QCOMPARE(saved.value(QStringLiteral("submissionAccepted")), QJsonValue(false));
     }
 
     void failedSaveIsReportedAndChangesNoState()
@@ -251,7 +258,10 @@ private Q_SLOTS:
         const int changesWithoutFile = changesOfALoad(members, &plain);
         const std::unique_ptr<QuizController> baseline(plain);
         QVERIFY(changesWithoutFile > 0);
-        if (!content.isEmpty())
+        // The load notes the stamps of the answers it found in a file of its own.
+        if (content.isEmpty())
+            QVERIFY(QFile::remove(fileOf()));
+        else
             QVERIFY(writeRaw(fileOf(), content));
 
         QuizController *raw = nullptr;
@@ -361,6 +371,94 @@ private Q_SLOTS:
         QCOMPARE(second->currentQuestion().value(QStringLiteral("id")).toString(), QStringLiteral("q4"));
         QCOMPARE(second->markedQuestionIds(), QVariantList{QStringLiteral("q3")});
         QCOMPARE(second->eliminatedOptions(), (QVariantMap{{QStringLiteral("q2"), QVariantList{1}}}));
+    }
+
+    // A file written by the release before stamps and drafts were kept: the answers it holds are
+    // taken as given against the questions as loaded, and go out with those stamps, as they did.
+    void earlierReleaseFileLoadsAndSendsAsBefore()
+    {
+        QVERIFY(save({{QStringLiteral("answers"), QJsonObject{{QStringLiteral("q1"), 2}}},
+                      {QStringLiteral("pending"), QJsonObject{{QStringLiteral("q1"), 2}}}}));
+        QVERIFY(!QuizControllerHarness::readSession(fileOf()).contains(QStringLiteral("answerStamps")));
+        QJsonObject changedQuiz = QuizControllerHarness::quiz();
+        changedQuiz.insert(QStringLiteral("questions"), QuizControllerHarness::questionsWithChange(5, 1));
+        QJsonObject acceptedAttempt =
+            QuizControllerHarness::attempt(QStringLiteral("a1"), QStringLiteral("ACTIVE"),
+                                           {QuizControllerHarness::answer(QStringLiteral("q1"), 2)});
+        acceptedAttempt.insert(QStringLiteral("revision"), 4);
+        m_harness.answerSave({QuizControllerHarness::json(acceptedAttempt)});
+        const auto controller = m_harness.loaded(QuizControllerHarness::details(changedQuiz, openAttempt()),
+                                                 {20, 600000, 600000, 600000});
+        QVERIFY(controller);
+
+        QCOMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->reviewQuestionIds(), QVariantList());
+        QCOMPARE(controller->writtenDrafts(), QVariantMap());
+        QTRY_COMPARE(controller->revision(), 4);
+        const QList<FixtureServer::Request> saves = m_harness.requestsTo(QuizControllerHarness::saveRoute());
+        QCOMPARE(saves.size(), 1);
+        const QJsonObject sent = QuizControllerHarness::bodyOf(saves.first())
+                                     .value(QStringLiteral("answers"))
+                                     .toArray()
+                                     .first()
+                                     .toObject();
+        QCOMPARE(sent.value(QStringLiteral("questionUpdatedAt")),
+                 QJsonValue(QuizControllerHarness::kChangedStamp));
+        const QJsonObject saved = QuizControllerHarness::readSession(fileOf());
+        QCOMPARE(saved.value(QStringLiteral("schemaVersion")), QJsonValue(1));
+        QCOMPARE(saved.value(QStringLiteral("answerStamps")).toObject(),
+                 (QJsonObject{{QStringLiteral("q1"), QuizControllerHarness::kChangedStamp}}));
+    }
+
+    void draftTypedOfflineGoesOutOnceFromTheNextStart()
+    {
+        m_harness.answerSave({QuizControllerHarness::dropped()});
+        const QuizController::Intervals quickSave{20, 600000, 600000, 600000};
+        auto first = m_harness.loaded(
+            QuizControllerHarness::details(QuizControllerHarness::quiz(), openAttempt()), quickSave);
+        QVERIFY(first);
+        first->setAnswer(QStringLiteral("q1"), 0);
+        QTRY_COMPARE(first->state(), QuizController::OfflineReadOnly);
+
+        first->setWrittenAnswer(QStringLiteral("q2"), QStringLiteral("typed offline"));
+        QCOMPARE(first->writtenDrafts(),
+                 (QVariantMap{{QStringLiteral("q2"), QStringLiteral("typed offline")}}));
+        QVERIFY(!first->answers().contains(QStringLiteral("q2")));
+        const QJsonObject draft = QuizControllerHarness::readSession(fileOf())
+                                      .value(QStringLiteral("drafts"))
+                                      .toObject()
+                                      .value(QStringLiteral("q2"))
+                                      .toObject();
+        QCOMPARE(draft.value(QStringLiteral("text")), QJsonValue(QStringLiteral("typed offline")));
+        QCOMPARE(draft.value(QStringLiteral("typedAt")),
+                 QJsonValue(m_harness.now.toString(Qt::ISODateWithMs)));
+        QCOMPARE(draft.value(QStringLiteral("questionUpdatedAt")),
+                 QJsonValue(QStringLiteral("2024-05-01T10:00:00.000Z")));
+        // The client quits.
+        first.reset();
+
+        QJsonObject acceptedAttempt =
+            QuizControllerHarness::attempt(QStringLiteral("a1"), QStringLiteral("ACTIVE"));
+        acceptedAttempt.insert(QStringLiteral("revision"), 4);
+        m_harness.answerSave({QuizControllerHarness::json(acceptedAttempt)});
+        const auto second = m_harness.loaded(
+            QuizControllerHarness::details(QuizControllerHarness::quiz(), openAttempt()), quickSave);
+        QVERIFY(second);
+
+        QCOMPARE(second->answers().value(QStringLiteral("q2")), QVariant(QStringLiteral("typed offline")));
+        QCOMPARE(second->writtenDrafts(), QVariantMap());
+        QTRY_COMPARE(second->revision(), 4);
+        QVERIFY(m_harness.settle());
+        const QList<FixtureServer::Request> saves = m_harness.requestsTo(QuizControllerHarness::saveRoute());
+        QCOMPARE(saves.size(), 2);
+        QCOMPARE(QuizControllerHarness::bodyOf(saves.at(1)),
+                 QuizDomain::mutationPayload(
+                     3, second->questions(),
+                     {{QStringLiteral("q1"), 0}, {QStringLiteral("q2"), QStringLiteral("typed offline")}},
+                     {}));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
+        QCOMPARE(QuizControllerHarness::readSession(fileOf()).value(QStringLiteral("drafts")).toObject(),
+                 QJsonObject());
     }
 
     void userChangeBetweenSavesWritesUnderTheNewUser()

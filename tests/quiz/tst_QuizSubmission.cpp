@@ -437,6 +437,74 @@ private Q_SLOTS:
         QCOMPARE(answers.at(1).toObject().value(QStringLiteral("questionUpdatedAt")),
                  QJsonValue(QuizControllerHarness::kChangedStamp));
     }
+
+    void endedAttemptTellsWhetherItWasSubmitted_data()
+    {
+        // The finished attempt's "submittedAt"; undefined when it has none.
+        QTest::addColumn<QJsonValue>("submittedAt");
+        QTest::addColumn<bool>("answersLeftHere");
+        QTest::addColumn<bool>("submitted");
+        const QJsonValue none(QJsonValue::Undefined);
+        const QJsonValue time(QStringLiteral("2024-05-01T10:30:00.000Z"));
+        QTest::newRow("expired") << none << false << false;
+        QTest::newRow("expired, answers left here") << none << true << false;
+        QTest::newRow("submission time null") << QJsonValue(QJsonValue::Null) << false << false;
+        QTest::newRow("submission time not a time") << QJsonValue(QStringLiteral("soon")) << true << false;
+        QTest::newRow("submitted") << time << false << true;
+        QTest::newRow("submitted, answers left here") << time << true << true;
+    }
+
+    void endedAttemptTellsWhetherItWasSubmitted()
+    {
+        QFETCH(QJsonValue, submittedAt);
+        QFETCH(bool, answersLeftHere);
+        QFETCH(bool, submitted);
+        if (answersLeftHere) {
+            // Two answers that never went out (one of them cleared, which is no answer) and a
+            // text kept while the attempt could not take it.
+            const QJsonObject draft{{QStringLiteral("text"), QStringLiteral("kept")},
+                                    {QStringLiteral("typedAt"), QStringLiteral("2024-05-01T10:20:00.000Z")}};
+            QVERIFY(QuizControllerHarness::saveAttemptFile(
+                {{QStringLiteral("pending"),
+                  QJsonObject{{QStringLiteral("q3"), 2}, {QStringLiteral("q4"), QJsonValue::Null}}},
+                 {QStringLiteral("drafts"), QJsonObject{{QStringLiteral("q5"), draft}}}}));
+        }
+        QJsonObject ended = attemptOf(submitted ? QStringLiteral("SUBMITTED") : QStringLiteral("EXPIRED"), 5);
+        if (!submittedAt.isUndefined())
+            ended.insert(QStringLiteral("submittedAt"), submittedAt);
+        const auto controller = m_harness.loaded(QuizControllerHarness::details(
+            QuizControllerHarness::quiz(), {{QStringLiteral("attempt"), ended}}));
+        QVERIFY(controller);
+
+        QCOMPARE(controller->state(), QuizController::Result);
+        QCOMPARE(controller->attemptSubmitted(), submitted);
+        QCOMPARE(controller->unsentAnswersCount(), answersLeftHere ? 2 : 0);
+    }
+
+    void ownSubmissionCountsWithoutASubmissionTime()
+    {
+        QJsonObject accepted = attemptOf(QStringLiteral("SUBMITTED"), 5);
+        m_harness.answerSubmit({QuizControllerHarness::json(accepted)});
+        const auto controller = m_harness.loaded(openDetails());
+        QVERIFY(controller);
+        controller->setAnswer(QStringLiteral("q3"), 2);
+        QVERIFY(!controller->attemptSubmitted());
+
+        QVERIFY(submitAndWait(*controller));
+
+        QCOMPARE(controller->state(), QuizController::Result);
+        QVERIFY(controller->attemptSubmitted());
+        QCOMPARE(controller->unsentAnswersCount(), 0);
+        // The page opened again knows it too, from the file.
+        const auto reopened = m_harness.loaded(QuizControllerHarness::details(
+            QuizControllerHarness::quiz(), {{QStringLiteral("attempt"), accepted}}));
+        QVERIFY(reopened);
+        QCOMPARE(reopened->state(), QuizController::Result);
+        QVERIFY(reopened->attemptSubmitted());
+        QCOMPARE(QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
+                     .value(QStringLiteral("submissionAccepted")),
+                 QJsonValue(true));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_QuizSubmission)

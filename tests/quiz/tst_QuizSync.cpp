@@ -353,6 +353,125 @@ private Q_SLOTS:
         QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
         QCOMPARE(controller->state(), QuizController::Active);
     }
+
+    void answerGivenBeforeAChangeWaitsForReview_data()
+    {
+        // How the answer given against the first version stands when the change arrives.
+        QTest::addColumn<bool>("acknowledged");
+        // The change arrives with a reload of the same page, or with a page opened afresh.
+        QTest::addColumn<bool>("newPage");
+        QTest::newRow("pending offline, reloaded") << false << false;
+        QTest::newRow("pending offline, opened again") << false << true;
+        QTest::newRow("acknowledged, reloaded") << true << false;
+        QTest::newRow("acknowledged, opened again") << true << true;
+    }
+
+    void answerGivenBeforeAChangeWaitsForReview()
+    {
+        QFETCH(bool, acknowledged);
+        QFETCH(bool, newPage);
+        const QString firstStamp = QuizControllerHarness::questions(1)
+                                       .first()
+                                       .toObject()
+                                       .value(QStringLiteral("updatedAt"))
+                                       .toString();
+        const QJsonArray given{QuizControllerHarness::answer(QStringLiteral("q1"), 1)};
+        m_harness.answerSave({acknowledged ? saved(4, given) : QuizControllerHarness::dropped()});
+        auto controller = m_harness.loaded(details(), intervals(20));
+        QVERIFY(controller);
+        controller->setAnswer(QStringLiteral("q1"), 1);
+        if (acknowledged)
+            QTRY_COMPARE(controller->revision(), 4);
+        else
+            QTRY_COMPARE(controller->state(), QuizController::OfflineReadOnly);
+        QVERIFY(m_harness.settle());
+        QCOMPARE(QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
+                     .value(QStringLiteral("answerStamps"))
+                     .toObject(),
+                 (QJsonObject{{QStringLiteral("q1"), firstStamp}}));
+
+        // The teacher changes the question; the server holds the answer only once it took it.
+        m_harness.answerDetails(
+            details(acknowledged ? given : QJsonArray(), QuizControllerHarness::questionsWithChange(5, 1)));
+        m_harness.answerSave({saved(9)});
+        if (newPage) {
+            controller = m_harness.makeController(intervals(20));
+            controller->setQuizId(QuizControllerHarness::kQuizId);
+        }
+        QVERIFY(m_harness.load(*controller));
+
+        QCOMPARE(controller->state(), QuizController::ReviewRequired);
+        QCOMPARE(controller->errorMessage(), QuizControllerHarness::kQuestionsChanged);
+        QCOMPARE(controller->reviewQuestionIds(), QVariantList{QStringLiteral("q1")});
+        QCOMPARE(controller->answers().value(QStringLiteral("q1")), QVariant(1));
+        // Nothing goes out for it, asked or not, until the student decides.
+        controller->syncNow();
+        QVERIFY(m_harness.settle());
+        const int savesBefore = int(m_harness.requestsTo(QuizControllerHarness::saveRoute()).size());
+        QCOMPARE(savesBefore, 1);
+
+        controller->keepChangedAnswer(QStringLiteral("q1"));
+        QCOMPARE(controller->state(), QuizController::Active);
+        controller->syncNow();
+        QTRY_COMPARE(controller->revision(), 9);
+        const QList<QJsonObject> bodies = saveBodies();
+        QCOMPARE(bodies.size(), 2);
+        const QJsonArray kept = bodies.at(1).value(QStringLiteral("answers")).toArray();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.first().toObject().value(QStringLiteral("answer")), QJsonValue(1));
+        QCOMPARE(kept.first().toObject().value(QStringLiteral("questionUpdatedAt")),
+                 QJsonValue(QuizControllerHarness::kChangedStamp));
+        QCOMPARE(QuizControllerHarness::readSession(QuizControllerHarness::attemptFile())
+                     .value(QStringLiteral("answerStamps"))
+                     .toObject(),
+                 (QJsonObject{{QStringLiteral("q1"), QuizControllerHarness::kChangedStamp}}));
+    }
+
+    void answerOfAnUnchangedQuestionIsNotReviewed()
+    {
+        m_harness.answerSave({saved(4, {QuizControllerHarness::answer(QStringLiteral("q2"), 0)})});
+        auto controller = m_harness.loaded(details(), intervals(20));
+        QVERIFY(controller);
+        controller->setAnswer(QStringLiteral("q2"), 0);
+        QTRY_COMPARE(controller->revision(), 4);
+
+        // Another question changed; the one answered did not.
+        m_harness.answerDetails(details({QuizControllerHarness::answer(QStringLiteral("q2"), 0)},
+                                        QuizControllerHarness::questionsWithChange(5, 1)));
+        QVERIFY(m_harness.load(*controller));
+
+        QCOMPARE(controller->state(), QuizController::Active);
+        QCOMPARE(controller->reviewQuestionIds(), QVariantList());
+    }
+
+    void selfGradeChangedDuringASaveIsSent()
+    {
+        const QJsonObject graded{{QStringLiteral("questionId"), QStringLiteral("q2")},
+                                 {QStringLiteral("answer"), QStringLiteral("essay")},
+                                 {QStringLiteral("selfGradedCorrect"), true}};
+        m_harness.answerSave({QuizControllerHarness::held(saved(4, {graded})), saved(5)});
+        const auto controller = m_harness.loaded(details(), intervals(20));
+        QVERIFY(controller);
+        controller->setAnswer(QStringLiteral("q2"), QStringLiteral("essay"));
+        controller->setSelfGrade(QStringLiteral("q2"), true);
+        QTRY_COMPARE(m_harness.requestsTo(QuizControllerHarness::saveRoute()).size(), 1);
+        QVERIFY(controller->syncing());
+
+        controller->setSelfGrade(QStringLiteral("q2"), false);
+        QTRY_VERIFY(!controller->timerForTests(QuizController::Timer::Sync).active);
+        server().release(QuizControllerHarness::saveRoute());
+
+        // The answer did not change, its grade did: the server must hear of it.
+        QTRY_COMPARE(controller->revision(), 5);
+        QVERIFY(m_harness.settle());
+        const QList<QJsonObject> bodies = saveBodies();
+        QCOMPARE(bodies.size(), 2);
+        const QJsonObject regraded =
+            bodies.at(1).value(QStringLiteral("answers")).toArray().first().toObject();
+        QCOMPARE(regraded.value(QStringLiteral("questionId")), QJsonValue(QStringLiteral("q2")));
+        QCOMPARE(regraded.value(QStringLiteral("selfGradedCorrect")), QJsonValue(false));
+        QCOMPARE(QuizControllerHarness::pendingInAttemptFile(), QJsonObject());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_QuizSync)

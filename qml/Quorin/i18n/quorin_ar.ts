@@ -928,6 +928,18 @@ for ambitious students.</source>
         <source>Refresh status</source>
         <translation>تحديث الحالة</translation>
     </message>
+    <message>
+        <source>Try again</source>
+        <translation>حاول مرة أخرى</translation>
+    </message>
+    <message>
+        <source>This attempt ended without a submission.</source>
+        <translation>انتهت هذه المحاولة دون تسليم.</translation>
+    </message>
+    <message>
+        <source>Answers on this computer that never reached the server: %1.</source>
+        <translation>إجابات على هذا الجهاز لم تصل إلى الخادم: %1.</translation>
+    </message>
 </context>
 <context>
     <name>QuizController</name>
@@ -994,6 +1006,14 @@ for ambitious students.</source>
     <message>
         <source>Question copied. Opening AI in %1…</source>
         <translation>نُسخ السؤال. سيُفتح الذكاء الاصطناعي بعد %1…</translation>
+    </message>
+    <message>
+        <source>Connection lost. The status could not be refreshed.</source>
+        <translation>انقطع الاتصال. تعذّر تحديث الحالة.</translation>
+    </message>
+    <message>
+        <source>Time is up, and your answers could not be submitted yet.</source>
+        <translation>انتهى الوقت، ولم يتسنَّ تسليم إجاباتك بعد.</translation>
     </message>
 </context>
 <context>

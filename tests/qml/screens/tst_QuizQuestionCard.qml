@@ -339,6 +339,44 @@ Item {
             compare(field.text, "essay")
         }
 
+        function test_draftTypedOfflineSurvivesBack() {
+            host.stack.push(baseComponent, {}, StackView.Immediate)
+            const page = openPage({ questions: mixedQuestions(), current: 1, saves: [{ drop: true }] })
+            const quizId = page.quizId
+            const saves = "attempts/" + host.attemptIdOf(page) + "/answers"
+            const field = named(page, "writtenAnswer")
+            mouseClick(field)
+            typeText("essay")
+            // A save fails while the field is being typed in: the text cannot be stored, so it is kept.
+            page.quizController.setAnswer("q1", 1)
+            tryCompare(page.quizController, "state", QuizController.OfflineReadOnly)
+            tryVerify(() => page.quizController.writtenDrafts["q2"] === "essay", 3000, "the text is kept")
+            compare(page.quizController.answers["q2"], undefined)
+            compare(field.text, "essay")
+            mouseClick(named(page, "quizBackButton"))
+            tryCompare(host.stack, "depth", 1)
+            // The stack takes no clicks while the page slides away.
+            tryCompare(host.stack, "busy", false)
+
+            // Opened again with the connection back: the text is in the field and goes out once.
+            // The client may have asked again after the dropped save: only what follows counts.
+            const savesBefore = Fixture.requests(saves).length
+            Fixture.script(saves, [{ held: true, status: 200, body: {} }])
+            const again = host.push(quizId)
+            tryCompare(again.quizController, "state", QuizController.Active)
+            compare(again.quizController.currentQuestionIndex, 1)
+            tryCompare(named(again, "writtenAnswer"), "text", "essay")
+            tryVerify(() => Fixture.requests(saves).length === savesBefore + 1, 3000, "the text goes out")
+            Fixture.release(saves)
+            tryCompare(again.quizController, "syncing", false)
+            compare(again.quizController.answers["q2"], "essay")
+            compare(again.quizController.writtenDrafts["q2"], undefined)
+            const carrying = Fixture.requests(saves).filter(
+                request => (request.body.answers || []).some(entry => entry.questionId === "q2"))
+            compare(carrying.length, 1)
+            compare(carrying[0].body.answers.find(entry => entry.questionId === "q2").answer, "essay")
+        }
+
         function test_timeUpTakesTheTypedText() {
             const now = new Date(Date.UTC(2024, 4, 1, 10, 0, 0))
             TestSetup.setQuizClock(now)

@@ -62,9 +62,10 @@ Item {
         function resultPage(state, details) {
             const id = host.nextQuizId()
             const body = Object.assign({ quiz: host.quiz(id, {}) }, details)
-            if (state === "Result")
+            if (state === "Result") {
                 body.attempt = host.attempt("a-" + id, "SUBMITTED", { q1: 1 })
-            else
+                body.attempt.submittedAt = "2024-05-01T10:30:00.000Z"
+            } else
                 body.leaderboardOnly = true
             Fixture.respond("quizzes/" + id, 200, body)
             Fixture.respond("quizzes/" + id + "/attempts", 200, [])
@@ -291,6 +292,128 @@ Item {
             const page = resultPage(data.state, details)
             compare(named(page, "quizResultsStatus").text, data.text)
             compare(named(page, "quizResultsTitle").text, data.state === "Result" ? "Quiz completed" : "Leaderboard")
+        }
+
+        // An attempt answered on this page and then ended on the server as the row says; a save
+        // refused by the server leaves one answer on this computer when the row asks for it.
+        function endedPage(data) {
+            const id = host.nextQuizId()
+            const attemptId = "a-" + id
+            Fixture.respond("quizzes/" + id, 200, host.activeDetails(id, {}))
+            Fixture.respond("quizzes/" + id + "/attempts", 200, [])
+            Fixture.script("attempts/" + attemptId + "/answers",
+                           [data.unsent ? { status: 500, body: { message: "Down" } } : { status: 200, body: {} }])
+            let page = host.push(id)
+            tryCompare(page.quizController, "state", QuizController.Active)
+            page.quizController.setAnswer("q1", 1)
+            tryVerify(() => Fixture.requests("attempts/" + attemptId + "/answers").length === 1
+                      && !page.quizController.syncing, 5000, "the save is answered")
+            host.stack.clear(StackView.Immediate)
+
+            const ended = host.attempt(attemptId, data.status, data.unsent ? {} : { q1: 1 })
+            if (data.submittedAt !== undefined)
+                ended.submittedAt = data.submittedAt
+            Fixture.respond("quizzes/" + id, 200, { quiz: host.quiz(id, {}), attempt: ended })
+            page = host.push(id)
+            tryCompare(page.quizController, "state", QuizController.Result)
+            return page
+        }
+
+        function test_endedAttemptStatusLine_data() {
+            const ended = "This attempt ended without a submission."
+            const submitted = "Your answers were submitted successfully."
+            const unsent = " Answers on this computer that never reached the server: 1."
+            return [
+                { tag: "expired", status: "EXPIRED", unsent: false, text: ended },
+                { tag: "expired, an answer left here", status: "EXPIRED", unsent: true, text: ended + unsent },
+                { tag: "submission time null", status: "SUBMITTED", submittedAt: null, unsent: false, text: ended },
+                { tag: "submitted", status: "SUBMITTED", submittedAt: "2024-05-01T10:30:00.000Z", unsent: false,
+                  text: submitted },
+                { tag: "submitted, an answer left here", status: "SUBMITTED", submittedAt: "2024-05-01T10:30:00.000Z",
+                  unsent: true, text: submitted + unsent }
+            ]
+        }
+
+        function test_endedAttemptStatusLine(data) {
+            const page = endedPage(data)
+            compare(named(page, "quizResultsTitle").text, "Quiz completed")
+            compare(named(page, "quizResultsStatus").text, data.text)
+        }
+
+        function test_ownSubmissionStatusLine() {
+            const page = host.openActive({})
+            const attemptId = host.attemptIdOf(page)
+            // The server's record of the submission carries no time: this page's own success counts.
+            Fixture.respond("attempts/" + attemptId + "/submit", 200, host.attempt(attemptId, "SUBMITTED", {}))
+            tryCompare(page.quizController, "state", QuizController.Active)
+            page.quizController.submit()
+            tryCompare(page.quizController, "state", QuizController.Result)
+            compare(named(page, "quizResultsStatus").text, "Your answers were submitted successfully.")
+        }
+
+        function test_timeUpSubmissionTriedAgain_data() {
+            return [
+                { tag: "by itself", press: false },
+                { tag: "from the notice", press: true }
+            ]
+        }
+
+        function test_timeUpSubmissionTriedAgain(data) {
+            const now = new Date(Date.UTC(2024, 4, 1, 10, 0, 0))
+            TestSetup.setQuizClock(now)
+            const id = host.nextQuizId()
+            const attemptId = "a-" + id
+            const details = host.activeDetails(id, { type: "TIMED" })
+            details.activeAttempt.expiresAt = new Date(now.getTime() + 30000).toISOString()
+            Fixture.respond("quizzes/" + id, 200, details)
+            Fixture.respond("quizzes/" + id + "/attempts", 200, [])
+            Fixture.script("attempts/" + attemptId + "/answers", [{ status: 500, body: { message: "Down" } }])
+            const accepted = host.attempt(attemptId, "SUBMITTED", { q1: 2 })
+            accepted.submittedAt = new Date(now.getTime() + 31000).toISOString()
+            Fixture.script("attempts/" + attemptId + "/submit",
+                           [{ status: 500, body: { message: "Server error" } }, { status: 200, body: accepted }])
+            const page = host.push(id)
+            const controller = page.quizController
+            tryCompare(controller, "state", QuizController.Active)
+            controller.setAnswer("q1", 2)
+            tryVerify(() => Fixture.requests("attempts/" + attemptId + "/answers").length === 1
+                      && !controller.syncing, 5000, "the save is answered")
+
+            TestSetup.setQuizClock(new Date(now.getTime() + 31000))
+            const notice = named(page, "quizNotice")
+            tryCompare(notice, "message", "Time is up, and your answers could not be submitted yet.", 5000)
+            verify(notice.visible)
+            compare(notice.actionText, "Try again")
+            compare(controller.state, QuizController.Active)
+            verify(!controller.canEdit)
+            compare(Fixture.requests("attempts/" + attemptId + "/submit").length, 1)
+            if (data.press)
+                notice.actionTriggered()
+
+            tryCompare(controller, "state", QuizController.Result, 5000)
+            const submissions = Fixture.requests("attempts/" + attemptId + "/submit")
+            compare(submissions.length, 2)
+            verify(submissions[1].body.answers.some(entry => entry.questionId === "q1" && entry.answer === 2),
+                   JSON.stringify(submissions[1].body))
+            compare(named(page, "quizResultsTitle").text, "Quiz completed")
+            compare(named(page, "quizResultsStatus").text, "Your answers were submitted successfully.")
+            verify(!named(page, "quizNotice").visible)
+        }
+
+        function test_refreshWithoutConnectionKeepsTheResults() {
+            const page = resultPage("Result", {})
+            const details = "quizzes/" + page.quizId
+            Fixture.script(details, [{ drop: true }])
+            mouseClick(named(page, "refreshStatusButton"))
+            const notice = named(page, "quizNotice")
+            tryCompare(notice, "visible", true)
+            compare(page.quizController.state, QuizController.Result)
+            compare(notice.message, "Connection lost. The status could not be refreshed.")
+            compare(notice.actionText, "")
+            verify(named(page, "quizResultsPanel").visible)
+            verify(!named(page, "quizWorkingArea").visible)
+            compare(named(page, "quizResultsStatus").text, "Your answers were submitted successfully.")
+            verify(named(page, "refreshStatusButton").enabled)
         }
 
         function test_refreshStatus() {

@@ -987,10 +987,13 @@ Rectangle {
             severity: controller.state === QuizController.OfflineReadOnly
                       || controller.state === QuizController.ReviewRequired ? "warning" : "error"
             actionText: controller.state === QuizController.Failed ? qsTr("Retry")
-                                                                   : reviewingCurrent ? qsTr("Keep this answer") : ""
+                        : controller.timeUpSubmissionFailed ? qsTr("Try again")
+                        : reviewingCurrent ? qsTr("Keep this answer") : ""
             onActionTriggered: {
                 if (controller.state === QuizController.Failed)
                     controller.retry()
+                else if (controller.timeUpSubmissionFailed)
+                    controller.submit()
                 else if (page.currentQuestionRecord() !== null)
                     controller.keepChangedAnswer(page.currentQuestionRecord().id)
             }
@@ -1125,12 +1128,8 @@ Rectangle {
                     Rectangle {
                         id: questionCard
 
-                        // Written text the controller would not take (offline, or the question under
-                        // review), by question id: shown in place of the stored answer and handed
-                        // over as soon as editing is possible again on the same attempt.
-                        property var writtenDrafts: ({})
                         property string editingQuestionId: ""
-                        property bool couldEdit: controller.canEdit
+                        property bool handingOver: false
                         readonly property var question: page.currentQuestionRecord()
                         readonly property string questionId: question && question.id !== undefined ? String(question.id)
                                                                                                      : ""
@@ -1139,44 +1138,29 @@ Rectangle {
                         readonly property bool hasCorrectOption: question !== null
                                                                  && Number(question.correctOptionIndex) >= 0
 
+                        // Text the controller kept as a draft (offline, locked or under review) shows
+                        // in place of the stored answer until it is handed over.
                         function storedWrittenText(id) {
-                            if (writtenDrafts[id] !== undefined)
-                                return writtenDrafts[id]
+                            const draft = controller.writtenDrafts[id]
+                            if (draft !== undefined)
+                                return draft
                             const answer = page.answerFor(id)
                             return answer === null || answer === undefined ? "" : String(answer)
                         }
 
                         function refreshWrittenText() {
-                            if (!writtenAnswer.activeFocus)
+                            if (!writtenAnswer.activeFocus && !handingOver)
                                 writtenAnswer.text = written ? storedWrittenText(questionId) : ""
                         }
 
                         function handOverWrittenText(id, text) {
-                            if (id.length === 0)
-                                return
-                            const refused = !controller.canEdit || controller.reviewQuestionIds.indexOf(id) >= 0
-                            const drafts = Object.assign({}, writtenDrafts)
-                            if (refused)
-                                drafts[id] = text
-                            else
-                                delete drafts[id]
-                            writtenDrafts = drafts
-                            if (!refused)
-                                controller.setAnswer(id, text)
+                            if (id.length > 0)
+                                controller.setWrittenAnswer(id, text)
                         }
 
                         function handOverFocusedText() {
                             if (writtenAnswer.activeFocus && editingQuestionId.length > 0)
                                 handOverWrittenText(editingQuestionId, writtenAnswer.text)
-                        }
-
-                        function flushWrittenDrafts() {
-                            if (!controller.canEdit)
-                                return
-                            const drafts = writtenDrafts
-                            for (const id in drafts)
-                                handOverWrittenText(id, drafts[id])
-                            refreshWrittenText()
                         }
 
                         objectName: "questionCard"
@@ -1188,21 +1172,10 @@ Rectangle {
                         border.color: Theme.border
                         clip: true
 
-                        // Handed over once this change has settled: the hand-over changes the controller again.
-                        onCouldEditChanged: {
-                            if (couldEdit)
-                                Qt.callLater(questionCard.flushWrittenDrafts)
-                        }
-
                         Connections {
                             target: controller
 
                             function onChanged() {
-                                // A finished or restarted attempt has no use for the old drafts.
-                                if (controller.state === QuizController.Ready
-                                        || controller.state === QuizController.Result
-                                        || controller.state === QuizController.Leaderboard)
-                                    questionCard.writtenDrafts = ({})
                                 questionCard.refreshWrittenText()
                             }
 
@@ -1212,13 +1185,21 @@ Rectangle {
                             }
                         }
 
-                        // Leaving the page while typing keeps what was typed.
+                        // Leaving the page or quitting while typing keeps what was typed.
                         Connections {
                             target: page.StackView
 
                             function onRemoved() {
                                 questionCard.handOverFocusedText()
                                 questionCard.editingQuestionId = ""
+                            }
+                        }
+
+                        Connections {
+                            target: Qt.application
+
+                            function onAboutToQuit() {
+                                questionCard.handOverFocusedText()
                             }
                         }
 
@@ -1346,8 +1327,21 @@ Rectangle {
                                                 // The question that was current while typing keeps the text,
                                                 // whatever took the focus.
                                                 const id = questionCard.editingQuestionId
+                                                const typed = text
                                                 questionCard.editingQuestionId = ""
-                                                questionCard.handOverWrittenText(id, text)
+                                                if (!enabled) {
+                                                    // Editing just ended under the field: the controller keeps the
+                                                    // text as a draft once that change has settled, and the field
+                                                    // shows it meanwhile.
+                                                    questionCard.handingOver = true
+                                                    Qt.callLater(() => {
+                                                        questionCard.handingOver = false
+                                                        questionCard.handOverWrittenText(id, typed)
+                                                        questionCard.refreshWrittenText()
+                                                    })
+                                                    return
+                                                }
+                                                questionCard.handOverWrittenText(id, typed)
                                                 questionCard.refreshWrittenText()
                                             }
 
@@ -1831,7 +1825,12 @@ Rectangle {
                                 .arg(DisplayFormat.integer(controller.pendingAnswersCount))
                     if (controller.state === QuizController.Leaderboard)
                         return qsTr("Results and ranking are shown when grading is ready.")
-                    return qsTr("Your answers were submitted successfully.")
+                    const outcome = controller.attemptSubmitted ? qsTr("Your answers were submitted successfully.")
+                                                                : qsTr("This attempt ended without a submission.")
+                    if (controller.unsentAnswersCount === 0)
+                        return outcome
+                    return outcome + " " + qsTr("Answers on this computer that never reached the server: %1.")
+                                                .arg(DisplayFormat.integer(controller.unsentAnswersCount))
                 }
 
                 // One pass over the placeholders, so a nickname holding "%3" stays as it is.
